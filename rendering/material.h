@@ -1,0 +1,93 @@
+// Materials and their colour channels. A channel is a plain colour, or the
+// name of an image file node whose texture is sampled at the hit and tinted.
+#pragma once
+
+#include <string>
+
+#include "vecmath.h"
+
+struct IntersectInfo;
+class TextParser;
+class World;
+
+// Colour of a channel whose texture cannot be found, and of a lookup outside
+// a texture.
+constexpr Vec3f kMissingTextureColor(-1.0f, -1.0f, -1.0f);
+
+struct ColorChannel {
+    std::string texture; // image file node name, upper-cased; empty for a plain colour
+    Vec3f color;         // the colour, or the tint of the texture sample
+
+    ColorChannel() = default;
+    explicit ColorChannel(float v) : color(v, v, v) {}
+    explicit ColorChannel(const Vec3f &c) : color(c) {}
+    ColorChannel(const std::string &t, const Vec3f &c) : texture(t), color(c) {}
+
+    // The colour at a hit: plain colour, or texture sample times tint, or
+    // (-1, -1, -1) when the hit's World has no such texture.
+    Vec3f evaluate(const IntersectInfo &info) const;
+};
+
+enum class MaterialKind { Lambert, Standard, BlinnPhong };
+
+class Material {
+public:
+    const MaterialKind kind;
+    float ka = 1.0f;  // ambient coefficient
+    ColorChannel Ka;  // ambient colour
+    std::string name; // the World finds materials by it
+
+    // Scattering queries of the material interface; the renderer reads
+    // fields instead, and every material here answers zero.
+    virtual Vec3f evaluateBsdf(const Vec3f &wo, const Vec3f &wi) const = 0;
+    virtual bool sampleBsdf(const Vec3f &wo, Vec3f *wi, float *pdf) const = 0;
+    virtual float pdf(const Vec3f &wo, const Vec3f &wi) const = 0;
+
+protected:
+    Material(MaterialKind k, const char *n) : kind(k), name(n ? n : "") {}
+    ~Material() = default;
+};
+
+class Lambert final : public Material {
+public:
+    float kd;
+    ColorChannel Kd; // not multiplied by kd
+
+    Lambert(const char *name, float kd, const ColorChannel &Kd);
+    Vec3f evaluateBsdf(const Vec3f &, const Vec3f &) const override { return Vec3f(); }
+    bool sampleBsdf(const Vec3f &, Vec3f *, float *) const override { return false; }
+    float pdf(const Vec3f &, const Vec3f &) const override { return 0.0f; }
+};
+
+class Standard final : public Material {
+public:
+    ColorChannel Kd, Ks, Kr, Kt;
+    float shininess = 1.0f;
+    float refractionIndex = 1.52f;
+
+    explicit Standard(const char *name) : Material(MaterialKind::Standard, name) {}
+    Vec3f evaluateBsdf(const Vec3f &, const Vec3f &) const override { return Vec3f(); }
+    bool sampleBsdf(const Vec3f &, Vec3f *, float *) const override { return false; }
+    float pdf(const Vec3f &, const Vec3f &) const override { return 0.0f; }
+};
+
+class BlinnPhong final : public Material {
+public:
+    Lambert diffuse; // named after the material with "_diffuse"; not in the World
+    float power;     // specular exponent
+    ColorChannel Ks; // not multiplied by ks
+    float ks;
+
+    BlinnPhong(const char *name, float kd, const ColorChannel &Kd, float ks,
+               const ColorChannel &Ks, float power);
+    Vec3f evaluateBsdf(const Vec3f &, const Vec3f &) const override { return Vec3f(); }
+    bool sampleBsdf(const Vec3f &, Vec3f *, float *) const override { return false; }
+    float pdf(const Vec3f &, const Vec3f &) const override { return 0.0f; }
+};
+
+// Shader node readers. parseMaterialNode returns false, reading nothing,
+// for a keyword other than "LAMBERT", "AISTANDARD" or "BLINN".
+bool parseMaterialNode(const std::string &keyword, TextParser &parser, World &world);
+void parseLambert(TextParser &parser, World &world);
+void parseStandard(TextParser &parser, World &world);
+void parseBlinn(TextParser &parser, World &world);

@@ -1,0 +1,41 @@
+// Perspective camera: turns a raster position (pixels, origin at the top-left
+// of the film, y down) into a world-space primary ray. Camera space looks
+// along +z with y up.
+#pragma once
+
+#include <string>
+
+#include "transform.h"
+#include "vecmath.h"
+
+class Camera {
+public:
+    explicit Camera(float fov);
+
+    void setName(const std::string &name) { m_name = name; }
+    const std::string &getName() const { return m_name; }
+    void setCam2World(const Transform &t) { m_cameraToWorld = t; }
+    void setOutputFileName(const std::string &name) { m_outputFileName = name; }
+    const std::string &getOutputFileName() const { return m_outputFileName; }
+
+    // screenWindow: x minimum, x maximum, y minimum, y maximum;
+    // resolution: width, height in pixels.
+    void setScreenWindow(const float screenWindow[4], const unsigned resolution[2]);
+
+    // Film resolution (width, height). Virtual so that a program holding a
+    // camera from the library can ask without linking the library.
+    virtual Vec2i getResolution();
+
+    // The primary ray through raster position (x, y): unit direction,
+    // maximum distance the largest float.
+    vmath::Ray generateRay(float x, float y) const;
+
+    std::string m_name;
+    Transform m_cameraToWorld;
+    Transform m_rasterToCamera;
+    Transform m_cameraToScreen;
+    Transform m_screenToRaster;
+    Transform m_rasterToScreen;
+    Vec2i m_resolution;
+    std::string m_outputFileName;
+};

@@ -1,0 +1,66 @@
+// General text tokenizer: holds one whole text in memory and walks a cursor
+// over it. Callers pull tokens, quoted strings, numbers and lines; there is
+// no grammar here. Number readers search forward for the first character
+// that can start a number, skipping anything else.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class TextParser {
+public:
+    TextParser();
+    // Empty parser loaded with a copy of text (no name).
+    explicit TextParser(const std::string &text);
+    ~TextParser();
+    TextParser(const TextParser &) = delete;
+    TextParser &operator=(const TextParser &) = delete;
+
+    // False for a null path or a file that cannot be opened.
+    bool loadFile(const char *path);
+    // text may be null (nothing is loaded); a non-null name becomes the name.
+    void loadString(const char *text, const char *name);
+    // Exactly count bytes (NUL bytes included) followed by a zero byte.
+    void loadMemory(const char *bytes, size_t count, const char *name);
+    void release();
+
+    const std::string &fileName() const { return m_sFileName; }
+
+    bool eof() const;
+    // Steps over separators (or blanks only when lineOnly) and block comments.
+    int skipWhitespace(bool lineOnly);
+    // True when positioned at the start of a further (non-comment) line.
+    bool nextLine();
+    bool readToken(std::string &out, bool upperCase);
+    bool readQuoted(std::string &out, bool upperCase);
+    bool readLine(std::string &out);
+    float readFloat();
+    int32_t readInt(bool *found = nullptr);
+    uint32_t readHex();
+    void read3Floats(float &a, float &b, float &c);
+    char readChar();
+    bool isDigitNext();
+    bool peekChar(char c, bool skipSeparators, bool consume);
+    void skipBlock(bool alreadyInside);
+
+    // Less used operations.
+    bool readComment(char *buffer, int capacity);
+    bool readToken(char *buffer, int capacity);
+    bool readUpTo(std::string &out, const char *set, bool skipFirst);
+    bool expectChar(char c);
+    bool expectEndOfLine();
+    bool isFractionNext();
+    bool isSignNext();
+    void skipChars(const char *set, bool lineOnly);
+    bool skipTo(char c);
+    bool skipTo(const char *text);
+
+    static void toUpper(std::string &s);
+    static void toLower(std::string &s);
+
+private:
+    char *m_pszBuffer = nullptr;
+    int32_t m_iBufferLength = 0;
+    char *m_pszCursor = nullptr;
+    std::string m_sFileName;
+};

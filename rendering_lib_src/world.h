@@ -1,0 +1,70 @@
+// The in-memory scene: primitives, meshes, lights, materials, camera,
+// textures and the name tables that bind shapes to materials and colour
+// channels to texture files. Answers nearest-hit queries.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "camera.h"
+#include "light.h"
+#include "primitive.h"
+#include "vecmath.h"
+
+class Material;
+class MeshShape;
+
+class World {
+public:
+    // A texture image: width x height colours, row-major, row 0 at the bottom.
+    struct Texture {
+        int width = 0;
+        int height = 0;
+        Vec3f *texels = nullptr;
+        // Nearest texel at (u, v), no wrapping; (-1, -1, -1) outside the image.
+        Vec3f sample(float u, float v) const;
+    };
+
+    Primitive *accelerator = nullptr; // optional, answers intersect in place of the linear loop
+    std::vector<Primitive *> primitives;
+    std::vector<std::string> primitiveMaterialNames; // parallel to addPrimitive calls
+    std::vector<LocalLight *> lights;
+    Light *ambientLight = nullptr; // stored by the loader; not read by rendering
+    Camera *camera = nullptr;
+    std::vector<Material *> materials;
+    std::map<std::string, std::string> shadingEngines; // engine name -> material name
+    std::map<std::string, Texture> textures;            // image file name -> image
+    std::map<std::string, std::string> fileNodes;       // file node name -> image file name
+    std::vector<MeshShape *> meshes;
+    std::vector<std::string> meshMaterialNames; // parallel to meshes
+    std::vector<Primitive *> pendingTriangles;  // triangles waiting for the binding step
+
+    World() = default;
+
+    void addPrimitive(Primitive *p, const char *shaderName);
+    void addMesh(MeshShape *m, const char *shaderName);
+    bool addLight(LocalLight *light);
+    void addMaterial(Material *m);
+    bool setCamera(Camera *c);
+    Camera *getCamera() const { return camera; }
+    void addShadingEngine(const char *engineName, const char *materialName);
+    void addFileNode(const char *nodeName, const char *fileName);
+    bool addTexture(const std::string &fileName);
+
+    Material *getMaterial(const char *engineName) const;
+    Material *findMaterial(const char *materialName) const;
+    const Texture *getTexture(const char *fileNodeName) const;
+    const Texture *findTexture(const char *fileName) const;
+
+    // Binds every shape to the material its shading engine names, then moves
+    // all mesh triangles to the end of primitives. Run once after loading.
+    void bindMaterials();
+
+    // Nearest hit closer than min(tMax, r.maxDist); returns that bound, or
+    // the hit distance. info.id stays -1 on a miss.
+    float intersect(IntersectInfo &info, const vmath::Ray &r, float tMax) const;
+
+private:
+    int nextId() const;
+};
