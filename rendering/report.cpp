@@ -1,0 +1,273 @@
+#include "report.h"
+
+#include <cstdarg>
+#include <set>
+
+#include "error.h"
+#include "primitive.h"
+#include "world.h"
+
+MayaAsciiWriter reportWriter;
+
+int imageSampleCount = 0;
+int imageRayCount = 0;
+int bsdfDirectionCount = 0;
+int pathRayCount = 0;
+int bounceCounts[maxReportedBounces + 1] = {};
+int rayCurveCount = 0;
+int pathCount = 0;
+
+namespace {
+
+// Every report starts with the bytes of this scene header, looked up
+// relative to the working directory.
+constexpr const char *kTemplatePath = "./resources/empty.ma";
+// Node names are formatted into buffers of this size: longer names are cut
+// to kNameBufferSize - 1 characters, never written past the buffer.
+constexpr size_t kNameBufferSize = 1024;
+// Recorded rays with no real end (a maximum distance above this) are drawn
+// with kOpenRayLength.
+constexpr float kOpenRayLimit = 100000.0f;
+constexpr float kOpenRayLength = 30.0f;
+// Rays given by a direction are drawn this long.
+constexpr float kDirectionRayLength = 5.0f;
+constexpr float kOneThird = 0.33333334f;
+constexpr const char *kRefPointShape = "refPointShape";
+
+std::string formatName(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+std::string formatName(const char *format, ...) {
+    char buffer[kNameBufferSize];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (n < 0) return std::string();
+    return std::string(buffer);
+}
+
+} // namespace
+
+MayaAsciiWriter::~MayaAsciiWriter() { close(); }
+
+bool MayaAsciiWriter::open(const char *path) {
+    // A writer reused for a new report lets go of the previous file first.
+    close();
+    if (!path) return false;
+    m_fileName = path;
+    m_refPointCreated = false; // the marker shape lived in the previous file
+    m_file = std::fopen(path, "wb");
+    if (!m_file) return false;
+
+    FILE *templ = std::fopen(kTemplatePath, "rb");
+    if (!templ) {
+        Error("Could not find empty.ma in resources folder");
+        close();
+        return false;
+    }
+    // Copy the template unchanged, in fixed-size chunks: its size decides
+    // nothing about memory use.
+    char chunk[16384];
+    bool ok = true;
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, templ)) > 0) {
+        if (std::fwrite(chunk, 1, n, m_file) != n) {
+            ok = false;
+            break;
+        }
+    }
+    // A template that cannot be read (a directory, say) is as good as missing.
+    bool readFailed = std::ferror(templ) != 0;
+    std::fclose(templ);
+    if (readFailed) {
+        Error("Could not find empty.ma in resources folder");
+        close();
+        return false;
+    }
+    if (!ok || std::fflush(m_file) != 0) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool MayaAsciiWriter::close() {
+    if (m_file) {
+        std::fclose(m_file);
+        m_file = nullptr;
+    }
+    return true;
+}
+
+bool MayaAsciiWriter::flush() {
+    if (!m_file) return false;
+    std::fflush(m_file);
+    return true;
+}
+
+bool MayaAsciiWriter::addTransform(const char *name, const char *parent, bool hidden,
+                                   bool curveAttribute) {
+    if (!m_file || !name) return false;
+    std::fprintf(m_file, "createNode transform -n \"%s\"", name);
+    if (parent) std::fprintf(m_file, "-p \"%s\"", parent);
+    std::fputs(";\n", m_file);
+    if (hidden) std::fputs("\tsetAttr \".v\" no;\n", m_file);
+    if (curveAttribute)
+        std::fputs("\taddAttr -ci true -sn \"riCurves\" -ln \"riCurves\" -min 0 -max 1 "
+                   "-at \"bool\";\n\tsetAttr \".riCurves\" yes;\n",
+                   m_file);
+    std::fflush(m_file);
+    return true;
+}
+
+bool MayaAsciiWriter::addRay(const Point3f &start, const Point3f &end, const char *name,
+                             const char *parent) {
+    // An unnamed curve needs a parent to hang under.
+    if (!m_file || (!name && !parent)) return false;
+    ++rayCurveCount;
+
+    std::string curveName;
+    std::string curveParent;
+    if (!name) {
+        curveName = formatName("%s%d", "ray", rayCurveCount);
+        curveParent = parent;
+    } else if (parent) {
+        curveName = name;
+        curveParent = parent;
+    } else {
+        // A named curve without a parent gets its own transform of that name.
+        std::fprintf(m_file, "createNode transform -n \"%s\"", name);
+        std::fputs(";\n", m_file);
+        curveName = formatName("%sShape", name);
+        curveParent = name;
+    }
+
+    // Both inner control points sit one unit-third along the ray, which
+    // keeps the cubic a straight line from start to end.
+    const Vec3f direction = vmath::normalized(end - start);
+    const Point3f mid1 = start + direction * kOneThird;
+    const Point3f mid2 = start + direction * kOneThird;
+
+    std::fprintf(m_file, "createNode nurbsCurve -n \"%s\" -p \"%s\";\n", curveName.c_str(),
+                 curveParent.c_str());
+    std::fputs("\tsetAttr -k off \".v\";\n", m_file);
+    std::fputs("\tsetAttr \".cc\" -type \"nurbsCurve\"\n", m_file);
+    std::fputs("\t\t3 1 0 no 3\n\t\t6 0 0 0 1 1 1\n\t\t4\n", m_file);
+    for (const Point3f &p : {start, mid1, mid2})
+        std::fprintf(m_file, "\t\t%.2f %.2f %.2f\n", static_cast<double>(p.x),
+                     static_cast<double>(p.y), static_cast<double>(p.z));
+    std::fprintf(m_file, "\t\t%.2f %.2f %.2f\n\t\t;\n", static_cast<double>(end.x),
+                 static_cast<double>(end.y), static_cast<double>(end.z));
+    return true;
+}
+
+bool MayaAsciiWriter::addRayFromDirection(const Point3f &start, const Vec3f &direction,
+                                          const char *name, const char *parent) {
+    if (!m_file) return false;
+    const Vec3f norm_dir = vmath::normalized(direction);
+    const Point3f end = start + norm_dir * kDirectionRayLength;
+    return addRay(start, end, name, parent);
+}
+
+bool MayaAsciiWriter::addRayFromRay(const vmath::Ray &ray, const char *name, const char *parent) {
+    if (!m_file || (!name && !parent)) return false;
+    const float length = ray.maxDist > kOpenRayLimit ? kOpenRayLength : ray.maxDist;
+    return addRay(ray.origin, ray.origin + ray.direction * length, name, parent);
+}
+
+bool MayaAsciiWriter::addPoint(const Point3f &position, const char *name, const char *parent) {
+    if (!m_file || !name) return false;
+    std::fprintf(m_file, "createNode transform -n \"%s\"", name);
+    if (parent) std::fprintf(m_file, "-p %s", parent);
+    std::fputs(";\n", m_file);
+    std::fprintf(m_file, "\tsetAttr \".t\" -type \"double3\" %f %f %f;\n",
+                 static_cast<double>(position.x), static_cast<double>(position.y),
+                 static_cast<double>(position.z));
+    if (m_refPointCreated) {
+        // Every later marker instances the one sphere shape.
+        std::fprintf(m_file, "parent -s -nc -r -add \"%s\" \"%s\";\n", kRefPointShape, name);
+        return true;
+    }
+    const std::string sphere = formatName("%sSphere", name);
+    std::fprintf(m_file, "createNode mesh -n \"%s\" -p \"%s\";\n", kRefPointShape, name);
+    std::fprintf(m_file, "createNode polySphere -n \"%s\";\n", sphere.c_str());
+    std::fprintf(m_file, "\tconnectAttr \"%s.out\" \"%s.i\";\n", sphere.c_str(), kRefPointShape);
+    std::fprintf(m_file, "\tsetAttr \"%s.radius\" %f;\n", sphere.c_str(), 0.01);
+    std::fprintf(m_file, "\tsetAttr \"%s.sa\" %d;\n", sphere.c_str(), 3);
+    std::fprintf(m_file, "\tsetAttr \"%s.sh\" %d;\n", sphere.c_str(), 3);
+    m_refPointCreated = true;
+    return true;
+}
+
+std::string primitiveDisplayName(const Primitive &p) {
+    if (p.name.empty()) return formatName("primitive%d", p.id);
+    return formatName("%s", p.name.c_str());
+}
+
+bool createReport(const char *path, const World &world) {
+    // A report left open by an earlier render in this process is finished.
+    reportWriter.close();
+    if (!reportWriter.open(path)) {
+        Error("Could not create report file %s", path ? path : "");
+        return false;
+    }
+    reportWriter.addTransform("imageSamples", nullptr, false, false);
+    reportWriter.addTransform("imageRays", nullptr, false, false);
+    reportWriter.addTransform("bsdfSamples", nullptr, false, false);
+
+    // One group per distinct display name, in byte order.
+    std::set<std::string> primitiveNames;
+    for (const Primitive *p : world.primitives)
+        if (p) primitiveNames.insert(primitiveDisplayName(*p));
+    for (const std::string &name : primitiveNames)
+        reportWriter.addTransform(name.c_str(), "bsdfSamples", true, true);
+
+    reportWriter.addTransform("pathRays", nullptr, false, false);
+
+    imageSampleCount = 0;
+    imageRayCount = 0;
+    bsdfDirectionCount = 0;
+    pathRayCount = 0;
+    for (int &count : bounceCounts) count = 0;
+    return true;
+}
+
+void recordImageSample(const Point2f &) { ++imageSampleCount; }
+
+int recordImageRay() { return ++imageRayCount; }
+
+void recordBsdfDirection(const Point3f &start, const Vec3f &direction, const Primitive &hit) {
+    ++bsdfDirectionCount;
+    const std::string parent = primitiveDisplayName(hit);
+    reportWriter.addRayFromDirection(start, direction, nullptr, parent.c_str());
+}
+
+void recordPathRay(const vmath::Ray &ray, int bounce) {
+    ++pathRayCount;
+    // A negative bounce has no histogram entry; it is counted as a ray only.
+    if (bounce >= 0) ++bounceCounts[bounce < maxReportedBounces ? bounce : maxReportedBounces];
+    reportWriter.addRayFromRay(ray, nullptr, "pathRays");
+}
+
+void recordPath(const std::vector<vmath::Ray> &rays) {
+    const std::string name = formatName("pathRay%d", pathCount);
+    ++pathCount;
+    reportWriter.addTransform(name.c_str(), "pathRays", true, true);
+    for (const vmath::Ray &ray : rays) {
+        reportWriter.addRayFromRay(ray, nullptr, name.c_str());
+        ++pathRayCount;
+    }
+    reportWriter.flush();
+}
+
+void printReports() {
+    std::printf("Reports:\n");
+    std::printf("\tNum image samples: %d\n", imageSampleCount);
+    std::printf("\tNum image rays: %d\n", imageRayCount);
+    std::printf("\tNum bsdf directions: %d\n", bsdfDirectionCount);
+    std::printf("\tNum path rays: %d\n", pathRayCount);
+    for (int i = 0; i < maxReportedBounces; ++i)
+        std::printf("\t\tbounces %d: %d\n", i, bounceCounts[i]);
+    std::printf("\t\tbounces %d or more: %d\n", maxReportedBounces,
+                bounceCounts[maxReportedBounces]);
+}

@@ -1,0 +1,61 @@
+// The ray report: a Maya ASCII scene ("report.ma") written next to each
+// render, built from a template, listing the scene's primitives as group
+// nodes, with functions to record rays as straight curves.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "vecmath.h"
+
+class Primitive;
+class World;
+
+class MayaAsciiWriter {
+public:
+    MayaAsciiWriter() = default;
+    ~MayaAsciiWriter();
+    MayaAsciiWriter(const MayaAsciiWriter &) = delete;
+    MayaAsciiWriter &operator=(const MayaAsciiWriter &) = delete;
+
+    // Creates the file and copies the template "./resources/empty.ma" into it.
+    bool open(const char *path);
+    bool close();
+    bool isOpen() const { return m_file != nullptr; }
+    // parent may be null.
+    bool addTransform(const char *name, const char *parent, bool hidden, bool curveAttribute);
+    // A straight curve from start to end; parent is required when name is null.
+    bool addRay(const Point3f &start, const Point3f &end, const char *name, const char *parent);
+    bool addRayFromDirection(const Point3f &start, const Vec3f &direction, const char *name,
+                             const char *parent);
+    bool addRayFromRay(const vmath::Ray &ray, const char *name, const char *parent);
+    bool addPoint(const Point3f &position, const char *name, const char *parent);
+    bool flush();
+
+private:
+    std::string m_fileName;
+    FILE *m_file = nullptr;
+    bool m_refPointCreated = false;
+};
+
+extern MayaAsciiWriter reportWriter;
+
+constexpr int maxReportedBounces = 12;
+extern int imageSampleCount;
+extern int imageRayCount;
+extern int bsdfDirectionCount;
+extern int pathRayCount;
+extern int bounceCounts[maxReportedBounces + 1];
+extern int rayCurveCount;
+extern int pathCount;
+
+bool createReport(const char *path, const World &world);
+void recordImageSample(const Point2f &samplePosition);
+int recordImageRay();
+void recordBsdfDirection(const Point3f &start, const Vec3f &direction, const Primitive &hit);
+void recordPathRay(const vmath::Ray &ray, int bounce);
+void recordPath(const std::vector<vmath::Ray> &rays);
+void printReports();
+// The primitive's name, or "primitive%d" with its id when the name is empty.
+std::string primitiveDisplayName(const Primitive &p);
