@@ -1,0 +1,22 @@
+// The render entry of the library and the pieces it drives.
+#pragma once
+
+#include <cstdint>
+
+#include "api.h"
+
+class World;
+
+// Renders a scene file. On success *rgb receives the width x height x 3
+// float frame (row 0 at the top), *extraPlane a second per-pixel buffer and
+// *world the scene; on a failed load *world is null and the other two slots
+// are left as they were. The buffers and the World are never freed.
+extern "C" RENDERING_API void renderSceneFromFile(float **rgb, float **extraPlane, World **world,
+                                                  const char *sceneFile);
+
+// Loads a scene file into a new World; null after reporting the cause.
+World *readScene(const char *path);
+
+// One primary ray per pixel corner, row by row from the top, traced to depth 2.
+void renderFrame(const World &world, uint32_t width, uint32_t height, float *rgb,
+                 float *extraPlane);

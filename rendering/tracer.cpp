@@ -1,0 +1,105 @@
+#include "tracer.h"
+
+#include "primitive.h"
+#include "world.h"
+
+namespace {
+
+const ColorChannel kBlack;
+
+// Shading of a hit whose shape has no material: the grey a default
+// AISTANDARD node would give, so that unbound shapes stay visible.
+struct DefaultSurface {
+    ColorChannel Kd{Vec3f(0.5f, 0.5f, 0.5f)};
+    ColorChannel Ka{Vec3f(0.5f, 0.5f, 0.5f)};
+};
+const DefaultSurface kDefaultSurface;
+constexpr float kDefaultShininess = 20.0f;
+constexpr float kDefaultRefractionIndex = 1.52f;
+
+Vec3f scaled(const Vec3f &c, float s) { return Vec3f(c.x * s, c.y * s, c.z * s); }
+
+} // namespace
+
+SurfaceTerms surfaceTerms(const Material *material) {
+    if (material == nullptr)
+        return {&kDefaultSurface.Kd, &kBlack, kDefaultShininess, &kDefaultSurface.Ka,
+                &kBlack, &kBlack, kDefaultRefractionIndex};
+    switch (material->kind) {
+    case MaterialKind::Standard: {
+        const auto *m = static_cast<const Standard *>(material);
+        return {&m->Kd, &m->Ks, m->shininess, &m->Ka, &m->Kr, &m->Kt, m->refractionIndex};
+    }
+    case MaterialKind::Lambert: {
+        const auto *m = static_cast<const Lambert *>(material);
+        return {&m->Kd, &kBlack, 0.0f, &m->Ka, &kBlack, &kBlack, 0.0f};
+    }
+    case MaterialKind::BlinnPhong: {
+        const auto *m = static_cast<const BlinnPhong *>(material);
+        return {&m->diffuse.Kd, &m->Ks, m->power, &m->Ka, &kBlack, &kBlack, 0.0f};
+    }
+    }
+    return {&kDefaultSurface.Kd, &kBlack, kDefaultShininess, &kDefaultSurface.Ka,
+            &kBlack, &kBlack, kDefaultRefractionIndex};
+}
+
+Vec3f refract(float eta1, float eta2, const Vec3f &I, const Vec3f &N) {
+    const float eta = eta1 / eta2;
+    const float cosI = -dot(I, N);
+    const float k = 1.0f - ((eta * eta) * (1.0f - cosI * cosI));
+    if (k < 0.0f) return Vec3f(0.0f, 0.0f, 0.0f); // total internal reflection
+    const float nScale = eta * cosI - std::sqrt(k);
+    const Vec3f a = eta * I;
+    const Vec3f b = nScale * N;
+    return Vec3f(a.x + b.x, a.y + b.y, a.z + b.z);
+}
+
+Vec3f refractedDirection(const Vec3f &normal, const Vec3f &direction, float refractionIndex) {
+    Vec3f normal_refraction = normal;
+    const float d = dot(normal, -direction);
+    float eta1 = kOutsideIndex, eta2 = refractionIndex;
+    if (d < 0.0f) {
+        // Leaving the object: the normal is turned to face the ray.
+        eta1 = refractionIndex;
+        eta2 = kOutsideIndex;
+        normal_refraction = -normal;
+    }
+    return refract(eta1, eta2, direction, normal_refraction);
+}
+
+Vec3f trace(const World &world, const vmath::Ray &ray, int depth) {
+    IntersectInfo info;
+    world.intersect(info, ray, vmath::kMaxFloat);
+    if (info.id == -1) return Vec3f(0.0f, 0.0f, 0.0f);
+
+    const SurfaceTerms mat = surfaceTerms(info.material);
+
+    Vec3f diffuse(0.0f, 0.0f, 0.0f), specular(0.0f, 0.0f, 0.0f);
+    for (const LocalLight *light : world.lights) {
+        diffuse = diffuse + directDiffuse(world, *light, info);
+        specular = specular + directSpecular(world, *light, info);
+    }
+    const Vec3f ambient = scaled(mat.Ka->evaluate(info), kAmbientScale);
+
+    Vec3f reflexionLight(0.0f, 0.0f, 0.0f), refractionLight(0.0f, 0.0f, 0.0f);
+    if (depth > 0) {
+        // Mirror ray, traced whatever Kr is.
+        const Vec3f vVector = ray.direction;
+        const Vec3f rVector = vmath::reflect(vVector, info.normal);
+        const vmath::Ray reflexionRay(info.position + kRayOffset * rVector, rVector);
+        reflexionLight =
+            mulComponents(trace(world, reflexionRay, depth - 1), mat.Kr->evaluate(info));
+
+        if (mat.refractionIndex != 0.0f) {
+            // After total internal reflection T is zero: that ray hits
+            // nothing and the refracted term is black.
+            const Vec3f T = refractedDirection(info.normal, info.ray.direction, mat.refractionIndex);
+            const vmath::Ray refractionRay(info.position + kRayOffset * T, T);
+            refractionLight =
+                mulComponents(trace(world, refractionRay, depth - 1), mat.Kt->evaluate(info));
+        }
+    }
+    return Vec3f((((diffuse.x + specular.x) + ambient.x) + reflexionLight.x) + refractionLight.x,
+                 (((diffuse.y + specular.y) + ambient.y) + reflexionLight.y) + refractionLight.y,
+                 (((diffuse.z + specular.z) + ambient.z) + reflexionLight.z) + refractionLight.z);
+}
