@@ -1,0 +1,367 @@
+#include "bvh/kdtreeaccel.h"
+
+#include <glog/logging.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <utility>
+
+namespace {
+
+// Node array alignment: a cache line, so that a node and its below child
+// usually share one.
+constexpr size_t kNodeAlignment = 64;
+constexpr int kInitialNodeCapacity = 512;
+// Node counts live in 30 bits of a node word.
+constexpr size_t kMaxPrimitives = (size_t{1} << 30) - 1;
+// Below this many edges an insertion sort beats the radix passes.
+constexpr size_t kInsertionSortMax = 64;
+
+// Maps the bits of a float to an unsigned key with the same order (negative
+// numbers reversed and below the positives). -0 is folded onto +0 so that
+// the two compare equal, as they do as floats.
+inline uint32_t orderedKey(float t) {
+    uint32_t bits;
+    std::memcpy(&bits, &t, sizeof bits);
+    if (bits == 0x80000000u) bits = 0;
+    return (bits & 0x80000000u) ? ~bits : (bits | 0x80000000u);
+}
+
+// Stable sort of n edges by t (through orderedKey): an LSD radix sort with
+// three passes of 11, 11 and 10 bits, skipping passes whose digit is the same
+// for every edge. scratch holds at least n records.
+void sortEdges(SplitEdge *edges, SplitEdge *scratch, size_t n) {
+    if (n <= kInsertionSortMax) {
+        for (size_t i = 1; i < n; ++i) {
+            const SplitEdge e = edges[i];
+            const uint32_t key = orderedKey(e.t);
+            size_t j = i;
+            for (; j > 0 && orderedKey(edges[j - 1].t) > key; --j) edges[j] = edges[j - 1];
+            edges[j] = e;
+        }
+        return;
+    }
+    constexpr int kShift[3] = {0, 11, 22};
+    constexpr uint32_t kMask[3] = {0x7ffu, 0x7ffu, 0x3ffu};
+    uint32_t counts[3][2048] = {};
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t key = orderedKey(edges[i].t);
+        for (int pass = 0; pass < 3; ++pass) ++counts[pass][(key >> kShift[pass]) & kMask[pass]];
+    }
+    SplitEdge *src = edges, *dst = scratch;
+    for (int pass = 0; pass < 3; ++pass) {
+        uint32_t *count = counts[pass];
+        const uint32_t firstDigit = (orderedKey(src[0].t) >> kShift[pass]) & kMask[pass];
+        if (count[firstDigit] == n) continue;
+        uint32_t offset = 0;
+        for (uint32_t d = 0; d <= kMask[pass]; ++d) {
+            const uint32_t c = count[d];
+            count[d] = offset;
+            offset += c;
+        }
+        for (size_t i = 0; i < n; ++i) {
+            const uint32_t digit = (orderedKey(src[i].t) >> kShift[pass]) & kMask[pass];
+            dst[count[digit]++] = src[i];
+        }
+        std::swap(src, dst);
+    }
+    if (src != edges) std::memcpy(edges, src, n * sizeof(SplitEdge));
+}
+
+// A node still to be visited, with the ray's interval inside it.
+struct PendingNode {
+    const KdNode *node;
+    float tMin, tMax;
+};
+
+// The walk shared by the queries: front to back through the nodes the ray
+// crosses, calling visitLeaf(node) at every leaf. visitLeaf returns true to
+// end the walk; stopBefore(tMin) ends it before a node whose interval starts
+// at tMin.
+template <typename LeafFn, typename StopFn>
+void walkTree(const KdNode *nodes, const Bounds3f &bounds, const vmath::Ray &ray,
+              LeafFn &&visitLeaf, StopFn &&stopBefore) {
+    float tMin, tMax;
+    if (!bounds.intersectP(ray, &tMin, &tMax)) return;
+
+    const float origin[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
+    const float dir[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
+    const float invDir[3] = {1 / dir[0], 1 / dir[1], 1 / dir[2]};
+
+    // At most one entry per tree level is pending, and the build keeps the
+    // depth at or below KdTreeAccel::kMaxDepth.
+    PendingNode todo[KdTreeAccel::kMaxDepth];
+    int todoPos = 0;
+    const KdNode *node = &nodes[0];
+    for (;;) {
+        if (stopBefore(tMin)) return;
+        if (!node->isLeaf()) {
+            const int axis = node->splitAxis();
+            const float split = node->splitPos();
+            const float tPlane = (split - origin[axis]) * invDir[axis];
+            const bool belowFirst =
+                origin[axis] < split || (origin[axis] == split && dir[axis] <= 0);
+            const KdNode *below = node + 1;
+            const KdNode *above = &nodes[node->aboveChild()];
+            const KdNode *first = belowFirst ? below : above;
+            const KdNode *second = belowFirst ? above : below;
+            if (tPlane > tMax || tPlane <= 0) {
+                node = first;
+            } else if (tPlane < tMin) {
+                node = second;
+            } else {
+                todo[todoPos++] = PendingNode{second, tPlane, tMax};
+                node = first;
+                tMax = tPlane;
+            }
+        } else {
+            if (visitLeaf(*node)) return;
+            if (todoPos == 0) return;
+            --todoPos;
+            node = todo[todoPos].node;
+            tMin = todo[todoPos].tMin;
+            tMax = todo[todoPos].tMax;
+        }
+    }
+}
+
+} // namespace
+
+void KdNode::initLeaf(const int *primNums, int np, std::vector<int> *leafIndices) {
+    flags = (static_cast<uint32_t>(np) << 2) | 3u;
+    if (np == 0) {
+        onePrimitive = 0;
+    } else if (np == 1) {
+        onePrimitive = primNums[0];
+    } else {
+        primitiveIndicesOffset = static_cast<int>(leafIndices->size());
+        leafIndices->insert(leafIndices->end(), primNums, primNums + np);
+    }
+}
+
+int KdTreeAccel::defaultDepthLimit(int n) {
+    // An empty list becomes a single leaf whatever the limit; skip log(0).
+    if (n <= 1) return 8;
+    static const float invLog2 = 1.0f / logf(2.0f);
+    const float log2n = floorf(logf(static_cast<float>(n)) * invLog2);
+    // roundf: halves go away from zero.
+    return static_cast<int>(roundf(8.0f + 1.3f * log2n));
+}
+
+KdTreeAccel::KdTreeAccel(std::vector<Primitive *> prims, int primitiveCost_, int stepCost_,
+                         float emptySideBonus_, int leafSize_, int depthLimit)
+    : primitiveCost(primitiveCost_),
+      stepCost(stepCost_),
+      leafSize(leafSize_),
+      emptySideBonus(emptySideBonus_),
+      primitives(std::move(prims)) {
+    CHECK_LE(primitives.size(), kMaxPrimitives) << "Too many primitives for a kd-tree";
+    const int n = static_cast<int>(primitives.size());
+    if (depthLimit <= 0) depthLimit = defaultDepthLimit(n);
+    // The traversal keeps one pending node per level on a fixed stack.
+    depthLimit = std::min(depthLimit, kMaxDepth);
+
+    std::vector<Bounds3f> primBounds;
+    primBounds.reserve(primitives.size());
+    for (const Primitive *p : primitives) {
+        const Bounds3f b = p->worldBounds();
+        bounds = unionOf(bounds, b);
+        primBounds.push_back(b);
+    }
+
+    // Working memory for the whole build, left uninitialised: every entry is
+    // written before it is read.
+    const size_t nPrims = primitives.size();
+    std::unique_ptr<SplitEdge[]> edgeStore[3];
+    SplitEdge *edges[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        edgeStore[axis].reset(new SplitEdge[2 * nPrims]);
+        edges[axis] = edgeStore[axis].get();
+    }
+    std::unique_ptr<SplitEdge[]> sortScratch(new SplitEdge[2 * nPrims]);
+    std::unique_ptr<int[]> prims0(new int[nPrims]);
+    std::unique_ptr<int[]> prims1(new int[(static_cast<size_t>(depthLimit) + 1) * nPrims]);
+    std::unique_ptr<int[]> primNums(new int[nPrims]);
+    for (int i = 0; i < n; ++i) primNums[i] = i;
+
+    buildNode(0, bounds, primBounds, primNums.get(), n, depthLimit, edges, sortScratch.get(),
+              prims0.get(), prims1.get(), 0);
+}
+
+KdTreeAccel::~KdTreeAccel() { std::free(nodes); }
+
+void KdTreeAccel::allocNode() {
+    if (nextFreeNode == nodeCapacity) {
+        const int newCapacity = std::max(2 * nodeCapacity, kInitialNodeCapacity);
+        auto *grown = static_cast<KdNode *>(
+            std::aligned_alloc(kNodeAlignment, static_cast<size_t>(newCapacity) * sizeof(KdNode)));
+        CHECK(grown != nullptr) << "Out of memory for kd-tree nodes";
+        if (nodeCapacity > 0)
+            std::memcpy(grown, nodes, static_cast<size_t>(nodeCapacity) * sizeof(KdNode));
+        std::free(nodes);
+        nodes = grown;
+        nodeCapacity = newCapacity;
+    }
+    ++nextFreeNode;
+}
+
+void KdTreeAccel::buildNode(int nodeNum, const Bounds3f &nodeBounds,
+                            const std::vector<Bounds3f> &primBounds, const int *primNums,
+                            int nPrimitives, int depth, SplitEdge *const edges[3],
+                            SplitEdge *sortScratch, int *prims0, int *prims1, int poorSplits) {
+    CHECK_EQ(nodeNum, nextFreeNode);
+    allocNode();
+
+    if (nPrimitives <= leafSize || depth == 0) {
+        nodes[nodeNum].initLeaf(primNums, nPrimitives, &leafIndices);
+        return;
+    }
+
+    int bestAxis = -1, bestOffset = -1;
+    float bestCost = std::numeric_limits<float>::infinity();
+    const float oldCost = primitiveCost * static_cast<float>(nPrimitives);
+    const float totalSA = nodeBounds.surfaceArea();
+    const float invTotalSA = 1 / totalSA;
+    const Vec3f d = nodeBounds.diagonal();
+    const size_t nEdges = 2 * static_cast<size_t>(nPrimitives);
+
+    int axis = nodeBounds.maximumExtent();
+    int retries = 0;
+    for (;;) {
+        SplitEdge *e = edges[axis];
+        // All start edges first, then all end edges: the stable sort on t then
+        // puts every start edge before every end edge at the same t.
+        for (int i = 0; i < nPrimitives; ++i) {
+            const int p = primNums[i];
+            const Bounds3f &b = primBounds[p];
+            e[i] = SplitEdge{b.pMin[axis], static_cast<uint32_t>(p)};
+            e[nPrimitives + i] = SplitEdge{b.pMax[axis], static_cast<uint32_t>(p) | SplitEdge::kEndBit};
+        }
+        sortEdges(e, sortScratch, nEdges);
+
+        int nBelow = 0, nAbove = nPrimitives;
+        const float boxMin = nodeBounds.pMin[axis], boxMax = nodeBounds.pMax[axis];
+        const int o1 = (axis + 1) % 3, o2 = (axis + 2) % 3;
+        const float faceArea = d[o1] * d[o2];
+        const float sidePerimeter = d[o1] + d[o2];
+        for (size_t i = 0; i < nEdges; ++i) {
+            if (!e[i].isStart()) --nAbove;
+            const float t = e[i].t;
+            if (t > boxMin && t < boxMax) {
+                const float belowSA = 2 * (faceArea + (t - boxMin) * sidePerimeter);
+                const float aboveSA = 2 * (faceArea + (boxMax - t) * sidePerimeter);
+                const float pBelow = belowSA * invTotalSA;
+                const float pAbove = aboveSA * invTotalSA;
+                const float bonus = (nAbove == 0 || nBelow == 0) ? emptySideBonus : 0.0f;
+                const float cost =
+                    stepCost + primitiveCost * (1 - bonus) * (pBelow * nBelow + pAbove * nAbove);
+                if (cost < bestCost) {
+                    bestCost = cost;
+                    bestAxis = axis;
+                    bestOffset = static_cast<int>(i);
+                }
+            }
+            if (e[i].isStart()) ++nBelow;
+        }
+        CHECK(nBelow == nPrimitives && nAbove == 0);
+
+        if (bestAxis == -1 && retries < 2) {
+            ++retries;
+            axis = (axis + 1) % 3;
+            continue;
+        }
+        break;
+    }
+
+    if (bestCost > oldCost) ++poorSplits;
+    if ((bestCost > 4 * oldCost && nPrimitives < 16) || bestAxis == -1 || poorSplits == 3) {
+        nodes[nodeNum].initLeaf(primNums, nPrimitives, &leafIndices);
+        return;
+    }
+
+    // The primitive of the split edge itself goes only to the side its other
+    // edge lies on.
+    const SplitEdge *e = edges[bestAxis];
+    int n0 = 0, n1 = 0;
+    for (int i = 0; i < bestOffset; ++i)
+        if (e[i].isStart()) prims0[n0++] = e[i].primNum();
+    for (size_t i = static_cast<size_t>(bestOffset) + 1; i < nEdges; ++i)
+        if (!e[i].isStart()) prims1[n1++] = e[i].primNum();
+
+    const float tSplit = e[bestOffset].t;
+    Bounds3f bounds0 = nodeBounds, bounds1 = nodeBounds;
+    bounds0.pMax[bestAxis] = tSplit;
+    bounds1.pMin[bestAxis] = tSplit;
+
+    // The below child reads its list from prims0 and may overwrite it: it
+    // turns the list into edges before writing any list of its own.
+    buildNode(nodeNum + 1, bounds0, primBounds, prims0, n0, depth - 1, edges, sortScratch, prims0,
+              prims1 + nPrimitives, poorSplits);
+    const int aboveChild = nextFreeNode;
+    nodes[nodeNum].initInterior(bestAxis, aboveChild, tSplit);
+    buildNode(aboveChild, bounds1, primBounds, prims1, n1, depth - 1, edges, sortScratch, prims0,
+              prims1 + nPrimitives, poorSplits);
+}
+
+bool KdTreeAccel::anyHit(const vmath::Ray &ray) const {
+    bool hit = false;
+    walkTree(
+        nodes, bounds, ray,
+        [&](const KdNode &leaf) {
+            const int n = leaf.nPrimitives();
+            const int *index =
+                n == 1 ? &leaf.onePrimitive : leafIndices.data() + leaf.primitiveIndicesOffset;
+            for (int i = 0; i < n; ++i) {
+                if (primitives[index[i]]->anyHit(ray)) {
+                    hit = true;
+                    return true;
+                }
+            }
+            return false;
+        },
+        [](float) { return false; });
+    return hit;
+}
+
+bool KdTreeAccel::hitDistance(const vmath::Ray &ray, float *t) const {
+    IntersectInfo scratch;
+    return intersect(ray, t, &scratch);
+}
+
+bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info) const {
+    bool found = false;
+    float nearest = ray.maxDist;
+    walkTree(
+        nodes, bounds, ray,
+        [&](const KdNode &leaf) {
+            const int n = leaf.nPrimitives();
+            const int *index =
+                n == 1 ? &leaf.onePrimitive : leafIndices.data() + leaf.primitiveIndicesOffset;
+            // Within a leaf each primitive only reports hits nearer than the
+            // ones before it; across leaves the strict comparison keeps the
+            // first of equally distant hits.
+            IntersectInfo localInfo;
+            float tTriangle = vmath::kMaxFloat;
+            for (int i = 0; i < n; ++i) {
+                if (primitives[index[i]]->intersect(ray, &tTriangle, &localInfo) &&
+                    tTriangle < nearest) {
+                    found = true;
+                    nearest = tTriangle;
+                    *t = tTriangle;
+                    *info = localInfo;
+                }
+            }
+            return false;
+        },
+        // Nothing in a node that starts beyond the nearest hit can be nearer.
+        [&](float tMin) { return nearest < tMin; });
+    return found;
+}
+
+KdTreeAccel *makeKdTreeAccel(std::vector<Primitive *> prims) {
+    return new KdTreeAccel(std::move(prims), 80, 1, 0.5f, 1, -1);
+}

@@ -1,0 +1,97 @@
+// Kd-tree over a list of primitives: an axis-aligned binary partition of
+// their common box, built once with a surface-area cost model, that answers
+// the ray queries of a Primitive for all of them. The tree refers to
+// primitives by their position in its own copy of the list; it never owns or
+// deletes them.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "bounds.h"
+#include "primitive.h"
+
+// One tree node in two 32-bit words. The second word's low 2 bits hold the
+// split axis (0, 1, 2) or 3 for a leaf; its upper 30 bits hold the index of
+// the above child (interior) or the number of primitives (leaf). The below
+// child of an interior node is always the next node in the array.
+struct KdNode {
+    union {
+        float split;                // interior: split position along the axis
+        int onePrimitive;           // leaf with one primitive: its number; empty leaf: 0
+        int primitiveIndicesOffset; // leaf with two or more: first entry in leafIndices
+    };
+    uint32_t flags;
+
+    void initLeaf(const int *primNums, int np, std::vector<int> *leafIndices);
+    void initInterior(int axis, int aboveChild, float s) {
+        split = s;
+        flags = (static_cast<uint32_t>(aboveChild) << 2) | static_cast<uint32_t>(axis);
+    }
+
+    float splitPos() const { return split; }
+    int nPrimitives() const { return static_cast<int>(flags >> 2); }
+    int splitAxis() const { return static_cast<int>(flags & 3u); }
+    bool isLeaf() const { return (flags & 3u) == 3u; }
+    int aboveChild() const { return static_cast<int>(flags >> 2); }
+};
+static_assert(sizeof(KdNode) == 8, "KdNode must stay two 32-bit words");
+
+// One side of one primitive's box along one axis, as the build sorts them:
+// the position t and, packed in one word, the primitive number (low 31 bits)
+// and the type (top bit: 0 = start, the low side; 1 = end, the high side).
+struct SplitEdge {
+    float t;
+    uint32_t primAndType;
+
+    static constexpr uint32_t kEndBit = 0x80000000u;
+    int primNum() const { return static_cast<int>(primAndType & ~kEndBit); }
+    bool isStart() const { return (primAndType & kEndBit) == 0; }
+};
+
+class KdTreeAccel : public Primitive {
+public:
+    int primitiveCost;    // cost of testing one primitive against a ray
+    int stepCost;         // cost of one traversal step
+    int leafSize;         // a node with at most this many primitives becomes a leaf
+    float emptySideBonus; // cost reduction (0..1) of a split with one empty side
+    std::vector<Primitive *> primitives; // not owned; index = primitive number
+    std::vector<int> leafIndices;        // primitive numbers of leaves with >= 2 primitives
+    KdNode *nodes = nullptr;             // 64-byte aligned
+    int nodeCapacity = 0;
+    int nextFreeNode = 0;                // nodes in use
+    Bounds3f bounds;                     // union of the primitives' world bounds
+
+    // The deepest tree the traversal stack can walk. A depthLimit <= 0 picks
+    // the default for the list size; larger limits are lowered to this.
+    static constexpr int kMaxDepth = 64;
+
+    KdTreeAccel(std::vector<Primitive *> prims, int primitiveCost, int stepCost,
+                float emptySideBonus, int leafSize, int depthLimit);
+    ~KdTreeAccel();
+    KdTreeAccel(const KdTreeAccel &) = delete;
+    KdTreeAccel &operator=(const KdTreeAccel &) = delete;
+
+    // The default depth limit for n primitives: round(8 + 1.3 floor(log2 n)).
+    static int defaultDepthLimit(int n);
+
+    // True as soon as some primitive reports a hit.
+    bool anyHit(const vmath::Ray &ray) const override;
+    // As intersect, discarding the record.
+    bool hitDistance(const vmath::Ray &ray, float *t) const override;
+    // Nearest hit closer than ray.maxDist (the incoming *t is not read). On a
+    // miss *t and *info are left untouched.
+    bool intersect(const vmath::Ray &ray, float *t, IntersectInfo *info) const override;
+    Material *getMaterial() const override { return nullptr; }
+
+private:
+    void buildNode(int nodeNum, const Bounds3f &nodeBounds,
+                   const std::vector<Bounds3f> &primBounds, const int *primNums,
+                   int nPrimitives, int depth, SplitEdge *const edges[3],
+                   SplitEdge *sortScratch, int *prims0, int *prims1, int poorSplits);
+    void allocNode();
+};
+
+// A kd-tree with the renderer's build parameters: primitive cost 80, step
+// cost 1, empty-side bonus 0.5, leaf size 1 and the default depth limit.
+KdTreeAccel *makeKdTreeAccel(std::vector<Primitive *> prims);
