@@ -1,0 +1,234 @@
+#include "mesh.h"
+
+#include <cstddef>
+#include <limits>
+
+uint32_t g_intersected = 0;
+
+namespace {
+
+// Replaces list with count entries from src; a null source or a count
+// below 1 leaves the list empty.
+template <typename T> void copyList(std::vector<T> &list, const T *src, std::size_t count) {
+    list.clear();
+    if (src == nullptr || count == 0) return;
+    list.assign(src, src + count);
+}
+
+std::size_t countOf(int n) { return n > 0 ? static_cast<std::size_t>(n) : 0; }
+
+// True when index names an entry of a list of the given size.
+inline bool inList(int index, std::size_t size) {
+    return index >= 0 && static_cast<std::size_t>(index) < size;
+}
+
+// v through the upper-left 3x3 block of m: normals and tangents are carried
+// like directions by the forward matrix.
+inline Vec3f applyLinear(const Matrix4x4 &m, const Vec3f &v) {
+    return Vec3f(m.m[0][0] * v.x + m.m[0][1] * v.y + m.m[0][2] * v.z,
+                 m.m[1][0] * v.x + m.m[1][1] * v.y + m.m[1][2] * v.z,
+                 m.m[2][0] * v.x + m.m[2][1] * v.y + m.m[2][2] * v.z);
+}
+
+} // namespace
+
+MeshShape::MeshShape(const Transform &object2world, Material *material)
+    : GeoPrimitive(object2world, material) {}
+
+void MeshShape::setData(int numTriangles, int numVertices, const int *vertexIndices,
+                        const Point3f *vertices, int numNormals, const int *normalIndices,
+                        const Vec3f *normals, const Vec3f *tangents, int numUVs,
+                        const Point2f *uvs) {
+    // size_t arithmetic: 3 * numTriangles must not overflow an int.
+    const std::size_t numCorners = 3 * countOf(numTriangles);
+    copyList(this->vertexIndices, vertexIndices, numCorners);
+    copyList(this->vertices, vertices, countOf(numVertices));
+    copyList(this->normalIndices, normalIndices, numCorners);
+    copyList(this->normals, normals, countOf(numNormals));
+    copyList(this->uvs, uvs, countOf(numUVs));
+    if (tangents != nullptr) copyList(this->tangents, tangents, numCorners);
+}
+
+Point3f MeshShape::cornerWorld(int i, int k) const {
+    // A corner that does not exist is NaN, which growing a box ignores.
+    constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+    if (i < 0 || k < 0 || k > 2) return Point3f(kNaN, kNaN, kNaN);
+    const std::size_t corner = 3 * static_cast<std::size_t>(i) + static_cast<std::size_t>(k);
+    if (corner >= vertexIndices.size()) return Point3f(kNaN, kNaN, kNaN);
+    const int vi = vertexIndices[corner];
+    if (!inList(vi, vertices.size())) return Point3f(kNaN, kNaN, kNaN);
+    return object2world(vertices[vi]);
+}
+
+bool MeshShape::intersectTriangle(const vmath::Ray &ray, int triangle, float *t, float *u,
+                                  float *v, Vec3f *normal, Vec3f *tangent) const {
+    ++g_intersected;
+
+    // The loader hands over consistent lists, so these compares never fail
+    // in a render; they only keep a hand-built or inconsistent mesh from
+    // reading outside its lists (such a triangle is never hit). The corner
+    // check runs on every call, the attribute check only on a hit.
+    if (triangle < 0) return false;
+    const std::size_t base = 3 * static_cast<std::size_t>(triangle);
+    if (base + 3 > vertexIndices.size()) return false;
+    const int vi0 = vertexIndices[base], vi1 = vertexIndices[base + 1],
+              vi2 = vertexIndices[base + 2];
+    const std::size_t numVertices = vertices.size();
+    if (!inList(vi0, numVertices) || !inList(vi1, numVertices) || !inList(vi2, numVertices))
+        return false;
+
+    // Corners are mapped to world space on every test; nothing is cached.
+    const Point3f p0 = object2world(vertices[vi0]);
+    const Point3f p1 = object2world(vertices[vi1]);
+    const Point3f p2 = object2world(vertices[vi2]);
+    const Vec3f &d = ray.direction;
+    const Vec3f e1 = p1 - p0;
+    const Vec3f e2 = p2 - p0;
+
+    // No epsilons and no back-face rejection. A ray in the triangle's plane,
+    // a zero-area triangle or a zero direction gives det == 0.
+    const Vec3f pvec = vmath::cross(d, e2);
+    const float det = vmath::dot(pvec, e1);
+    if (det == 0.0f) return false;
+    const float inv = 1.0f / det;
+    const Vec3f tvec = ray.origin - p0;
+    const float b1 = vmath::dot(tvec, pvec) * inv;
+    if (b1 < 0.0f || b1 > 1.0f) return false;
+    const Vec3f qvec = vmath::cross(tvec, e1);
+    const float b2 = vmath::dot(d, qvec) * inv;
+    if (b2 < 0.0f || b1 + b2 > 1.0f) return false;
+    // A hit exactly at the caller's bound is accepted.
+    const float th = vmath::dot(e2, qvec) * inv;
+    if (th < 0.0f || th > *t) return false;
+
+    const std::size_t numUVs = uvs.size();
+    const std::size_t numNormals = normals.size();
+    if (base + 3 > normalIndices.size() || !inList(vi0, numUVs) || !inList(vi1, numUVs) ||
+        !inList(vi2, numUVs))
+        return false;
+    const int ni0 = normalIndices[base], ni1 = normalIndices[base + 1],
+              ni2 = normalIndices[base + 2];
+    if (!inList(ni0, numNormals) || !inList(ni1, numNormals) || !inList(ni2, numNormals))
+        return false;
+
+    const float b0 = 1.0f - b1 - b2;
+    const Point2f &w0 = uvs[vi0], &w1 = uvs[vi1], &w2 = uvs[vi2];
+    *u = b0 * w0.x + b1 * w1.x + b2 * w2.x;
+    *v = b0 * w0.y + b1 * w1.y + b2 * w2.y;
+
+    // Interpolated file normal through the forward 3x3 block (no inverse
+    // transpose), as the scenes were authored against it; not flipped
+    // toward the ray.
+    const Vec3f n = (b0 * normals[ni0] + b1 * normals[ni1]) + b2 * normals[ni2];
+    *normal = vmath::normalized(applyLinear(object2world.m, n));
+
+    // A mesh without per-corner tangents (possible only for hand-built
+    // meshes: the loader requires them) gets a zero tangent.
+    if (base + 3 <= tangents.size()) {
+        const Vec3f tg =
+            (b0 * tangents[base] + b1 * tangents[base + 1]) + b2 * tangents[base + 2];
+        *tangent = vmath::normalized(applyLinear(object2world.m, tg));
+    } else {
+        *tangent = Vec3f();
+    }
+
+    *t = th;
+    return true;
+}
+
+bool MeshShape::anyHit(const vmath::Ray &ray) const {
+    float t = ray.maxDist;
+    return hitDistance(ray, &t);
+}
+
+bool MeshShape::hitDistance(const vmath::Ray &ray, float *t) const {
+    IntersectInfo scratch;
+    return intersect(ray, t, &scratch);
+}
+
+bool MeshShape::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info) const {
+    bool found = false;
+    float best = vmath::kMaxFloat;
+    // The bound is the larger of the ray's own and the caller's.
+    float tc = ray.maxDist < *t ? *t : ray.maxDist;
+    info->id = -1;
+
+    const int count = numTriangles();
+    for (int i = 0; i < count; ++i) {
+        float u, v;
+        Vec3f n, tg;
+        // tc shrinks with every hit, so the nearest triangle wins; on equal
+        // distances the earlier one stays.
+        if (intersectTriangle(ray, i, &tc, &u, &v, &n, &tg) && tc < best) {
+            found = true;
+            best = tc;
+            info->normal = n;
+            info->u = u;
+            info->v = v;
+            info->tangent = tg;
+        }
+    }
+    if (found) {
+        *t = best;
+        info->position = ray.origin + ray.direction * best;
+        info->material = material;
+        info->id = id;
+    }
+    return found;
+}
+
+Bounds3f MeshShape::worldBounds() const {
+    // Growing by every corner equals the union of the triangles' boxes and
+    // keeps a mesh without triangles at the empty box.
+    Bounds3f box;
+    const int count = numTriangles();
+    for (int i = 0; i < count; ++i)
+        for (int k = 0; k < 3; ++k) growBy(box, cornerWorld(i, k));
+    return box;
+}
+
+bool TrianglePrimitive::anyHit(const vmath::Ray &ray) const {
+    float t = ray.maxDist;
+    IntersectInfo scratch;
+    return intersect(ray, &t, &scratch);
+}
+
+bool TrianglePrimitive::hitDistance(const vmath::Ray &ray, float *t) const {
+    IntersectInfo scratch;
+    return intersect(ray, t, &scratch);
+}
+
+bool TrianglePrimitive::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info) const {
+    float u, v;
+    Vec3f n, tg;
+    if (!mesh->intersectTriangle(ray, index, t, &u, &v, &n, &tg)) return false;
+    info->normal = n;
+    info->u = u;
+    info->v = v;
+    info->tangent = tg;
+    info->position = ray.origin + ray.direction * (*t);
+    info->material = mesh->getMaterial();
+    // Every triangle reports its mesh's id, so one mesh is one object.
+    info->id = mesh->id;
+    return true;
+}
+
+Bounds3f TrianglePrimitive::worldBounds() const {
+    Bounds3f box;
+    for (int k = 0; k < 3; ++k) growBy(box, mesh->cornerWorld(index, k));
+    return box;
+}
+
+Material *TrianglePrimitive::getMaterial() const { return mesh->getMaterial(); }
+
+void TrianglePrimitive::axisRange(float *lo, float *hi, int axis) const {
+    const Point3f c0 = mesh->cornerWorld(index, 0);
+    const Point3f c1 = mesh->cornerWorld(index, 1);
+    const Point3f c2 = mesh->cornerWorld(index, 2);
+    *lo = c0[axis];
+    *hi = c0[axis];
+    if (c1[axis] < *lo) *lo = c1[axis];
+    if (c1[axis] > *hi) *hi = c1[axis];
+    if (c2[axis] < *lo) *lo = c2[axis];
+    if (c2[axis] > *hi) *hi = c2[axis];
+}
