@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 vortan_need_packages "${VORTAN_BASE_PACKAGES[@]}"
 
 build=build
-flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTAN_TESTS=ON)
+flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTAN_TESTS=ON -DVORTAN_BENCH=ON)
 if [ "${1:-}" = "--sanitize" ]; then
     build=build-sanitize
     flags=(-DCMAKE_BUILD_TYPE=Debug -DVORTAN_SANITIZE=ON -DVORTAN_TESTS=ON)
