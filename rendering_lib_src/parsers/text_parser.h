@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <string>
 
 class TextParser {
@@ -25,6 +26,12 @@ public:
     void release();
 
     const std::string &fileName() const { return m_sFileName; }
+    // Bytes of text left from the cursor to the end of the buffer (0 at end of input).
+    size_t remaining() const {
+        if (m_pszCursor == nullptr || m_pszBuffer == nullptr) return 0;
+        const char *end = m_pszBuffer + m_iBufferLength - 1;
+        return m_pszCursor < end ? static_cast<size_t>(end - m_pszCursor) : 0;
+    }
 
     bool eof() const;
     // Steps over separators (or blanks only when lineOnly) and block comments.

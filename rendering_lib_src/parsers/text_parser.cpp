@@ -1,0 +1,457 @@
+#include "text_parser.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+// Membership table for one character class, indexed by the byte value so
+// that bytes above 127 and the zero byte are handled like any other byte
+// (the zero byte is never a member).
+struct CharClass {
+    bool member[256];
+    constexpr explicit CharClass(const char *chars) : member{} {
+        for (; *chars; ++chars) member[static_cast<unsigned char>(*chars)] = true;
+    }
+    bool operator()(char c) const { return member[static_cast<unsigned char>(c)]; }
+};
+
+constexpr CharClass kSeparators(" \t\n\r()[],;:=");
+constexpr CharClass kBlanks(" \t");
+constexpr CharClass kWhiteSpace(" \t\n\r");
+constexpr CharClass kFloatStart("+-.1234567890");
+// Only the lower-case "e" is stepped over after a float.
+constexpr CharClass kFloatRun("+-.1234567890e");
+constexpr CharClass kInteger("+-1234567890");
+constexpr CharClass kHexadecimal("1234567890ABCDEFabcdef");
+constexpr CharClass kLineEnds("\n\r");
+
+// The buffer always ends in a zero byte, and a zero byte inside the text
+// counts as its end: every scan below stops at the first zero, so looking at
+// p[1] is safe whenever p[0] is not zero.
+bool startsComment(const char *p) {
+    return (p[0] == '/' && p[1] == '/') || (p[0] == '-' && p[1] == '-');
+}
+
+// Whether the token starting at p ends before p (a separator, the end of
+// the text or the start of a comment).
+bool endsToken(const char *p) {
+    return *p == '\0' || kSeparators(*p) || startsComment(p) || (p[0] == '/' && p[1] == '*');
+}
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Case-insensitive match of the lower-case word at p; stops at the first
+// mismatch, so it never passes the zero byte.
+bool matchesWord(const char *p, const char *word) {
+    for (; *word; ++p, ++word)
+        if (lowerAscii(*p) != *word) return false;
+    return true;
+}
+
+// The value "%f" gives for the text at p, 0 when it converts nothing.
+// strtof reads only the number's own characters; the checks around it cover
+// the few texts where the formatted-input scanner accepts less than strtof
+// does: "inf" followed by an incomplete "inity", a hexadecimal prefix with no
+// digit or point after it, and NaN payloads in parentheses (not read).
+float convertFloat(const char *p) {
+    const char *q = p;
+    if (*q == '+' || *q == '-') ++q;
+    if (matchesWord(q, "inf") && lowerAscii(q[3]) == 'i' && !matchesWord(q + 3, "inity"))
+        return 0.0f;
+    if (q[0] == '0' && lowerAscii(q[1]) == 'x' && !kHexadecimal(q[2]) && q[2] != '.') return 0.0f;
+    char *end = nullptr;
+    float value = std::strtof(p, &end);
+    if (end == p) return 0.0f;
+    if (std::isnan(value)) value = std::copysign(std::numeric_limits<float>::quiet_NaN(), value);
+    return value;
+}
+
+// "%d": out-of-range values are clamped to the 32-bit range.
+int32_t convertInt(const char *p) {
+    char *end = nullptr;
+    long value = std::strtol(p, &end, 10);
+    if (end == p) return 0;
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+// "%X" on a run that starts with a hexadecimal digit ("0x" prefix allowed);
+// out-of-range values are clamped to the 32-bit range.
+uint32_t convertHex(const char *p) {
+    char *end = nullptr;
+    unsigned long value = std::strtoul(p, &end, 16);
+    if (end == p) return 0;
+    if (value > UINT32_MAX) return UINT32_MAX;
+    return static_cast<uint32_t>(value);
+}
+
+} // namespace
+
+TextParser::TextParser() = default;
+
+TextParser::TextParser(const std::string &text) { loadString(text.c_str(), nullptr); }
+
+TextParser::~TextParser() { release(); }
+
+void TextParser::release() {
+    delete[] m_pszBuffer;
+    m_pszBuffer = nullptr;
+    m_iBufferLength = 0;
+    m_pszCursor = nullptr;
+}
+
+bool TextParser::loadFile(const char *path) {
+    release();
+    if (!path) return false;
+    m_sFileName = path;
+    FILE *file = std::fopen(path, "r");
+    if (!file) return false;
+
+    // The length (text plus its zero byte) must fit the 32-bit count: a file
+    // whose size cannot be measured or is too large is refused.
+    bool ok = std::fseek(file, 0, SEEK_END) == 0;
+    long size = ok ? std::ftell(file) : -1L;
+    ok = ok && size >= 0 && size < INT32_MAX && std::fseek(file, 0, SEEK_SET) == 0;
+    if (ok && size > 0) {
+        const size_t wanted = static_cast<size_t>(size);
+        m_pszBuffer = new char[wanted + 1];
+        const size_t got = std::fread(m_pszBuffer, 1, wanted, file);
+        if (std::ferror(file)) {
+            // A read error (a directory, a failing device) is not a text.
+            ok = false;
+            release();
+        } else {
+            // The file may deliver fewer bytes than measured; the length
+            // follows what was read so that nothing after it is ever looked at.
+            m_pszBuffer[got] = '\0';
+            m_iBufferLength = static_cast<int32_t>(got + 1);
+            m_pszCursor = m_pszBuffer;
+        }
+    }
+    if (ok && size == 0) {
+        // An empty file loads as an empty text; a stream that cannot be
+        // read at all does not.
+        (void)std::fgetc(file);
+        ok = !std::ferror(file);
+    }
+    std::fclose(file);
+    return ok;
+}
+
+void TextParser::loadString(const char *text, const char *name) {
+    release();
+    if (name) m_sFileName = name;
+    if (!text) return;
+    loadMemory(text, std::strlen(text), nullptr);
+}
+
+void TextParser::loadMemory(const char *bytes, size_t count, const char *name) {
+    release();
+    if (name) m_sFileName = name;
+    // A text too long for the 32-bit length is not loaded: the parser stays
+    // empty, at end of input.
+    if (!bytes || count >= static_cast<size_t>(INT32_MAX)) return;
+    m_pszBuffer = new char[count + 1];
+    std::memcpy(m_pszBuffer, bytes, count);
+    m_pszBuffer[count] = '\0';
+    m_iBufferLength = static_cast<int32_t>(count + 1);
+    m_pszCursor = m_pszBuffer;
+}
+
+bool TextParser::eof() const {
+    return m_pszCursor == nullptr || *m_pszCursor == '\0' ||
+           m_pszCursor >= m_pszBuffer + m_iBufferLength - 1;
+}
+
+int TextParser::skipWhitespace(bool lineOnly) {
+    if (eof()) return 0;
+    const CharClass &skip = lineOnly ? kBlanks : kSeparators;
+    const char *start = m_pszCursor;
+    // Separators and block comments may alternate any number of times.
+    for (;;) {
+        while (skip(*m_pszCursor)) ++m_pszCursor;
+        if (!(m_pszCursor[0] == '/' && m_pszCursor[1] == '*')) break;
+        m_pszCursor += 2;
+        while (*m_pszCursor && !(m_pszCursor[0] == '*' && m_pszCursor[1] == '/')) ++m_pszCursor;
+        // An unterminated comment runs to the end of the text.
+        if (!*m_pszCursor) break;
+        m_pszCursor += 2;
+    }
+    return static_cast<int>(m_pszCursor - start);
+}
+
+bool TextParser::nextLine() {
+    // Comment lines are passed too, however many follow each other.
+    for (;;) {
+        if (eof()) return false;
+        char *lineEnd = std::strchr(m_pszCursor, '\n');
+        if (!lineEnd) {
+            m_pszCursor = nullptr;
+            return false;
+        }
+        m_pszCursor = lineEnd + 1;
+        skipWhitespace(false);
+        if (!startsComment(m_pszCursor)) return true;
+    }
+}
+
+bool TextParser::readToken(std::string &out, bool upperCase) {
+    skipWhitespace(false);
+    if (eof()) return false;
+    while (!eof() && startsComment(m_pszCursor)) {
+        nextLine();
+        skipWhitespace(false);
+    }
+    if (eof()) return false;
+    char *end = m_pszCursor;
+    while (!endsToken(end)) ++end;
+    if (end == m_pszCursor) return false;
+    out.assign(m_pszCursor, end);
+    if (upperCase) toUpper(out);
+    m_pszCursor = end;
+    return true;
+}
+
+bool TextParser::readQuoted(std::string &out, bool upperCase) {
+    out.clear();
+    skipWhitespace(false);
+    if (eof()) return false;
+    char *open = std::strchr(m_pszCursor, '"');
+    if (!open) return false;
+    char *close = std::strchr(open + 1, '"');
+    if (!close) return false;
+    out.assign(open + 1, close);
+    if (upperCase) toUpper(out);
+    m_pszCursor = close + 1;
+    return true;
+}
+
+bool TextParser::readLine(std::string &out) {
+    if (eof()) {
+        out.clear();
+        return false;
+    }
+    char *end = m_pszCursor;
+    while (*end && !kLineEnds(*end)) ++end;
+    out.assign(m_pszCursor, end);
+    m_pszCursor = end;
+    while (kLineEnds(*m_pszCursor)) ++m_pszCursor;
+    return true;
+}
+
+float TextParser::readFloat() {
+    if (eof()) return 0.0f;
+    while (*m_pszCursor && !kFloatStart(*m_pszCursor)) ++m_pszCursor;
+    if (!*m_pszCursor) {
+        m_pszCursor = nullptr;
+        return 0.0f;
+    }
+    // The conversion may read further than the run stepped over: "1.5E3"
+    // is 1500, and the cursor stops at "E3".
+    const float fTMP = convertFloat(m_pszCursor);
+    while (kFloatRun(*m_pszCursor)) ++m_pszCursor;
+    return fTMP;
+}
+
+int32_t TextParser::readInt(bool *found) {
+    if (found) *found = false;
+    if (eof()) return 0;
+    while (*m_pszCursor && !kInteger(*m_pszCursor)) ++m_pszCursor;
+    if (!*m_pszCursor) {
+        m_pszCursor = nullptr;
+        return 0;
+    }
+    if (found) *found = true;
+    const int32_t iTMP = convertInt(m_pszCursor);
+    while (kInteger(*m_pszCursor)) ++m_pszCursor;
+    return iTMP;
+}
+
+uint32_t TextParser::readHex() {
+    if (eof()) return 0;
+    while (*m_pszCursor && !kHexadecimal(*m_pszCursor)) ++m_pszCursor;
+    if (!*m_pszCursor) {
+        m_pszCursor = nullptr;
+        return 0;
+    }
+    const uint32_t value = convertHex(m_pszCursor);
+    while (kHexadecimal(*m_pszCursor)) ++m_pszCursor;
+    return value;
+}
+
+void TextParser::read3Floats(float &a, float &b, float &c) {
+    a = readFloat();
+    b = readFloat();
+    c = readFloat();
+}
+
+char TextParser::readChar() {
+    if (eof()) return '\0';
+    return *m_pszCursor++;
+}
+
+bool TextParser::isDigitNext() {
+    skipWhitespace(false);
+    if (eof()) return false;
+    return *m_pszCursor >= '0' && *m_pszCursor <= '9';
+}
+
+bool TextParser::peekChar(char c, bool skipSeparators, bool consume) {
+    if (skipSeparators) {
+        skipWhitespace(false);
+    } else if (!eof()) {
+        while (kWhiteSpace(*m_pszCursor)) ++m_pszCursor;
+    }
+    if (eof() || *m_pszCursor != c) return false;
+    if (consume) ++m_pszCursor;
+    return true;
+}
+
+void TextParser::skipBlock(bool alreadyInside) {
+    if (!alreadyInside) {
+        for (;;) {
+            if (eof()) return;
+            if (readChar() == '{') break;
+        }
+    }
+    // Every brace counts, inside quotes and comments too.
+    int depth = 1;
+    while (!eof()) {
+        const char c = readChar();
+        if (c == '{') {
+            ++depth;
+        } else if (c == '}') {
+            if (--depth == 0) return;
+        }
+    }
+}
+
+bool TextParser::readComment(char *buffer, int capacity) {
+    skipWhitespace(false);
+    if (eof() || !buffer || capacity < 1) return false;
+    // At least three characters must remain, the cursor being at "//" or "--".
+    if (m_pszCursor[1] == '\0' || m_pszCursor[2] == '\0' || !startsComment(m_pszCursor))
+        return false;
+    int n = 0;
+    while (n < capacity - 1 && m_pszCursor[n] && !kLineEnds(m_pszCursor[n])) {
+        buffer[n] = m_pszCursor[n];
+        ++n;
+    }
+    buffer[n] = '\0';
+    m_pszCursor += n;
+    nextLine();
+    return true;
+}
+
+bool TextParser::readToken(char *buffer, int capacity) {
+    std::string token;
+    const bool ok = readToken(token, true);
+    if (buffer && capacity > 0) {
+        const size_t n = token.size() < static_cast<size_t>(capacity - 1)
+                             ? token.size()
+                             : static_cast<size_t>(capacity - 1);
+        std::memcpy(buffer, token.data(), n);
+        buffer[n] = '\0';
+    }
+    return ok;
+}
+
+bool TextParser::readUpTo(std::string &out, const char *set, bool skipFirst) {
+    out.clear();
+    if (skipFirst) skipWhitespace(false);
+    if (eof()) return false;
+    char *end = m_pszCursor;
+    // The zero byte ends the text; it is never looked up in the set.
+    while (*end && !(set && std::strchr(set, *end))) ++end;
+    out.assign(m_pszCursor, end);
+    m_pszCursor = end;
+    return true;
+}
+
+bool TextParser::expectChar(char c) { return peekChar(c, false, true); }
+
+bool TextParser::expectEndOfLine() {
+    if (eof()) return false;
+    while (kBlanks(*m_pszCursor)) ++m_pszCursor;
+    if (!kLineEnds(*m_pszCursor)) return false;
+    while (kLineEnds(*m_pszCursor)) ++m_pszCursor;
+    return true;
+}
+
+bool TextParser::isFractionNext() {
+    skipWhitespace(false);
+    while (!eof() && startsComment(m_pszCursor)) {
+        nextLine();
+        skipWhitespace(false);
+    }
+    if (eof()) return false;
+    const char *p = m_pszCursor;
+    if (*p == '-') ++p;
+    bool dot = false;
+    for (; !endsToken(p); ++p) {
+        if (*p == '.')
+            dot = true;
+        else if (*p < '0' || *p > '9')
+            return false;
+    }
+    return dot;
+}
+
+bool TextParser::isSignNext() {
+    skipWhitespace(false);
+    if (eof()) return false;
+    return *m_pszCursor == '-' || *m_pszCursor == '+';
+}
+
+void TextParser::skipChars(const char *set, bool lineOnly) {
+    skipWhitespace(lineOnly);
+    if (eof() || !set) return;
+    while (*m_pszCursor && std::strchr(set, *m_pszCursor)) ++m_pszCursor;
+}
+
+bool TextParser::skipTo(char c) {
+    if (eof()) return false;
+    // The zero byte is the end of the text, never an occurrence.
+    char *hit = c ? std::strchr(m_pszCursor, c) : nullptr;
+    if (!hit) {
+        m_pszCursor += std::strlen(m_pszCursor);
+        return false;
+    }
+    m_pszCursor = hit + 1;
+    return true;
+}
+
+bool TextParser::skipTo(const char *text) {
+    if (eof() || !text) return false;
+    char *hit = std::strstr(m_pszCursor, text);
+    if (!hit) {
+        m_pszCursor += std::strlen(m_pszCursor);
+        return false;
+    }
+    m_pszCursor = hit + std::strlen(text);
+    return true;
+}
+
+void TextParser::toUpper(std::string &s) {
+    for (char &c : s) {
+        if (c == '\\')
+            c = '/';
+        else if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+}
+
+void TextParser::toLower(std::string &s) {
+    for (char &c : s) {
+        if (c == '\\')
+            c = '/';
+        else
+            c = lowerAscii(c);
+    }
+}
