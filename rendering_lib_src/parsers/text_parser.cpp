@@ -53,12 +53,44 @@ bool matchesWord(const char *p, const char *word) {
     return true;
 }
 
+// Plain decimals ("-12.375", "0.5") with at most 2^24 as their digits read as
+// an integer and at most ten digits after the point: the digits and the power
+// of ten are both exact floats, so one correctly rounded division gives the
+// same float as the full conversion. Returns false for anything else
+// (exponents, hexadecimal, inf and nan, longer numbers).
+bool convertPlainDecimal(const char *p, float &value) {
+    static constexpr float kPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                             1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+    constexpr int32_t kExactLimit = 1 << 24;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    int32_t digits = 0;
+    int count = 0, fraction = 0;
+    for (; *p >= '0' && *p <= '9'; ++p, ++count) {
+        digits = digits * 10 + (*p - '0');
+        if (digits > kExactLimit) return false;
+    }
+    if (*p == '.') {
+        for (++p; *p >= '0' && *p <= '9'; ++p, ++count, ++fraction) {
+            digits = digits * 10 + (*p - '0');
+            if (digits > kExactLimit || fraction >= 10) return false;
+        }
+    }
+    // No digit at all, an exponent or a hexadecimal prefix: the full conversion decides.
+    if (count == 0 || *p == 'e' || *p == 'E' || *p == 'x' || *p == 'X') return false;
+    const float magnitude = static_cast<float>(digits) / kPowersOfTen[fraction];
+    value = negative ? -magnitude : magnitude;
+    return true;
+}
+
 // The value "%f" gives for the text at p, 0 when it converts nothing.
 // strtof reads only the number's own characters; the checks around it cover
 // the few texts where the formatted-input scanner accepts less than strtof
 // does: "inf" followed by an incomplete "inity", a hexadecimal prefix with no
 // digit or point after it, and NaN payloads in parentheses (not read).
 float convertFloat(const char *p) {
+    float plain;
+    if (convertPlainDecimal(p, plain)) return plain;
     const char *q = p;
     if (*q == '+' || *q == '-') ++q;
     if (matchesWord(q, "inf") && lowerAscii(q[3]) == 'i' && !matchesWord(q + 3, "inity"))

@@ -151,14 +151,27 @@ TEST(TextParser, ReadFloatAgreesWithFormattedInput) {
         "1e", "1e+", "1ex", "0x", "-0x", "0x.", "-0x.", "0x1p3", "-0x1.8p3z", "0xg", "-nan(123)",
         "+nan", "-na", "+inf", "-infinity", "-infin", "-infi", "+INFINITYx", "1.5E3", "-.5", ".e5",
         "-.", "+-5", "1e99", "-1e99", "1e-50", "00000.1e0001", ".5e-", "1..2", "3.4028235e38",
-        "x 7 y", "-", "1e5e5"};
+        "x 7 y", "-", "1e5e5", "16777216", "16777217", "-16777219", "1677721.7", "0.16777217",
+        "1.0000000001", "1.00000000001", "9999999.9", "-0", "-0.000", "0.1", "3.14159274"};
     std::mt19937 rng(12345);
+    // Arbitrary mixes of number characters, letters and blanks ...
     const char alphabet[] = "+-.0123456789eEpPxXinfatyINFATY() ";
     for (int i = 0; i < 20000; ++i) {
         std::string s;
         for (int n = 1 + static_cast<int>(rng() % 12); n > 0; --n)
             s += alphabet[rng() % (sizeof alphabet - 1)];
         cases.push_back(s);
+    }
+    // ... and plain decimals of up to twelve digits, as scene files write them.
+    for (int i = 0; i < 20000; ++i) {
+        std::string s = (rng() % 3 == 0) ? "-" : "";
+        const int n = 1 + static_cast<int>(rng() % 12);
+        const int point = static_cast<int>(rng() % static_cast<unsigned>(n + 1));
+        for (int k = 0; k < n; ++k) {
+            if (k == point) s += '.';
+            s += static_cast<char>('0' + rng() % 10);
+        }
+        cases.push_back(s + " ");
     }
     for (const std::string &s : cases) {
         SCOPED_TRACE("text \"" + s + "\"");
