@@ -1,0 +1,257 @@
+#include "imageio.h"
+
+#include <glog/logging.h>
+#include <math.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <vector>
+
+#include "error.h"
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "PFM samples are written in native order, which must be little-endian");
+
+namespace {
+
+constexpr size_t kTgaHeaderSize = 18;
+constexpr unsigned char kTgaTrueColor = 2;
+constexpr unsigned char kTgaGrey = 3;
+// The TGA header keeps width and height in 16 bits.
+constexpr int kMaxImageSide = 65535;
+// Display gamma 2.3 for 8-bit output: the exponent is 1/2.3 in single precision.
+constexpr float kInvGamma = 1.0f / 2.3f;
+// Bytes read from a TGA file per step: the pixel buffer grows with the data
+// that actually arrives, never ahead of it by more than this.
+constexpr size_t kReadChunk = size_t(1) << 20;
+
+// Refuses frames that the writers cannot store; the message goes to stderr
+// without a newline, like the writers' own messages.
+bool checkFrame(const std::string &fileName, const float *rgb, int width, int height) {
+    if (width < 1 || width > kMaxImageSide || height < 1 || height > kMaxImageSide) {
+        std::fprintf(stderr, "Unable to write image \"%s\": size %dx%d is outside 1..65535",
+                     fileName.c_str(), width, height);
+        return false;
+    }
+    if (!rgb) {
+        std::fprintf(stderr, "Unable to write image \"%s\": no pixel data", fileName.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Linear value to an 8-bit display value: gamma 1/2.3, scale, clamp,
+// truncate. Negative values and NaN (powf of a negative base) give 0; the
+// comparison comes first because converting NaN to an integer is undefined.
+unsigned char toTgaByte(float v) {
+    const float p = powf(v, kInvGamma);
+    const float s = 255.0f * p;
+    if (!(s > 0.0f)) return 0;
+    if (s > 255.0f) return 255;
+    return static_cast<unsigned char>(s);
+}
+
+void putLE16(unsigned char *dst, int value) {
+    dst[0] = static_cast<unsigned char>(value & 0xff);
+    dst[1] = static_cast<unsigned char>((value >> 8) & 0xff);
+}
+
+int getLE16(const unsigned char *src) { return src[0] | (src[1] << 8); }
+
+// Reads and discards count bytes; false when the file ends first.
+bool skipBytes(FILE *f, size_t count) {
+    unsigned char scratch[4096];
+    while (count > 0) {
+        const size_t want = std::min(count, sizeof scratch);
+        if (std::fread(scratch, 1, want, f) != want) return false;
+        count -= want;
+    }
+    return true;
+}
+
+// Reads exactly count bytes into out; false when the file ends first. The
+// buffer only grows as data arrives, so a header that claims a huge image in
+// a small file costs no more memory than the file holds.
+bool readBytes(FILE *f, size_t count, std::vector<unsigned char> &out) {
+    out.clear();
+    size_t got = 0;
+    while (got < count) {
+        const size_t want = std::min(count - got, kReadChunk);
+        if (out.size() < got + want)
+            out.resize(std::min(count, std::max(got + want, 2 * out.size())));
+        const size_t n = std::fread(out.data() + got, 1, want, f);
+        got += n;
+        if (n != want) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool WriteImageTGA(const std::string &fileName, const float *rgb, int width, int height) {
+    if (!checkFrame(fileName, rgb, width, height)) return false;
+    FILE *f = std::fopen(fileName.c_str(), "wb");
+    if (!f) {
+        std::fprintf(stderr, "Unable to open output TGA file \"%s\"", fileName.c_str());
+        return false;
+    }
+
+    // Uncompressed true colour, no ID, no colour map, 24 bits, origin at the
+    // lower left.
+    unsigned char header[kTgaHeaderSize] = {};
+    header[2] = kTgaTrueColor;
+    putLE16(header + 12, width);
+    putLE16(header + 14, height);
+    header[16] = 24;
+    bool ok = std::fwrite(header, 1, kTgaHeaderSize, f) == kTgaHeaderSize;
+
+    // Bottom row of the frame first, each pixel as blue, green, red.
+    const size_t rowFloats = static_cast<size_t>(width) * 3;
+    std::vector<unsigned char> row(rowFloats);
+    for (int y = height - 1; ok && y >= 0; --y) {
+        const float *src = rgb + static_cast<size_t>(y) * rowFloats;
+        for (size_t i = 0; i < rowFloats; i += 3) {
+            row[i] = toTgaByte(src[i + 2]);
+            row[i + 1] = toTgaByte(src[i + 1]);
+            row[i + 2] = toTgaByte(src[i]);
+        }
+        ok = std::fwrite(row.data(), 1, rowFloats, f) == rowFloats;
+    }
+    // Buffered data reaches the disk at fclose, which can fail as well.
+    if (std::fclose(f) != 0) ok = false;
+    if (!ok) std::fprintf(stderr, "Error writing TGA image file \"%s\"", fileName.c_str());
+    return ok;
+}
+
+bool WriteImagePFM(const std::string &fileName, const float *rgb, int width, int height) {
+    if (!checkFrame(fileName, rgb, width, height)) return false;
+    FILE *f = std::fopen(fileName.c_str(), "wb");
+    if (!f) {
+        std::fprintf(stderr, "Unable to open output PFM file \"%s\"", fileName.c_str());
+        return false;
+    }
+
+    // Colour PFM; the negative scale declares little-endian samples.
+    bool ok = std::fwrite("PF\n", 1, 3, f) == 3 &&
+              std::fprintf(f, "%d %d\n", width, height) >= 0 &&
+              std::fprintf(f, "%f\n", -1.0) >= 0;
+    // The PFM raster runs from the bottom row up; samples are stored unchanged.
+    const size_t rowFloats = static_cast<size_t>(width) * 3;
+    for (int y = height - 1; ok && y >= 0; --y)
+        ok = std::fwrite(rgb + static_cast<size_t>(y) * rowFloats, sizeof(float), rowFloats, f) ==
+             rowFloats;
+    if (std::fclose(f) != 0) ok = false;
+    if (!ok) std::fprintf(stderr, "Error writing PFM file \"%s\"", fileName.c_str());
+    return ok;
+}
+
+extern "C" int WriteImg(const char *fileName, float *rgb, void * /*extraPlane*/, int width,
+                        int height, int /*fullWidth*/, int /*fullHeight*/, int /*xOffset*/,
+                        int /*yOffset*/) {
+    if (!fileName) {
+        std::fprintf(stderr, "Unable to write image: no file name");
+        return 0;
+    }
+    // The writer follows the last four characters, case-sensitively; any
+    // other ending is replaced by ".tga" (short names get it appended).
+    const std::string name(fileName);
+    bool ok;
+    if (name.size() < 5) {
+        ok = WriteImageTGA(name + ".tga", rgb, width, height);
+    } else {
+        const std::string ending = name.substr(name.size() - 4);
+        if (ending == ".tga" || ending == ".TGA")
+            ok = WriteImageTGA(name, rgb, width, height);
+        else if (ending == ".pfm" || ending == ".PFM")
+            ok = WriteImagePFM(name, rgb, width, height);
+        else
+            ok = WriteImageTGA(name.substr(0, name.size() - 4) + ".tga", rgb, width, height);
+    }
+    return ok ? 1 : 0;
+}
+
+Vec3f *ReadImageTGA(const std::string &fileName, int *width, int *height) {
+    const char *name = fileName.c_str();
+    FILE *f = std::fopen(name, "rb");
+    if (!f) {
+        Error("Unable to open TGA file \"%s\"", name);
+        return nullptr;
+    }
+
+    unsigned char header[kTgaHeaderSize];
+    if (std::fread(header, 1, kTgaHeaderSize, f) != kTgaHeaderSize) {
+        Error("Premature end-of-file when reading TGA image \"%s\"", name);
+        std::fclose(f);
+        return nullptr;
+    }
+    const unsigned idLength = header[0];
+    const unsigned colorMapType = header[1];
+    const unsigned imageType = header[2];
+    const unsigned colorMapLength = static_cast<unsigned>(getLE16(header + 5));
+    const unsigned colorMapEntryBits = header[7];
+    // Width and height are signed 16-bit fields.
+    int w = getLE16(header + 12), h = getLE16(header + 14);
+    if (w > 32767) w -= 65536;
+    if (h > 32767) h -= 65536;
+    const unsigned pixelDepth = header[16];
+    const unsigned descriptor = header[17];
+    const unsigned alphaBits = descriptor & 0x0f;
+
+    const bool known = (alphaBits == 0 || alphaBits == 8) && (descriptor & 0xc0) == 0 &&
+                       ((imageType == kTgaTrueColor && (pixelDepth == 24 || pixelDepth == 32)) ||
+                        (imageType == kTgaGrey && pixelDepth == 8)) &&
+                       w > 0 && h > 0;
+    if (!known) {
+        Error("ReadImageTGA: I don't know this format (type=%i pxsize=%i abits=%i)",
+              static_cast<int>(imageType), static_cast<int>(pixelDepth),
+              static_cast<int>(descriptor));
+        std::fclose(f);
+        return nullptr;
+    }
+    if (width) *width = w;
+    if (height) *height = h;
+
+    const size_t bytesPerPixel = pixelDepth / 8;
+    const size_t pixelCount = static_cast<size_t>(w) * static_cast<size_t>(h);
+    // Colour-map entries are rounded up to whole bytes.
+    size_t skip = idLength;
+    if (colorMapType == 1) skip += static_cast<size_t>(colorMapLength) * ((colorMapEntryBits + 7) / 8);
+    std::vector<unsigned char> bytes;
+    if (!skipBytes(f, skip) || !readBytes(f, pixelCount * bytesPerPixel, bytes)) {
+        Error("Premature end-of-file when reading TGA image \"%s\"", name);
+        std::fclose(f);
+        return nullptr;
+    }
+    std::fclose(f);
+
+    // Pixels in file order: grey is one byte, true colour blue, green, red
+    // and an ignored alpha byte for 32 bits.
+    Vec3f *texels = new Vec3f[pixelCount];
+    for (size_t i = 0; i < pixelCount; ++i) {
+        const unsigned char *px = &bytes[i * bytesPerPixel];
+        if (bytesPerPixel == 1) {
+            const float g = static_cast<float>(px[0]) / 255.0f;
+            texels[i] = Vec3f(g, g, g);
+        } else {
+            texels[i] = Vec3f(static_cast<float>(px[2]) / 255.0f,
+                              static_cast<float>(px[1]) / 255.0f,
+                              static_cast<float>(px[0]) / 255.0f);
+        }
+    }
+
+    // Bring every image to column 0 at the left and row 0 at the bottom.
+    const size_t rowLen = static_cast<size_t>(w);
+    if (descriptor & 0x10) {
+        for (size_t y = 0; y < static_cast<size_t>(h); ++y)
+            std::reverse(texels + y * rowLen, texels + (y + 1) * rowLen);
+    }
+    if (descriptor & 0x20) {
+        for (size_t y = 0; y < static_cast<size_t>(h) / 2; ++y)
+            std::swap_ranges(texels + y * rowLen, texels + (y + 1) * rowLen,
+                             texels + (static_cast<size_t>(h) - 1 - y) * rowLen);
+    }
+
+    LOG(INFO) << "Read TGA image " << fileName << " (" << w << "x" << h;
+    return texels;
+}
