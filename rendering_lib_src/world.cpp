@@ -1,0 +1,158 @@
+#include "world.h"
+
+#include <glog/logging.h>
+
+#include <cstddef>
+
+#include "imageio.h"
+#include "material.h"
+#include "mesh.h"
+
+namespace {
+// Name arguments come from the loader as C strings; a null one counts as empty.
+const char *orEmpty(const char *s) { return s ? s : ""; }
+} // namespace
+
+int World::nextId() const {
+    // Called right after the new object was appended to its list, so ids
+    // run 0, 1, 2, ... in order of addition across the three lists.
+    return static_cast<int>(primitives.size() + meshes.size() + pendingTriangles.size()) - 1;
+}
+
+void World::addPrimitive(Primitive *p, const char *shaderName) {
+    primitives.push_back(p);
+    p->id = nextId();
+    LOG(INFO) << "Adding primitive  " << p->id;
+    primitiveMaterialNames.push_back(orEmpty(shaderName));
+}
+
+void World::addMesh(MeshShape *m, const char *shaderName) {
+    meshes.push_back(m);
+    m->id = nextId();
+    meshMaterialNames.push_back(orEmpty(shaderName));
+
+    const int n = m->numTriangles();
+    LOG(INFO) << "Adding mesh: " << m->id << " (" << m->name << ") with " << n;
+    for (int i = 0; i < n; ++i) {
+        Primitive *triangle = new TrianglePrimitive(i, m);
+        pendingTriangles.push_back(triangle);
+        triangle->id = nextId();
+        LOG(INFO) << "Adding triangle: " << triangle->id;
+    }
+}
+
+bool World::addLight(LocalLight *light) {
+    lights.push_back(light);
+    return true;
+}
+
+void World::addMaterial(Material *m) { materials.push_back(m); }
+
+bool World::setCamera(Camera *c) {
+    camera = c;
+    return true;
+}
+
+void World::addShadingEngine(const char *engineName, const char *materialName) {
+    shadingEngines[orEmpty(engineName)] = orEmpty(materialName);
+}
+
+void World::addFileNode(const char *nodeName, const char *fileName) {
+    fileNodes[orEmpty(nodeName)] = orEmpty(fileName);
+}
+
+bool World::addTexture(const std::string &fileName) {
+    int width = 0, height = 0;
+    Vec3f *texels = ReadImageTGA(fileName, &width, &height);
+    if (!texels) return false;
+    Texture &tex = textures[fileName];
+    tex.width = width;
+    tex.height = height;
+    tex.texels = texels;
+    return true;
+}
+
+Material *World::getMaterial(const char *engineName) const {
+    auto it = shadingEngines.find(orEmpty(engineName));
+    if (it == shadingEngines.end()) return nullptr;
+    return findMaterial(it->second.c_str());
+}
+
+Material *World::findMaterial(const char *materialName) const {
+    const char *wanted = orEmpty(materialName);
+    for (Material *m : materials)
+        if (m->name == wanted) return m;
+    return nullptr;
+}
+
+const World::Texture *World::getTexture(const char *fileNodeName) const {
+    auto it = fileNodes.find(orEmpty(fileNodeName));
+    if (it == fileNodes.end()) return nullptr;
+    return findTexture(it->second.c_str());
+}
+
+const World::Texture *World::findTexture(const char *fileName) const {
+    auto it = textures.find(orEmpty(fileName));
+    return it == textures.end() ? nullptr : &it->second;
+}
+
+void World::bindMaterials() {
+    // Shapes name shading engines; an unknown engine or material binds null.
+    // Only the shapes added with addPrimitive have names: the loop stops
+    // there even if triangles were already handed over.
+    for (size_t i = 0; i < primitives.size() && i < primitiveMaterialNames.size(); ++i)
+        primitives[i]->setMaterial(getMaterial(primitiveMaterialNames[i].c_str()));
+    // Triangles ask their mesh for its material, so binding the mesh covers them.
+    for (size_t i = 0; i < meshes.size() && i < meshMaterialNames.size(); ++i)
+        meshes[i]->setMaterial(getMaterial(meshMaterialNames[i].c_str()));
+    primitives.insert(primitives.end(), pendingTriangles.begin(), pendingTriangles.end());
+    pendingTriangles.clear();
+}
+
+float World::intersect(IntersectInfo &info, const vmath::Ray &r, float tMax) const {
+    info.material = nullptr;
+    info.id = -1;
+    float bound = tMax < r.maxDist ? tMax : r.maxDist;
+
+    if (accelerator) {
+        // The accelerator takes its bound from the ray itself.
+        vmath::Ray bounded = r;
+        bounded.maxDist = bound;
+        float t = vmath::kMaxFloat;
+        accelerator->intersect(bounded, &t, &info);
+        info.world = this;
+        info.ray = r;
+        return t;
+    }
+
+    IntersectInfo scratch;
+    scratch.ray = r;
+    scratch.world = this;
+    // Each primitive reports only hits closer than the running t and lowers
+    // it; a hit counts when it is also strictly below the bound, so of two
+    // hits at the same distance the earlier primitive wins.
+    float t = tMax > r.maxDist ? tMax : r.maxDist;
+    for (const Primitive *p : primitives) {
+        if (p->intersect(r, &t, &scratch) && t < bound) {
+            bound = t;
+            info = scratch;
+        }
+    }
+    return bound;
+}
+
+Vec3f World::Texture::sample(float u, float v) const {
+    if (!texels || width <= 0 || height <= 0) return kMissingTextureColor;
+    const float fx = u * static_cast<float>(width);
+    const float fy = v * static_cast<float>(height);
+    // The texel index is the product truncated toward zero, so (-1, width)
+    // is the float range that lands inside; NaN fails both comparisons.
+    // Converting anything outside that range to int would be undefined.
+    if (!(fx > -1.0f && fx < static_cast<float>(width))) return kMissingTextureColor;
+    if (!(fy > -1.0f && fy < static_cast<float>(height))) return kMissingTextureColor;
+    const int x = static_cast<int>(fx);
+    const int y = static_cast<int>(fy);
+    // Float rounding of a huge width could still let x reach it.
+    if (x >= width || y >= height) return kMissingTextureColor;
+    return texels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+}
