@@ -1,0 +1,143 @@
+// The vortan program, run as a subprocess with standard input from /dev/null.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "render/render_scene.h"
+#include "support/temp_dir.h"
+
+using namespace render_test;
+
+namespace {
+
+struct RunResult {
+    int status = -1000; // exit status, or -1000 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+std::string readText(const std::string &path) {
+    const std::vector<unsigned char> bytes = readFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Runs program with the given arguments (argv[0] is the program path) in dir.
+RunResult run(const std::string &program, const std::vector<std::string> &args,
+              const std::string &dir) {
+    RunResult result;
+    TempDir io;
+    if (!io.ok()) return result;
+    const std::string outPath = io.file("out"), errPath = io.file("err");
+    std::vector<std::string> argvText{program};
+    argvText.insert(argvText.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &a : argvText) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
+            dup2(err, 2) < 0 || chdir(dir.c_str()) != 0)
+            _exit(126);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return result;
+    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    result.out = readText(outPath);
+    result.err = readText(errPath);
+    return result;
+}
+
+bool endsWith(const std::string &s, const std::string &tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool exists(const std::string &path) { return std::filesystem::exists(path); }
+
+// A 4 x 3 scene whose driver asks for another output name.
+const std::string kScene = header(4, 3, 45) + pointLight(0, 0, 0, 10) + sphere(0, 0, -5, 1, "");
+
+} // namespace
+
+TEST(Launcher, WithoutArgumentPrintsUsage) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    const RunResult r = run(VORTAN_EXE, {}, dir.path());
+    EXPECT_EQ(r.status, 255); // -1
+    EXPECT_EQ(r.err, std::string("RenderingUsage: ") + VORTAN_EXE + " <dgc file>");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(Launcher, LibraryWithoutWriteImg) {
+    // The program loads the library next to itself first.
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    namespace fs = std::filesystem;
+    fs::copy_file(VORTAN_EXE, dir.file("vortan"));
+    fs::copy_file(VORTAN_NO_WRITEIMG_LIB, dir.file("librendering.so"));
+    writeFileBytes(dir.file("scene.ass"), std::vector<unsigned char>(kScene.begin(), kScene.end()));
+
+    const RunResult r = run(dir.file("vortan"), {"scene.ass"}, dir.path());
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "could not locate the function WriteImg");
+    EXPECT_EQ(r.err, "Rendering");
+    EXPECT_FALSE(exists(dir.file("image.tga")));
+    EXPECT_FALSE(exists(dir.file("report.ma")));
+}
+
+TEST(Launcher, WritesImageTgaWhateverTheDriverSays) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    writeReportTemplate(dir.path());
+    writeFileBytes(dir.file("scene.ass"), std::vector<unsigned char>(kScene.begin(), kScene.end()));
+
+    const RunResult r = run(VORTAN_EXE, {"scene.ass"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "\r0.333333\r0.666667\r1.000000");
+    EXPECT_EQ(r.err.rfind("Rendering", 0), 0u);
+    EXPECT_TRUE(exists(dir.file("report.ma")));
+    EXPECT_FALSE(exists(dir.file("out.tif")));
+
+    // An uncompressed true-colour TGA of the film's size.
+    const std::vector<unsigned char> tga = readFileBytes(dir.file("image.tga"));
+    ASSERT_GE(tga.size(), 18u + 4 * 3 * 3);
+    EXPECT_EQ(tga[2], 2);
+    EXPECT_EQ(tga[12] | (tga[13] << 8), 4);
+    EXPECT_EQ(tga[14] | (tga[15] << 8), 3);
+    EXPECT_EQ(tga[16], 24);
+}
+
+TEST(Launcher, MissingSceneFails) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    const RunResult r = run(VORTAN_EXE, {"missing.ass"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(endsWith(r.err, "Error reading file missing.ass. Press enter to exit")) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(exists(dir.file("image.tga")));
+}
+
+TEST(Launcher, UnwritableImageFails) {
+    // "image.tga" is a directory: WriteImg cannot write it, and the program
+    // must not report success.
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    writeReportTemplate(dir.path());
+    writeFileBytes(dir.file("scene.ass"), std::vector<unsigned char>(kScene.begin(), kScene.end()));
+    std::filesystem::create_directory(dir.file("image.tga"));
+
+    const RunResult r = run(VORTAN_EXE, {"scene.ass"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(endsWith(r.out, "\r1.000000"));
+}
