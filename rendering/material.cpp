@@ -5,7 +5,7 @@
 
 Vec3f ColorChannel::evaluate(const IntersectInfo &info) const {
     if (texture.empty()) return color;
-    const World::Texture *tex = info.world ? info.world->getTexture(texture.c_str()) : nullptr;
+    const World::Texture *tex = info.world ? info.world->getTexture(texture) : nullptr;
     if (!tex) return kMissingTextureColor;
     return vmath::mulComponents(tex->sample(info.u, info.v), color);
 }

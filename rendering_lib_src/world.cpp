@@ -86,13 +86,21 @@ Material *World::findMaterial(const char *materialName) const {
 }
 
 const World::Texture *World::getTexture(const char *fileNodeName) const {
-    auto it = fileNodes.find(orEmpty(fileNodeName));
-    if (it == fileNodes.end()) return nullptr;
-    return findTexture(it->second.c_str());
+    return getTexture(std::string(orEmpty(fileNodeName)));
 }
 
 const World::Texture *World::findTexture(const char *fileName) const {
-    auto it = textures.find(orEmpty(fileName));
+    return findTexture(std::string(orEmpty(fileName)));
+}
+
+const World::Texture *World::getTexture(const std::string &fileNodeName) const {
+    auto it = fileNodes.find(fileNodeName);
+    if (it == fileNodes.end()) return nullptr;
+    return findTexture(it->second);
+}
+
+const World::Texture *World::findTexture(const std::string &fileName) const {
+    auto it = textures.find(fileName);
     return it == textures.end() ? nullptr : &it->second;
 }
 

@@ -56,6 +56,10 @@ public:
     Material *findMaterial(const char *materialName) const;
     const Texture *getTexture(const char *fileNodeName) const;
     const Texture *findTexture(const char *fileName) const;
+    // The same lookups without building a key string: colour channels call
+    // getTexture at every shaded hit.
+    const Texture *getTexture(const std::string &fileNodeName) const;
+    const Texture *findTexture(const std::string &fileName) const;
 
     // Binds every shape to the material its shading engine names, then moves
     // all mesh triangles to the end of primitives. Run once after loading.
