@@ -2,6 +2,7 @@
 // traversal order observed through counting test primitives, structural
 // properties of trees over random boxes, and the accelerated World query
 // against the linear one.
+#include <glog/logging.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +13,10 @@
 #include <vector>
 
 #include "bvh/kdtreeaccel.h"
+#include "material.h"
+#include "mesh.h"
+#include "sphere.h"
+#include "world.h"
 
 namespace {
 
@@ -187,6 +192,21 @@ TEST(KdTreeAccel, TwoSeparateBoxesSplitAtFirstEqualCostCandidate) {
     EXPECT_EQ(leafContents(*tree, tree->nodes[1]), std::vector<int>{0});
     ASSERT_TRUE(tree->nodes[2].isLeaf());
     EXPECT_EQ(leafContents(*tree, tree->nodes[2]), std::vector<int>{1});
+}
+
+TEST(KdTreeAccel, StartEdgesSortBeforeEndEdgesAtTheSamePosition) {
+    // The first box ends at -0 and the second starts at +0: equal positions,
+    // so the second's start edge is swept first and wins the tie in cost.
+    // The first box then reaches both children.
+    std::vector<std::unique_ptr<BoxPrim>> boxes;
+    boxes.push_back(std::make_unique<BoxPrim>(Point3f(-1, 0, 0), Point3f(-0.0f, 1, 1), 0));
+    boxes.push_back(std::make_unique<BoxPrim>(Point3f(0.0f, 0, 0), Point3f(1, 1, 1), 1));
+    std::unique_ptr<KdTreeAccel> tree(makeKdTreeAccel(asPrimitives(boxes)));
+    ASSERT_EQ(tree->nextFreeNode, 3);
+    EXPECT_EQ(tree->nodes[0].splitAxis(), 0);
+    EXPECT_EQ(tree->nodes[0].splitPos(), 0.0f);
+    EXPECT_EQ(leafContents(*tree, tree->nodes[1]), std::vector<int>{0});
+    EXPECT_EQ(leafContents(*tree, tree->nodes[2]), (std::vector<int>{0, 1}));
 }
 
 TEST(KdTreeAccel, UnsplittableOrSmallListsStayOneLeafInListOrder) {
@@ -388,6 +408,14 @@ TEST(KdTreeAccel, WalksFrontToBackAndStopsAfterFrontLeaf) {
     EXPECT_TRUE(tree->intersect(vmath::Ray(Point3f(2.5f, 0.5f, -1), Vec3f(0, 1e-3f, 1)), &t, &info));
     EXPECT_EQ(log, std::vector<int>{1});
 
+    // Starting on the split plane: only the child the ray moves into.
+    log.clear();
+    tree->intersect(vmath::Ray(Point3f(1, 0.5f, 0.5f), Vec3f(1, 0, 0)), &t, &info);
+    EXPECT_EQ(log, std::vector<int>{1});
+    log.clear();
+    tree->intersect(vmath::Ray(Point3f(1, 0.5f, 0.5f), Vec3f(-1, 0, 0)), &t, &info);
+    EXPECT_EQ(log, std::vector<int>{0});
+
     // In the split plane: both children, the below child first, whichever
     // way the ray runs along the plane.
     for (float dz : {1.0f, -1.0f}) {
@@ -463,5 +491,189 @@ TEST(KdTreeAccel, AgreesWithBruteForceOverRandomBoxes) {
                 ASSERT_EQ(t0, bestT) << "seed " << seed << " ray " << r;
             }
         }
+    }
+}
+
+namespace {
+
+// A seeded scene of spheres and three meshes (a bumpy tessellated sphere, a
+// soup of small random triangles, an axis-aligned box whose faces lie in
+// split planes), each bound to its own material through the World.
+struct RandomScene {
+    World world;
+    std::vector<std::unique_ptr<Lambert>> materials;
+
+    explicit RandomScene(unsigned seed) {
+        // The World logs every primitive it adds; keep the test output short.
+        const int oldLevel = FLAGS_minloglevel;
+        FLAGS_minloglevel = google::GLOG_WARNING;
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+        int shapes = 0;
+        auto nextEngine = [&]() {
+            const std::string n = std::to_string(shapes++);
+            materials.push_back(std::make_unique<Lambert>(("mat" + n).c_str(), 1.0f, ColorChannel(1.0f)));
+            world.addMaterial(materials.back().get());
+            world.addShadingEngine(("se" + n).c_str(), ("mat" + n).c_str());
+            return "se" + n;
+        };
+        for (int i = 0; i < 12; ++i) {
+            auto *s = new SpherePrimitive(Transform(), nullptr,
+                                          Point3f(5 * unit(rng), 5 * unit(rng), 5 * unit(rng)),
+                                          0.6f + 0.5f * unit(rng));
+            world.addPrimitive(s, nextEngine().c_str());
+        }
+
+        std::vector<Point3f> vertices;
+        std::vector<int> indices;
+        // Bumpy sphere: a latitude-longitude grid with random radii.
+        const int rings = 16, segments = 24;
+        for (int r = 0; r <= rings; ++r)
+            for (int k = 0; k < segments; ++k) {
+                const float theta = 3.14159265f * r / rings, phi = 6.2831853f * k / segments;
+                const float rad = 2.0f + 0.3f * unit(rng);
+                vertices.emplace_back(rad * std::sin(theta) * std::cos(phi) + 1.0f,
+                                      rad * std::cos(theta), rad * std::sin(theta) * std::sin(phi));
+            }
+        for (int r = 0; r < rings; ++r)
+            for (int k = 0; k < segments; ++k) {
+                const int a = r * segments + k, b = r * segments + (k + 1) % segments;
+                indices.insert(indices.end(), {a, a + segments, b, b, a + segments, b + segments});
+            }
+        addMesh(vertices, indices, rng, nextEngine());
+
+        // Soup of small triangles.
+        vertices.clear();
+        indices.clear();
+        for (int i = 0; i < 400; ++i) {
+            const Point3f c(6 * unit(rng), 6 * unit(rng), 6 * unit(rng));
+            for (int k = 0; k < 3; ++k) {
+                vertices.emplace_back(c.x + unit(rng), c.y + unit(rng), c.z + unit(rng));
+                indices.push_back(3 * i + k);
+            }
+        }
+        addMesh(vertices, indices, rng, nextEngine());
+
+        // Axis-aligned box [-4, -2] x [-1, 3] x [2, 3].
+        vertices.clear();
+        for (int k = 0; k < 8; ++k)
+            vertices.emplace_back(k & 1 ? -2.0f : -4.0f, k & 2 ? 3.0f : -1.0f, k & 4 ? 3.0f : 2.0f);
+        indices = {0, 1, 3, 0, 3, 2, 4, 5, 7, 4, 7, 6, 0, 1, 5, 0, 5, 4,
+                   2, 3, 7, 2, 7, 6, 0, 2, 6, 0, 6, 4, 1, 3, 7, 1, 7, 5};
+        addMesh(vertices, indices, rng, nextEngine());
+
+        world.bindMaterials();
+        FLAGS_minloglevel = oldLevel;
+    }
+
+    // A mesh with random per-vertex normals and uvs, so records differ
+    // between triangles.
+    void addMesh(const std::vector<Point3f> &vertices, const std::vector<int> &indices,
+                 std::mt19937 &rng, const std::string &engine) {
+        std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+        std::vector<Vec3f> normals;
+        std::vector<Point2f> uvs;
+        for (size_t i = 0; i < vertices.size(); ++i) {
+            normals.emplace_back(unit(rng), unit(rng), 1.0f);
+            uvs.emplace_back(unit(rng), unit(rng));
+        }
+        std::vector<Vec3f> tangents(indices.size(), Vec3f(1, 0, 0));
+        auto *mesh = new MeshShape(Transform(), nullptr);
+        const int nTri = static_cast<int>(indices.size() / 3), nVert = static_cast<int>(vertices.size());
+        mesh->setData(nTri, nVert, indices.data(), vertices.data(), nVert, indices.data(),
+                      normals.data(), tangents.data(), nVert, uvs.data());
+        world.addMesh(mesh, engine.c_str());
+    }
+
+    // Primitives hit at exactly distance t by the (bounded) ray.
+    int hitsAt(const vmath::Ray &ray, float t) const {
+        int n = 0;
+        for (const Primitive *p : world.primitives) {
+            float tp = vmath::kMaxFloat;
+            IntersectInfo scratch;
+            if (p->intersect(ray, &tp, &scratch) && tp == t) ++n;
+        }
+        return n;
+    }
+};
+
+} // namespace
+
+TEST(KdTreeAccel, AcceleratedWorldAgreesWithLinearSearch) {
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        RandomScene scene(seed);
+        World &world = scene.world;
+        std::unique_ptr<KdTreeAccel> tree(makeKdTreeAccel(world.primitives));
+        std::mt19937 rng(1000 + seed);
+        std::uniform_real_distribution<float> unit(-1.0f, 1.0f), dist(0.05f, 6.0f);
+        int hits = 0;
+        for (int r = 0; r < 3000; ++r) {
+            Point3f o(7 * unit(rng), 7 * unit(rng), 7 * unit(rng));
+            Vec3f d(unit(rng), unit(rng), unit(rng));
+            float tMax = vmath::kMaxFloat, rayMax = vmath::kMaxFloat;
+            switch (r % 6) {
+            case 0: // from outside the scene towards it
+                o = Point3f(20 * d.x, 20 * d.y, 20 * d.z);
+                d = Point3f(3 * unit(rng), 3 * unit(rng), 3 * unit(rng)) - o;
+                break;
+            case 1: // along an axis, parallel to two split planes
+                d = Vec3f();
+                d[r / 6 % 3] = (r / 18) % 2 ? 1.0f : -1.0f;
+                break;
+            case 2: // parallel to one split plane
+                d[r / 6 % 3] = 0.0f;
+                break;
+            case 3: // shadow-style query with a short bound
+                d = vmath::normalized(d);
+                tMax = dist(rng);
+                break;
+            case 4: // the bound carried by the ray itself
+                rayMax = dist(rng);
+                break;
+            default: // secondary ray leaving the hit of a first one
+                break;
+            }
+            vmath::Ray ray(o, d, rayMax);
+            if (r % 6 == 5) {
+                IntersectInfo first;
+                world.accelerator = nullptr;
+                world.intersect(first, ray, tMax);
+                if (first.id != -1) {
+                    d = vmath::reflect(vmath::normalized(d), first.normal);
+                    ray = vmath::Ray(first.position + d * 0.01f, d);
+                }
+            }
+
+            IntersectInfo linear, fast;
+            world.accelerator = nullptr;
+            const float tLinear = world.intersect(linear, ray, tMax);
+            world.accelerator = tree.get();
+            const float tFast = world.intersect(fast, ray, tMax);
+            world.accelerator = nullptr;
+
+            const std::string where = "seed " + std::to_string(seed) + " ray " + std::to_string(r);
+            if (linear.id == -1) {
+                ASSERT_EQ(fast.id, -1) << where;
+                continue;
+            }
+            ++hits;
+            ASSERT_EQ(tFast, tLinear) << where;
+            ASSERT_EQ(fast.world, &world) << where;
+            ASSERT_EQ(fast.ray.origin, ray.origin) << where;
+            ASSERT_EQ(fast.ray.direction, ray.direction) << where;
+            ASSERT_EQ(fast.ray.maxDist, ray.maxDist) << where;
+            const bool same = fast.id == linear.id && fast.material == linear.material &&
+                              fast.position == linear.position && fast.normal == linear.normal &&
+                              fast.u == linear.u && fast.v == linear.v;
+            if (!same) {
+                // Only two primitives hit at exactly the same distance may
+                // be reported differently.
+                vmath::Ray bounded = ray;
+                bounded.maxDist = std::min(tMax, ray.maxDist);
+                ASSERT_GE(scene.hitsAt(bounded, tLinear), 2) << where;
+            }
+        }
+        // The rays must actually hit things for the comparison to mean much.
+        EXPECT_GT(hits, 700) << "seed " << seed;
     }
 }
