@@ -192,7 +192,8 @@ bool parseMesh(TextParser &parser, World &world) {
         } else {
             return false;
         }
-        // A refused list ends the block at once: the load is over.
+        // Once the mesh is refused, the rest of its block is skipped line by
+        // line up to the closing brace; the load ends after it.
         return ok;
     });
     if (!ok || !validateMesh(mesh)) return false;

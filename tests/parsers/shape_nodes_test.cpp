@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "mesh.h"
+#include "parsers/scene_file_test.h"
+#include "sphere.h"
+
+namespace {
+
+class ShapeNodes : public SceneFileTest {};
+
+// A valid two-triangle POLYMESH (the unit square in z = 0); each test
+// replaces the lines it is about.
+struct MeshText {
+    std::string name = " name myMesh\n";
+    std::string nsides = " nsides 2 1 UINT\n  3 3\n";
+    std::string vidxs = " vidxs 6 1 UINT\n  0 1 2 0 2 3\n";
+    std::string vlist = " vlist 4 1 POINT\n  0 0 0 1 0 0\n  1 1 0 0 1 0\n";
+    std::string nidxs = " nidxs 6 1 UINT\n  0 0 0 0 0 0\n";
+    std::string nlist = " nlist 1 1 VECTOR\n  0 0 1\n";
+    std::string tlist = " tlist 6 1 VECTOR\n  1 0 0 1 0 0 1 0 0\n  1 0 0 1 0 0 1 0 0\n";
+    std::string uvlist = " uvlist 4 1 POINT2\n  0 0 1 0 1 1 0 1\n";
+    std::string extra;
+
+    std::string str() const {
+        return std::string(kCameraNode) + "polymesh\n{\n" + name + nsides + vidxs + vlist +
+               nidxs + nlist + tlist + uvlist + extra + "}\n";
+    }
+};
+
+MeshShape *onlyMesh(World *world) {
+    if (world == nullptr || world->meshes.size() != 1) return nullptr;
+    return world->meshes[0];
+}
+
+} // namespace
+
+TEST_F(ShapeNodes, PolymeshHandsItsListsToTheMesh) {
+    MeshText m;
+    m.extra = " matrix\n  1 0 0 0\n  0 1 0 0\n  0 0 1 0\n  10 0 0 1\n shader \"meshSG\"\n";
+    World *world = load(m.str());
+    MeshShape *mesh = onlyMesh(world);
+    ASSERT_NE(mesh, nullptr);
+    EXPECT_EQ(mesh->name, "MYMESH");
+    EXPECT_EQ(mesh->numTriangles(), 2);
+    EXPECT_EQ(mesh->vertexIndices, (std::vector<int>{0, 1, 2, 0, 2, 3}));
+    ASSERT_EQ(mesh->vertices.size(), 4u);
+    EXPECT_EQ(mesh->vertices[2], Point3f(1.0f, 1.0f, 0.0f));
+    EXPECT_EQ(mesh->normals.size(), 1u);
+    EXPECT_EQ(mesh->tangents.size(), 6u);
+    ASSERT_EQ(mesh->uvs.size(), 4u);
+    EXPECT_EQ(mesh->uvs[3].y, 1.0f);
+    EXPECT_EQ(mesh->cornerWorld(1, 1), Point3f(11.0f, 1.0f, 0.0f)); // translated by the matrix
+    EXPECT_EQ(world->meshMaterialNames[0], "MESHSG");
+    EXPECT_EQ(world->primitives.size(), 2u);
+}
+
+TEST_F(ShapeNodes, SideCountsInBothForms) {
+    MeshText m;
+    m.nsides = " nsides 3\n";
+    EXPECT_NE(onlyMesh(load(m.str(), "single.ass")), nullptr);
+    m.nsides = " nsides 2 1 UINT 3 3\n"; // counts on the same line
+    EXPECT_NE(onlyMesh(load(m.str(), "sameline.ass")), nullptr);
+    m.nsides = " nsides 2 1 UINT\n  3\n  3\n"; // counts over several lines
+    EXPECT_NE(onlyMesh(load(m.str(), "lines.ass")), nullptr);
+    m.nsides = " nsides\n"; // nothing to test
+    EXPECT_NE(onlyMesh(load(m.str(), "empty.ass")), nullptr);
+
+    m.nsides = " nsides 2 1 UINT\n  3 4\n";
+    EXPECT_EQ(refuse(m.str(), "quad.ass")[0], "Mesh MYMESH have 4 sides, it has to have 3");
+    m.nsides = " nsides 4\n";
+    EXPECT_EQ(refuse(m.str(), "quads.ass")[0], "Mesh MYMESH have 4 sides, it has to have 3");
+    // The file ends before the last count, which then reads as 0.
+    EXPECT_EQ(refuse(std::string(kCameraNode) + "polymesh\n{\n name myMesh\n nsides 2 1 UINT\n 3",
+                     "short.ass")[0],
+              "Mesh MYMESH have 0 sides, it has to have 3");
+
+    // The message uses the name read so far.
+    m.name = "";
+    m.nsides = " nsides 5\n name late\n";
+    const std::vector<std::string> errors = refuse(m.str(), "late.ass");
+    EXPECT_EQ(errors[0], "Mesh unnamed have 5 sides, it has to have 3");
+    for (const std::string &e : errors) EXPECT_EQ(e.find("LATE"), std::string::npos) << e;
+}
+
+TEST_F(ShapeNodes, MeshWithoutTextureCoordinatesEndsTheLoad) {
+    for (int dropUv = 0; dropUv < 2; ++dropUv) {
+        MeshText m;
+        (dropUv ? m.uvlist : m.tlist).clear();
+        m.extra = "}\noptions\n{\n xres 77\n"; // must not be read
+        resetSceneFileSettings();
+        testing::internal::CaptureStderr();
+        const std::vector<std::string> errors = refuse(m.str(), dropUv ? "nouv.ass" : "not.ass");
+        const std::string stderrText = testing::internal::GetCapturedStderr();
+        EXPECT_NE(stderrText.find("Model MYMESH doesn't have texture coordinates\n"),
+                  std::string::npos);
+        EXPECT_EQ(errors.size(), 1u); // only "Could not read file"
+        EXPECT_EQ(sceneFileSettings().xResolution, 600u);
+    }
+}
+
+TEST_F(ShapeNodes, RefusesInconsistentMeshes) {
+    struct Case {
+        const char *what;
+        MeshText mesh;
+        const char *message;
+    };
+    std::vector<Case> cases;
+    auto add = [&](const char *what, std::string MeshText::*field, const char *text,
+                   const char *message) {
+        Case c{what, MeshText(), message};
+        c.mesh.*field = text;
+        cases.push_back(c);
+    };
+    add("short NIDXS", &MeshText::nidxs, " nidxs 3 1 UINT\n 0 0 0\n",
+        "Mesh MYMESH has 3 normal indices, it needs 6");
+    add("short TLIST", &MeshText::tlist, " tlist 3 1 VECTOR\n 1 0 0 1 0 0 1 0 0\n",
+        "Mesh MYMESH has 3 tangents, it needs 6");
+    add("no NIDXS", &MeshText::nidxs, "", "Mesh MYMESH has no normal indices");
+    add("VIDXS of 7", &MeshText::vidxs, " vidxs 7 1 UINT\n 0 1 2 0 2 3 1\n",
+        "Mesh MYMESH has 6 normal indices for 7 vertex indices");
+    add("vertex index past VLIST", &MeshText::vidxs, " vidxs 6 1 UINT\n 0 1 2 0 2 4\n",
+        "Mesh MYMESH has a vertex index out of range");
+    add("negative vertex index", &MeshText::vidxs, " vidxs 6 1 UINT\n 0 1 2 0 2 -1\n",
+        "Mesh MYMESH has a vertex index out of range");
+    add("vertex index past UVLIST", &MeshText::uvlist, " uvlist 3 1 POINT2\n 0 0 1 0 1 1\n",
+        "Mesh MYMESH has a vertex index out of range");
+    add("normal index past NLIST", &MeshText::nidxs, " nidxs 6 1 UINT\n 0 0 0 0 0 1\n",
+        "Mesh MYMESH has a normal index out of range");
+    add("negative count", &MeshText::vlist, " vlist -4 1 POINT\n",
+        "Mesh MYMESH has a negative list count");
+    // The dozen bytes left can hold at most six numbers, not the hundred claimed.
+    add("count beyond the file", &MeshText::uvlist, " uvlist 50 1 POINT2\n 0 0 1 0\n",
+        "Mesh MYMESH has a list of 50 elements, longer than the rest of the file");
+
+    // NIDXS before VIDXS is compared with 0 triangles.
+    Case early{"NIDXS first", MeshText(), "Mesh MYMESH has 6 normal indices, it needs 0"};
+    early.mesh.vidxs = "";
+    early.mesh.extra = " vidxs 6 1 UINT\n 0 1 2 0 2 3\n";
+    cases.push_back(early);
+
+    int n = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<std::string> errors =
+            refuse(c.mesh.str(), "mesh" + std::to_string(n++) + ".ass");
+        ASSERT_EQ(errors.size(), 2u);
+        EXPECT_EQ(errors[0], c.message);
+    }
+}
+
+TEST_F(ShapeNodes, HugeListCountIsRefusedBeforeAllocating) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<std::string> errors = refuse(
+        std::string(kCameraNode) + "polymesh\n{\n name big\n vlist 2000000000 1 POINT\n 0 0 0\n}\n");
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], "Mesh BIG has a list of 2000000000 elements, longer than the rest of the file");
+    EXPECT_LT(seconds, 1.0);
+
+    // The same count reached through the largest integer a list count can hold.
+    EXPECT_EQ(refuse(std::string(kCameraNode) + "polymesh\n{\n vidxs 99999999999 1 UINT\n}\n",
+                     "max.ass")[0],
+              "Mesh unnamed has a list of 2147483647 elements, longer than the rest of the file");
+}
+
+TEST_F(ShapeNodes, PlaneIsATwoTriangleRectangle) {
+    World *world = load(std::string(kCameraNode) +
+                        "plane\n{\n name floor\n width 4\n height 2\n pivot 0 0 0\n"
+                        " axis 0 1 0\n shader \"floorSG\"\n}\n"
+                        "plane\n{\n matrix\n 2 0 0 0\n 0 1 0 0\n 0 0 1 0\n 0 -1 0 1\n}\n");
+    ASSERT_NE(world, nullptr);
+    ASSERT_EQ(world->meshes.size(), 2u);
+    const MeshShape *floor = world->meshes[0];
+    EXPECT_EQ(floor->name, "FLOOR");
+    EXPECT_EQ(world->meshMaterialNames[0], "FLOORSG");
+    ASSERT_EQ(floor->vertices.size(), 4u);
+    EXPECT_EQ(floor->vertices[0], Point3f(-2.0f, 0.0f, 1.0f));
+    EXPECT_EQ(floor->vertices[1], Point3f(2.0f, 0.0f, 1.0f));
+    EXPECT_EQ(floor->vertices[2], Point3f(2.0f, 0.0f, -1.0f));
+    EXPECT_EQ(floor->vertices[3], Point3f(-2.0f, 0.0f, -1.0f));
+    EXPECT_EQ(floor->vertexIndices, (std::vector<int>{0, 1, 3, 3, 1, 2}));
+    EXPECT_EQ(floor->normalIndices, (std::vector<int>{0, 0, 0, 0, 0, 0}));
+    ASSERT_EQ(floor->normals.size(), 1u);
+    EXPECT_EQ(floor->normals[0], Vec3f(0.0f, 1.0f, 0.0f));
+    ASSERT_EQ(floor->tangents.size(), 6u);
+    EXPECT_EQ(floor->tangents[5], Vec3f(1.0f, 0.0f, 0.0f));
+    ASSERT_EQ(floor->uvs.size(), 4u);
+    EXPECT_EQ(floor->uvs[2].x, 1.0f);
+    EXPECT_EQ(floor->uvs[2].y, 1.0f);
+
+    // Default 1 x 1, unnamed, placed by its matrix.
+    const MeshShape *unit = world->meshes[1];
+    EXPECT_EQ(unit->name, "unnamed");
+    EXPECT_EQ(unit->cornerWorld(0, 0), Point3f(-1.0f, -1.0f, 0.5f));
+    EXPECT_EQ(world->primitives.size(), 4u);
+}
+
+TEST_F(ShapeNodes, Sphere) {
+    World *world = load(std::string(kCameraNode) + "sphere\n{\n}\n" +
+                        "sphere\n{\n name ball\n radius 2.5\n shader \"ballSG\"\n matrix\n"
+                        "  1 0 0 0\n  0 1 0 0\n  0 0 1 0\n  1 2 3 1\n}\n");
+    ASSERT_NE(world, nullptr);
+    ASSERT_EQ(world->primitives.size(), 2u);
+    const auto *plain = static_cast<const SpherePrimitive *>(world->primitives[0]);
+    EXPECT_EQ(plain->name, "unnamed");
+    EXPECT_EQ(plain->radius, 1.0f);
+    EXPECT_EQ(world->primitiveMaterialNames[0], "");
+    const auto *ball = static_cast<const SpherePrimitive *>(world->primitives[1]);
+    EXPECT_EQ(ball->name, "BALL");
+    EXPECT_EQ(ball->radius, 2.5f);
+    EXPECT_EQ(world->primitiveMaterialNames[1], "BALLSG");
+    EXPECT_EQ(ball->object2world(Point3f(0.0f, 0.0f, 0.0f)), Point3f(1.0f, 2.0f, 3.0f));
+}
