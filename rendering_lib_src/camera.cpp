@@ -8,8 +8,6 @@ constexpr float kFarClip = 1000.0f;
 
 Camera::Camera(float fov) : m_cameraToScreen(makePerspective(fov, kNearClip, kFarClip)) {}
 
-Vec2i Camera::getResolution() { return m_resolution; }
-
 void Camera::setScreenWindow(const float w[4], const unsigned r[2]) {
     m_resolution = Vec2i(static_cast<int>(r[0]), static_cast<int>(r[1]));
     const float rx = static_cast<float>(r[0]);

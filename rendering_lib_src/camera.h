@@ -23,8 +23,11 @@ public:
     void setScreenWindow(const float screenWindow[4], const unsigned resolution[2]);
 
     // Film resolution (width, height). Virtual so that a program holding a
-    // camera from the library can ask without linking the library.
-    virtual Vec2i getResolution();
+    // camera from the library can ask without linking the library; defined
+    // here so that the class has no key function and such a program also
+    // gets the class's type information without linking the library (the
+    // sanitizer's dynamic type checks need it).
+    virtual Vec2i getResolution() { return m_resolution; }
 
     // The primary ray through raster position (x, y): unit direction,
     // maximum distance the largest float.
