@@ -21,55 +21,43 @@ constexpr size_t kMaxPrimitives = (size_t{1} << 30) - 1;
 // Below this many edges an insertion sort beats the radix passes.
 constexpr size_t kInsertionSortMax = 64;
 
-// Maps the bits of a float to an unsigned key with the same order (negative
-// numbers reversed and below the positives). -0 is folded onto +0 so that
-// the two compare equal, as they do as floats.
-inline uint32_t orderedKey(float t) {
-    uint32_t bits;
-    std::memcpy(&bits, &t, sizeof bits);
-    if (bits == 0x80000000u) bits = 0;
-    return (bits & 0x80000000u) ? ~bits : (bits | 0x80000000u);
-}
-
-// Stable sort of n edges by t (through orderedKey): an LSD radix sort with
-// three passes of 11, 11 and 10 bits, skipping passes whose digit is the same
-// for every edge. scratch holds at least n records.
-void sortEdges(SplitEdge *edges, SplitEdge *scratch, size_t n) {
+// Stable sort of n edges by t (their keys): an LSD radix sort with four
+// passes of 8 bits, skipping passes whose digit is the same for every edge;
+// short runs use an insertion sort. scratch holds at least n records.
+// Returns where the sorted edges are: edges or scratch.
+SplitEdge *sortEdges(SplitEdge *edges, SplitEdge *scratch, size_t n) {
     if (n <= kInsertionSortMax) {
         for (size_t i = 1; i < n; ++i) {
             const SplitEdge e = edges[i];
-            const uint32_t key = orderedKey(e.t);
             size_t j = i;
-            for (; j > 0 && orderedKey(edges[j - 1].t) > key; --j) edges[j] = edges[j - 1];
+            for (; j > 0 && edges[j - 1].key > e.key; --j) edges[j] = edges[j - 1];
             edges[j] = e;
         }
-        return;
+        return edges;
     }
-    constexpr int kShift[3] = {0, 11, 22};
-    constexpr uint32_t kMask[3] = {0x7ffu, 0x7ffu, 0x3ffu};
-    uint32_t counts[3][2048] = {};
+    uint32_t counts[4][256] = {};
     for (size_t i = 0; i < n; ++i) {
-        const uint32_t key = orderedKey(edges[i].t);
-        for (int pass = 0; pass < 3; ++pass) ++counts[pass][(key >> kShift[pass]) & kMask[pass]];
+        const uint32_t key = edges[i].key;
+        ++counts[0][key & 0xff];
+        ++counts[1][(key >> 8) & 0xff];
+        ++counts[2][(key >> 16) & 0xff];
+        ++counts[3][key >> 24];
     }
     SplitEdge *src = edges, *dst = scratch;
-    for (int pass = 0; pass < 3; ++pass) {
+    for (int pass = 0; pass < 4; ++pass) {
+        const int shift = 8 * pass;
         uint32_t *count = counts[pass];
-        const uint32_t firstDigit = (orderedKey(src[0].t) >> kShift[pass]) & kMask[pass];
-        if (count[firstDigit] == n) continue;
+        if (count[(src[0].key >> shift) & 0xff] == n) continue;
         uint32_t offset = 0;
-        for (uint32_t d = 0; d <= kMask[pass]; ++d) {
+        for (int d = 0; d < 256; ++d) {
             const uint32_t c = count[d];
             count[d] = offset;
             offset += c;
         }
-        for (size_t i = 0; i < n; ++i) {
-            const uint32_t digit = (orderedKey(src[i].t) >> kShift[pass]) & kMask[pass];
-            dst[count[digit]++] = src[i];
-        }
+        for (size_t i = 0; i < n; ++i) dst[count[(src[i].key >> shift) & 0xff]++] = src[i];
         std::swap(src, dst);
     }
-    if (src != edges) std::memcpy(edges, src, n * sizeof(SplitEdge));
+    return src;
 }
 
 // A node still to be visited, with the ray's interval inside it.
@@ -229,6 +217,9 @@ void KdTreeAccel::buildNode(int nodeNum, const Bounds3f &nodeBounds,
     const Vec3f d = nodeBounds.diagonal();
     const size_t nEdges = 2 * static_cast<size_t>(nPrimitives);
 
+    // The sorted edges of the axis tried last. Retries happen only when an
+    // axis offered no candidate, so these are the best axis's edges.
+    const SplitEdge *sorted = nullptr;
     int axis = nodeBounds.maximumExtent();
     int retries = 0;
     for (;;) {
@@ -238,10 +229,11 @@ void KdTreeAccel::buildNode(int nodeNum, const Bounds3f &nodeBounds,
         for (int i = 0; i < nPrimitives; ++i) {
             const int p = primNums[i];
             const Bounds3f &b = primBounds[p];
-            e[i] = SplitEdge{b.pMin[axis], static_cast<uint32_t>(p)};
-            e[nPrimitives + i] = SplitEdge{b.pMax[axis], static_cast<uint32_t>(p) | SplitEdge::kEndBit};
+            e[i] = SplitEdge::make(b.pMin[axis], p, false);
+            e[nPrimitives + i] = SplitEdge::make(b.pMax[axis], p, true);
         }
-        sortEdges(e, sortScratch, nEdges);
+        e = sortEdges(e, sortScratch, nEdges);
+        sorted = e;
 
         int nBelow = 0, nAbove = nPrimitives;
         const float boxMin = nodeBounds.pMin[axis], boxMax = nodeBounds.pMax[axis];
@@ -250,7 +242,7 @@ void KdTreeAccel::buildNode(int nodeNum, const Bounds3f &nodeBounds,
         const float sidePerimeter = d[o1] + d[o2];
         for (size_t i = 0; i < nEdges; ++i) {
             if (!e[i].isStart()) --nAbove;
-            const float t = e[i].t;
+            const float t = e[i].t();
             if (t > boxMin && t < boxMax) {
                 const float belowSA = 2 * (faceArea + (t - boxMin) * sidePerimeter);
                 const float aboveSA = 2 * (faceArea + (boxMax - t) * sidePerimeter);
@@ -285,14 +277,14 @@ void KdTreeAccel::buildNode(int nodeNum, const Bounds3f &nodeBounds,
 
     // The primitive of the split edge itself goes only to the side its other
     // edge lies on.
-    const SplitEdge *e = edges[bestAxis];
+    const SplitEdge *e = sorted;
     int n0 = 0, n1 = 0;
     for (int i = 0; i < bestOffset; ++i)
         if (e[i].isStart()) prims0[n0++] = e[i].primNum();
     for (size_t i = static_cast<size_t>(bestOffset) + 1; i < nEdges; ++i)
         if (!e[i].isStart()) prims1[n1++] = e[i].primNum();
 
-    const float tSplit = e[bestOffset].t;
+    const float tSplit = e[bestOffset].t();
     Bounds3f bounds0 = nodeBounds, bounds1 = nodeBounds;
     bounds0.pMax[bestAxis] = tSplit;
     bounds1.pMin[bestAxis] = tSplit;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "bounds.h"
@@ -38,13 +39,30 @@ struct KdNode {
 static_assert(sizeof(KdNode) == 8, "KdNode must stay two 32-bit words");
 
 // One side of one primitive's box along one axis, as the build sorts them:
-// the position t and, packed in one word, the primitive number (low 31 bits)
-// and the type (top bit: 0 = start, the low side; 1 = end, the high side).
+// the position t, kept as an unsigned key with the same order (so the sort
+// compares integers), and, packed in one word, the primitive number (low 31
+// bits) and the type (top bit: 0 = start, the low side; 1 = end, the high
+// side). -0 is stored as +0, so the two compare equal as they do as floats.
 struct SplitEdge {
-    float t;
+    uint32_t key;
     uint32_t primAndType;
 
     static constexpr uint32_t kEndBit = 0x80000000u;
+
+    static SplitEdge make(float t, int primNum, bool end) {
+        uint32_t bits;
+        std::memcpy(&bits, &t, sizeof bits);
+        if (bits == 0x80000000u) bits = 0;
+        // Negative floats reversed and below the positives.
+        const uint32_t key = (bits & 0x80000000u) ? ~bits : (bits | 0x80000000u);
+        return SplitEdge{key, static_cast<uint32_t>(primNum) | (end ? kEndBit : 0u)};
+    }
+    float t() const {
+        const uint32_t bits = (key & 0x80000000u) ? (key & 0x7fffffffu) : ~key;
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        return f;
+    }
     int primNum() const { return static_cast<int>(primAndType & ~kEndBit); }
     bool isStart() const { return (primAndType & kEndBit) == 0; }
 };
