@@ -17,11 +17,14 @@ public:
     TextParser(const TextParser &) = delete;
     TextParser &operator=(const TextParser &) = delete;
 
-    // False for a null path or a file that cannot be opened.
+    // False for a null path, a file that cannot be opened or read, and a
+    // file too large for the 32-bit length. An empty file loads.
     bool loadFile(const char *path);
     // text may be null (nothing is loaded); a non-null name becomes the name.
+    // A text too large for the 32-bit length is not loaded either.
     void loadString(const char *text, const char *name);
-    // Exactly count bytes (NUL bytes included) followed by a zero byte.
+    // Exactly count bytes followed by a zero byte. A zero byte inside the
+    // text ends it for every read.
     void loadMemory(const char *bytes, size_t count, const char *name);
     void release();
 
