@@ -89,6 +89,22 @@ std::vector<vmath::Ray> makeRays(int count) {
     return rays;
 }
 
+// Camera-like rays in raster order: from (0, 0, 4) through a 256 x 256 grid
+// over the square |x|, |y| <= 0.7 of the plane z = 0, all of them on the
+// mesh. Neighbouring rays meet neighbouring triangles, as a render's do.
+std::vector<vmath::Ray> makeRasterRays() {
+    constexpr int kSide = 256;
+    std::vector<vmath::Ray> rays;
+    const Point3f eye(0, 0, 4);
+    for (int y = 0; y < kSide; ++y)
+        for (int x = 0; x < kSide; ++x) {
+            const Point3f target(1.4f * (static_cast<float>(x) + 0.5f) / kSide - 0.7f,
+                                 0.7f - 1.4f * (static_cast<float>(y) + 0.5f) / kSide, 0.0f);
+            rays.emplace_back(eye, vmath::normalized(target - eye));
+        }
+    return rays;
+}
+
 void BM_KdTreeBuild(benchmark::State &state) {
     BumpySphere &scene = sceneOf(static_cast<int>(state.range(0)));
     int nodes = 0;
@@ -104,10 +120,9 @@ void BM_KdTreeBuild(benchmark::State &state) {
         benchmark::Counter::kIsRate);
 }
 
-void runQueries(benchmark::State &state, bool accelerated) {
+void runQueries(benchmark::State &state, bool accelerated, const std::vector<vmath::Ray> &rays) {
     BumpySphere &scene = sceneOf(static_cast<int>(state.range(0)));
     scene.world.accelerator = accelerated ? scene.accelerator() : nullptr;
-    const std::vector<vmath::Ray> rays = makeRays(4096);
     size_t next = 0, hits = 0;
     const uint32_t testsBefore = g_intersected;
     for (auto _ : state) {
@@ -124,11 +139,15 @@ void runQueries(benchmark::State &state, bool accelerated) {
     state.counters["hit%"] = 100.0 * static_cast<double>(hits) / queries;
 }
 
-void BM_KdTreeQuery(benchmark::State &state) { runQueries(state, true); }
-void BM_LinearQuery(benchmark::State &state) { runQueries(state, false); }
+// Random rays: every query starts with cold caches.
+void BM_KdTreeQuery(benchmark::State &state) { runQueries(state, true, makeRays(4096)); }
+void BM_LinearQuery(benchmark::State &state) { runQueries(state, false, makeRays(4096)); }
+// Raster-order rays, as a render issues them.
+void BM_KdTreeQueryRaster(benchmark::State &state) { runQueries(state, true, makeRasterRays()); }
 
 } // namespace
 
 BENCHMARK(BM_KdTreeBuild)->RangeMultiplier(10)->Range(1000, 1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KdTreeQuery)->RangeMultiplier(10)->Range(1000, 1000000);
+BENCHMARK(BM_KdTreeQueryRaster)->RangeMultiplier(10)->Range(1000, 1000000);
 BENCHMARK(BM_LinearQuery)->RangeMultiplier(10)->Range(1000, 100000);

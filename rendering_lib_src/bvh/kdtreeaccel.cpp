@@ -102,6 +102,8 @@ void walkTree(const KdNode *nodes, const Bounds3f &bounds, const vmath::Ray &ray
             } else if (tPlane < tMin) {
                 node = second;
             } else {
+                // The far child is visited later: start fetching it now.
+                __builtin_prefetch(second);
                 todo[todoPos++] = PendingNode{second, tPlane, tMax};
                 node = first;
                 tMax = tPlane;
@@ -331,6 +333,7 @@ bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info
         nodes, bounds, ray,
         [&](const KdNode &leaf) {
             const int n = leaf.nPrimitives();
+            if (n == 0) return false;
             const int *index =
                 n == 1 ? &leaf.onePrimitive : leafIndices.data() + leaf.primitiveIndicesOffset;
             // Within a leaf each primitive only reports hits nearer than the
