@@ -16,8 +16,9 @@ namespace {
 // usually share one.
 constexpr size_t kNodeAlignment = 64;
 constexpr int kInitialNodeCapacity = 512;
-// Node counts live in 30 bits of a node word.
+// Primitive counts and above-child indices live in 30 bits of a node word.
 constexpr size_t kMaxPrimitives = (size_t{1} << 30) - 1;
+constexpr int kMaxNodes = 1 << 30;
 // Below this many edges an insertion sort beats the radix passes.
 constexpr size_t kInsertionSortMax = 64;
 
@@ -128,6 +129,9 @@ void KdNode::initLeaf(const int *primNums, int np, std::vector<int> *leafIndices
     } else if (np == 1) {
         onePrimitive = primNums[0];
     } else {
+        // Offsets into the list are ints.
+        CHECK_LE(leafIndices->size(), static_cast<size_t>(std::numeric_limits<int>::max() - np))
+            << "Too many kd-tree leaf entries";
         primitiveIndicesOffset = static_cast<int>(leafIndices->size());
         leafIndices->insert(leafIndices->end(), primNums, primNums + np);
     }
@@ -185,6 +189,7 @@ KdTreeAccel::KdTreeAccel(std::vector<Primitive *> prims, int primitiveCost_, int
 KdTreeAccel::~KdTreeAccel() { std::free(nodes); }
 
 void KdTreeAccel::allocNode() {
+    CHECK_LT(nextFreeNode, kMaxNodes) << "Too many kd-tree nodes";
     if (nextFreeNode == nodeCapacity) {
         const int newCapacity = std::max(2 * nodeCapacity, kInitialNodeCapacity);
         auto *grown = static_cast<KdNode *>(

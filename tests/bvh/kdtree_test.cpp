@@ -607,7 +607,7 @@ TEST(KdTreeAccel, AcceleratedWorldAgreesWithLinearSearch) {
         std::mt19937 rng(1000 + seed);
         std::uniform_real_distribution<float> unit(-1.0f, 1.0f), dist(0.05f, 6.0f);
         int hits = 0;
-        for (int r = 0; r < 3000; ++r) {
+        for (int r = 0; r < 2000; ++r) {
             Point3f o(7 * unit(rng), 7 * unit(rng), 7 * unit(rng));
             Vec3f d(unit(rng), unit(rng), unit(rng));
             float tMax = vmath::kMaxFloat, rayMax = vmath::kMaxFloat;
@@ -674,6 +674,6 @@ TEST(KdTreeAccel, AcceleratedWorldAgreesWithLinearSearch) {
             }
         }
         // The rays must actually hit things for the comparison to mean much.
-        EXPECT_GT(hits, 700) << "seed " << seed;
+        EXPECT_GT(hits, 450) << "seed " << seed;
     }
 }
