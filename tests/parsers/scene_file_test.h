@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,14 @@ protected:
 
     std::string write(const std::string &text, const std::string &name = "scene.ass") {
         const std::string path = dir_.file(name);
-        EXPECT_TRUE(writeFileBytes(path, std::vector<unsigned char>(text.begin(), text.end())));
+        // Written here rather than with writeFileBytes, which hands fwrite
+        // a null pointer for an empty text.
+        FILE *f = std::fopen(path.c_str(), "wb");
+        EXPECT_NE(f, nullptr);
+        if (f != nullptr) {
+            EXPECT_EQ(std::fwrite(text.data(), 1, text.size(), f), text.size());
+            EXPECT_EQ(std::fclose(f), 0);
+        }
         return path;
     }
 
