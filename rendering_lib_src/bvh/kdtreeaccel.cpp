@@ -344,6 +344,8 @@ bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info
             // Within a leaf each primitive only reports hits nearer than the
             // ones before it; across leaves the strict comparison keeps the
             // first of equally distant hits.
+            // Fetch the leaf's primitives together rather than one miss at a time.
+            for (int i = 0; i < n; ++i) __builtin_prefetch(primitives[index[i]]);
             IntersectInfo localInfo;
             float tTriangle = vmath::kMaxFloat;
             for (int i = 0; i < n; ++i) {
