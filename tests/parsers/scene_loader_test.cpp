@@ -173,6 +173,12 @@ TEST_F(SceneLoader, MissingFileGivesBothErrors) {
     EXPECT_EQ(readScene(path.c_str()), nullptr);
     EXPECT_EQ(log.errors(), (std::vector<std::string>{"Could not find file " + path,
                                                       "Could not read file: " + path}));
+
+    // A directory opens but is no text.
+    LogCapture dirLog;
+    EXPECT_EQ(readScene(dir_.path().c_str()), nullptr);
+    EXPECT_EQ(dirLog.errors(), (std::vector<std::string>{"Could not find file " + dir_.path(),
+                                                         "Could not read file: " + dir_.path()}));
 }
 
 TEST_F(SceneLoader, MissingCameraIsRefused) {
