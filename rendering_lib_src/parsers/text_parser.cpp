@@ -136,6 +136,7 @@ void TextParser::release() {
     m_pszBuffer = nullptr;
     m_iBufferLength = 0;
     m_pszCursor = nullptr;
+    m_pszNoQuote = nullptr;
 }
 
 bool TextParser::loadFile(const char *path) {
@@ -250,13 +251,23 @@ bool TextParser::readToken(std::string &out, bool upperCase) {
     return true;
 }
 
+char *TextParser::findQuote(char *from) {
+    // Like strchr(from, '"'), but never searches again where an earlier
+    // search found nothing.
+    char *p = from;
+    while ((m_pszNoQuote == nullptr || p < m_pszNoQuote) && *p != '\0' && *p != '"') ++p;
+    if (*p == '"' && (m_pszNoQuote == nullptr || p < m_pszNoQuote)) return p;
+    if (m_pszNoQuote == nullptr || from < m_pszNoQuote) m_pszNoQuote = from;
+    return nullptr;
+}
+
 bool TextParser::readQuoted(std::string &out, bool upperCase) {
     out.clear();
     skipWhitespace(false);
     if (eof()) return false;
-    char *open = std::strchr(m_pszCursor, '"');
+    char *open = findQuote(m_pszCursor);
     if (!open) return false;
-    char *close = std::strchr(open + 1, '"');
+    char *close = findQuote(open + 1);
     if (!close) return false;
     out.assign(open + 1, close);
     if (upperCase) toUpper(out);

@@ -69,8 +69,14 @@ public:
     static void toLower(std::string &s);
 
 private:
+    char *findQuote(char *from);
+
     char *m_pszBuffer = nullptr;
     int32_t m_iBufferLength = 0;
     char *m_pszCursor = nullptr;
+    // No double quote lies at or after this point (null: not known yet). The
+    // cursor only moves forward, so a failed quote search is never repeated,
+    // which keeps many unterminated quoted values linear in the text size.
+    const char *m_pszNoQuote = nullptr;
     std::string m_sFileName;
 };

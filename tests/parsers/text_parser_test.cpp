@@ -258,6 +258,23 @@ TEST(TextParser, ReadQuoted) {
     EXPECT_FALSE(p.readQuoted(s, false));
 }
 
+TEST(TextParser, FailedQuoteSearchIsRememberedUntilTheNextLoad) {
+    // Many values without a closing quote: every search after the first
+    // failure must still fail, and tokens around them still read.
+    TextParser p("camera x \"open camera y");
+    std::string s;
+    EXPECT_FALSE(p.readQuoted(s, false));
+    ASSERT_TRUE(p.readToken(s, false));
+    EXPECT_EQ(s, "camera");
+    EXPECT_FALSE(p.readQuoted(s, false));
+    ASSERT_TRUE(p.readToken(s, false));
+    EXPECT_EQ(s, "x");
+    EXPECT_FALSE(p.readQuoted(s, false));
+    p.loadString("\"again\"", nullptr);
+    ASSERT_TRUE(p.readQuoted(s, false));
+    EXPECT_EQ(s, "again");
+}
+
 TEST(TextParser, ReadLineAndNextLine) {
     TextParser p("  first line\r\n\r\n\nsecond\n// comment\n-- comment\n  third\nlast");
     std::string s;
