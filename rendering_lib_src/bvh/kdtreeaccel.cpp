@@ -69,11 +69,11 @@ struct PendingNode {
 
 // The walk shared by the queries: front to back through the nodes the ray
 // crosses, calling visitLeaf(node) at every leaf. visitLeaf returns true to
-// end the walk; stopBefore(tMin) ends it before a node whose interval starts
-// at tMin.
+// end the walk; skipNode(tMin) passes over a node whose interval starts at
+// tMin.
 template <typename LeafFn, typename StopFn>
 void walkTree(const KdNode *nodes, const Bounds3f &bounds, const vmath::Ray &ray,
-              LeafFn &&visitLeaf, StopFn &&stopBefore) {
+              LeafFn &&visitLeaf, StopFn &&skipNode) {
     float tMin, tMax;
     if (!bounds.intersectP(ray, &tMin, &tMax)) return;
 
@@ -87,36 +87,41 @@ void walkTree(const KdNode *nodes, const Bounds3f &bounds, const vmath::Ray &ray
     int todoPos = 0;
     const KdNode *node = &nodes[0];
     for (;;) {
-        if (stopBefore(tMin)) return;
-        if (!node->isLeaf()) {
-            const int axis = node->splitAxis();
-            const float split = node->splitPos();
-            const float tPlane = (split - origin[axis]) * invDir[axis];
-            const bool belowFirst =
-                origin[axis] < split || (origin[axis] == split && dir[axis] <= 0);
-            const KdNode *below = node + 1;
-            const KdNode *above = &nodes[node->aboveChild()];
-            const KdNode *first = belowFirst ? below : above;
-            const KdNode *second = belowFirst ? above : below;
-            if (tPlane > tMax || tPlane <= 0) {
-                node = first;
-            } else if (tPlane < tMin) {
-                node = second;
-            } else {
-                // The far child is visited later: start fetching it now.
-                __builtin_prefetch(second);
-                todo[todoPos++] = PendingNode{second, tPlane, tMax};
-                node = first;
-                tMax = tPlane;
+        // A node that starts beyond the nearest hit is skipped, not the end of
+        // the walk: a ray lying in a split plane pushes children whose
+        // intervals are not ordered front to back, so a node further down the
+        // stack may still start before it.
+        if (!skipNode(tMin)) {
+            if (!node->isLeaf()) {
+                const int axis = node->splitAxis();
+                const float split = node->splitPos();
+                const float tPlane = (split - origin[axis]) * invDir[axis];
+                const bool belowFirst =
+                    origin[axis] < split || (origin[axis] == split && dir[axis] <= 0);
+                const KdNode *below = node + 1;
+                const KdNode *above = &nodes[node->aboveChild()];
+                const KdNode *first = belowFirst ? below : above;
+                const KdNode *second = belowFirst ? above : below;
+                if (tPlane > tMax || tPlane <= 0) {
+                    node = first;
+                } else if (tPlane < tMin) {
+                    node = second;
+                } else {
+                    // The far child is visited later: start fetching it now.
+                    __builtin_prefetch(second);
+                    todo[todoPos++] = PendingNode{second, tPlane, tMax};
+                    node = first;
+                    tMax = tPlane;
+                }
+                continue;
             }
-        } else {
             if (visitLeaf(*node)) return;
-            if (todoPos == 0) return;
-            --todoPos;
-            node = todo[todoPos].node;
-            tMin = todo[todoPos].tMin;
-            tMax = todo[todoPos].tMax;
         }
+        if (todoPos == 0) return;
+        --todoPos;
+        node = todo[todoPos].node;
+        tMin = todo[todoPos].tMin;
+        tMax = todo[todoPos].tMax;
     }
 }
 
@@ -334,6 +339,7 @@ bool KdTreeAccel::hitDistance(const vmath::Ray &ray, float *t) const {
 bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info) const {
     bool found = false;
     float nearest = ray.maxDist;
+    int nearestNum = 0; // primitive number of the nearest hit
     walkTree(
         nodes, bounds, ray,
         [&](const KdNode &leaf) {
@@ -341,19 +347,25 @@ bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info
             if (n == 0) return false;
             const int *index =
                 n == 1 ? &leaf.onePrimitive : leafIndices.data() + leaf.primitiveIndicesOffset;
-            // Within a leaf each primitive only reports hits nearer than the
-            // ones before it; across leaves the strict comparison keeps the
-            // first of equally distant hits.
+            // Of equally distant hits the primitive earliest in the list
+            // wins, whatever order the leaves are visited in, so that the
+            // answer is the one a linear search over the list gives. Each
+            // primitive is therefore asked for hits up to and including the
+            // nearest distance so far.
             // Fetch the leaf's primitives together rather than one miss at a time.
             for (int i = 0; i < n; ++i) __builtin_prefetch(primitives[index[i]]);
             IntersectInfo localInfo;
-            float tTriangle = vmath::kMaxFloat;
             for (int i = 0; i < n; ++i) {
-                if (primitives[index[i]]->intersect(ray, &tTriangle, &localInfo) &&
-                    tTriangle < nearest) {
+                const int num = index[i];
+                float tPrimitive =
+                    found ? std::nextafter(nearest, std::numeric_limits<float>::infinity())
+                          : vmath::kMaxFloat;
+                if (!primitives[num]->intersect(ray, &tPrimitive, &localInfo)) continue;
+                if (tPrimitive < nearest || (found && tPrimitive == nearest && num < nearestNum)) {
                     found = true;
-                    nearest = tTriangle;
-                    *t = tTriangle;
+                    nearest = tPrimitive;
+                    nearestNum = num;
+                    *t = tPrimitive;
                     *info = localInfo;
                 }
             }
