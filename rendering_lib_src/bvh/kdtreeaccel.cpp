@@ -296,7 +296,12 @@ void KdTreeAccel::buildNode(int nodeNum, const Bounds3f &nodeBounds,
     for (size_t i = static_cast<size_t>(bestOffset) + 1; i < nEdges; ++i)
         if (!e[i].isStart()) prims1[n1++] = e[i].primNum();
 
-    const float tSplit = e[bestOffset].t();
+    // The split lies at the edge's own coordinate, read from its box: the
+    // sort key folds -0 into +0, and the node keeps the position as given.
+    const SplitEdge &splitEdge = e[bestOffset];
+    const Bounds3f &splitBox = primBounds[splitEdge.primNum()];
+    const float tSplit =
+        splitEdge.isStart() ? splitBox.pMin[bestAxis] : splitBox.pMax[bestAxis];
     Bounds3f bounds0 = nodeBounds, bounds1 = nodeBounds;
     bounds0.pMax[bestAxis] = tSplit;
     bounds1.pMin[bestAxis] = tSplit;

@@ -194,6 +194,22 @@ TEST(KdTreeAccel, TwoSeparateBoxesSplitAtFirstEqualCostCandidate) {
     EXPECT_EQ(leafContents(*tree, tree->nodes[2]), std::vector<int>{1});
 }
 
+TEST(KdTreeAccel, SplitKeepsTheSignOfAZeroEdge) {
+    // The first box ends at -0; its end edge and the second box's start edge
+    // cost the same, so the split lies at -0, sign included.
+    std::vector<std::unique_ptr<BoxPrim>> boxes;
+    boxes.push_back(std::make_unique<BoxPrim>(Point3f(-1, 0, 0), Point3f(-0.0f, 1, 1), 0));
+    boxes.push_back(std::make_unique<BoxPrim>(Point3f(1, 0, 0), Point3f(2, 1, 1), 1));
+    std::unique_ptr<KdTreeAccel> tree(makeKdTreeAccel(asPrimitives(boxes)));
+    ASSERT_EQ(tree->nextFreeNode, 3);
+    ASSERT_FALSE(tree->nodes[0].isLeaf());
+    EXPECT_EQ(tree->nodes[0].splitAxis(), 0);
+    EXPECT_EQ(tree->nodes[0].splitPos(), 0.0f);
+    EXPECT_TRUE(std::signbit(tree->nodes[0].splitPos()));
+    EXPECT_EQ(leafContents(*tree, tree->nodes[1]), std::vector<int>{0});
+    EXPECT_EQ(leafContents(*tree, tree->nodes[2]), std::vector<int>{1});
+}
+
 TEST(KdTreeAccel, StartEdgesSortBeforeEndEdgesAtTheSamePosition) {
     // The first box ends at -0 and the second starts at +0: equal positions,
     // so the second's start edge is swept first and wins the tie in cost.
