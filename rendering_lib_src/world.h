@@ -65,8 +65,9 @@ public:
     // all mesh triangles to the end of primitives. Run once after loading.
     void bindMaterials();
 
-    // Nearest hit closer than min(tMax, r.maxDist); returns that bound, or
-    // the hit distance. info.id stays -1 on a miss.
+    // Nearest hit closer than min(tMax, r.maxDist); returns the hit distance.
+    // On a miss info.id stays -1 and the result is that bound, or the largest
+    // float when an accelerator answers.
     float intersect(IntersectInfo &info, const vmath::Ray &r, float tMax) const;
 
 private:

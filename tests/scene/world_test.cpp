@@ -298,4 +298,19 @@ TEST(World, FindsTexturesThroughFileNodes) {
     // A repeated node name replaces the earlier file.
     world.addFileNode("FILE1", absent.c_str());
     EXPECT_EQ(world.getTexture("FILE1"), nullptr);
+
+    // Reading a file name again replaces its image; a read that fails keeps
+    // what was stored.
+    float green[3] = {0.0f, 1.0f, 0.0f};
+    ASSERT_EQ(WriteImg(path.c_str(), green, nullptr, 1, 1, 1, 1, 0, 0), 1);
+    ASSERT_TRUE(world.addTexture(path));
+    tex = world.findTexture(path.c_str());
+    ASSERT_NE(tex, nullptr);
+    EXPECT_EQ(tex->width, 1);
+    EXPECT_EQ(tex->sample(0.0f, 0.0f), Vec3f(0, 1, 0));
+    ASSERT_TRUE(writeFileBytes(path, std::vector<unsigned char>{0, 0, 10}));
+    EXPECT_FALSE(world.addTexture(path));
+    ASSERT_EQ(world.findTexture(path.c_str()), tex);
+    EXPECT_EQ(tex->sample(0.0f, 0.0f), Vec3f(0, 1, 0));
+    EXPECT_EQ(world.textures.size(), 1u);
 }
