@@ -1,8 +1,0 @@
-#include <gtest/gtest.h>
-
-#include "vecmath.h"
-
-TEST(VecMath, NormalizeKeepsZeroVector) {
-    Vec3f z;
-    EXPECT_EQ(vmath::normalized(z), Vec3f(0, 0, 0));
-}
