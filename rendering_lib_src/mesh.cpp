@@ -86,20 +86,24 @@ bool MeshShape::intersectTriangle(const vmath::Ray &ray, int triangle, float *t,
     const Vec3f e2 = p2 - p0;
 
     // No epsilons and no back-face rejection. A ray in the triangle's plane,
-    // a zero-area triangle or a zero direction gives det == 0.
+    // a zero-area triangle or a zero direction gives det == 0. The bounds
+    // checks below are written so that a NaN (from a corner or direction
+    // that is not finite, or an infinite 1/det) fails them too; otherwise a
+    // NaN distance would count as a hit and spoil the caller's bound for
+    // every later triangle. For any other value they are the plain checks.
     const Vec3f pvec = vmath::cross(d, e2);
     const float det = vmath::dot(pvec, e1);
     if (det == 0.0f) return false;
     const float inv = 1.0f / det;
     const Vec3f tvec = ray.origin - p0;
     const float b1 = vmath::dot(tvec, pvec) * inv;
-    if (b1 < 0.0f || b1 > 1.0f) return false;
+    if (!(b1 >= 0.0f) || b1 > 1.0f) return false;
     const Vec3f qvec = vmath::cross(tvec, e1);
     const float b2 = vmath::dot(d, qvec) * inv;
-    if (b2 < 0.0f || b1 + b2 > 1.0f) return false;
+    if (!(b2 >= 0.0f) || !(b1 + b2 <= 1.0f)) return false;
     // A hit exactly at the caller's bound is accepted.
     const float th = vmath::dot(e2, qvec) * inv;
-    if (th < 0.0f || th > *t) return false;
+    if (!(th >= 0.0f) || !(th <= *t)) return false;
 
     const std::size_t numUVs = uvs.size();
     const std::size_t numNormals = normals.size();

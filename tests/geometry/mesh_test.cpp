@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "mesh.h"
@@ -123,6 +125,51 @@ TEST(MeshShape, DegenerateRaysMissButCount) {
     EXPECT_FALSE(hitTriangle(mesh, 0, vmath::Ray(Point3f(0.75f, 0.75f, -1), Vec3f(0, 0, 1)), &h));
     EXPECT_EQ(g_intersected, before + 3);
     EXPECT_EQ(h.t, vmath::kMaxFloat);
+}
+
+// A corner that is not finite (a huge or "-nan" value in a scene file) makes
+// the test's arithmetic NaN; such a triangle must not report a hit at a NaN
+// distance, which would also let every later triangle pass the "th > *t" test.
+TEST(MeshShape, NonFiniteCornersNeverHit) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const vmath::Ray far(Point3f(5, 5, -1), Vec3f(0, 0, 1));
+    for (const Point3f &bad : {Point3f(inf, 0, 0), Point3f(nan, 0, 0), Point3f(0, 0, -nan)}) {
+        MeshData d = unitSquare();
+        d.vertices[1] = bad; // corner of both triangles
+        MeshShape mesh(kIdentity, nullptr);
+        d.load(mesh);
+        const uint32_t before = g_intersected;
+        Hit h;
+        EXPECT_FALSE(hitTriangle(mesh, 0, far, &h)) << bad.x << " " << bad.z;
+        EXPECT_EQ(h.t, vmath::kMaxFloat);
+        EXPECT_EQ(g_intersected, before + 1);
+    }
+
+    // Tested one by one with a shared bound, as the World's loop does: a
+    // broken triangle between two finite ones leaves the nearest hit in place.
+    MeshData d;
+    for (float z : {1.0f, 2.0f, 3.0f}) {
+        const int base = static_cast<int>(d.vertices.size());
+        d.vertices.insert(d.vertices.end(), {Point3f(0, 0, z), Point3f(1, 0, z), Point3f(0, 1, z)});
+        d.vertexIndices.insert(d.vertexIndices.end(), {base, base + 1, base + 2});
+        d.uvs.insert(d.uvs.end(), 3, Point2f(z, 0));
+    }
+    d.vertices[4] = Point3f(inf, 0, 2);
+    d.normals = {Vec3f(0, 0, -1)};
+    d.normalIndices = std::vector<int>(9, 0);
+    d.tangents = std::vector<Vec3f>(9, Vec3f(1, 0, 0));
+    MeshShape mesh(kIdentity, nullptr);
+    d.load(mesh);
+    const vmath::Ray r(Point3f(0.25f, 0.25f, 0), Vec3f(0, 0, 1));
+    float t = vmath::kMaxFloat;
+    IntersectInfo info;
+    int hits = 0;
+    for (int i = 0; i < 3; ++i) hits += TrianglePrimitive(i, &mesh).intersect(r, &t, &info) ? 1 : 0;
+    EXPECT_EQ(hits, 1);
+    EXPECT_EQ(t, 1.0f);
+    EXPECT_EQ(info.u, 1.0f);
+    EXPECT_FALSE(TrianglePrimitive(1, &mesh).anyHit(far));
 }
 
 TEST(MeshShape, AttributesFollowTheirIndexLists) {
