@@ -112,6 +112,14 @@ bool checkSides(TextParser &parser, const MeshNode &mesh) {
     return allTriangles;
 }
 
+// Lists given per triangle corner hold three entries per triangle.
+bool checkCornerCount(const MeshNode &mesh, size_t count, const char *what) {
+    if (count == 3 * static_cast<size_t>(mesh.numTriangles)) return true;
+    Error("Mesh %s has %zu %s, it needs %d", mesh.mesh_name.c_str(), count, what,
+          3 * mesh.numTriangles);
+    return false;
+}
+
 // Final checks of a mesh block; every index must lie inside its list.
 bool validateMesh(const MeshNode &mesh) {
     const char *name = mesh.mesh_name.c_str();
@@ -126,11 +134,8 @@ bool validateMesh(const MeshNode &mesh) {
               numVertexIndices);
         return false;
     }
-    if (!mesh.tangents.empty() && mesh.tangents.size() != 3 * static_cast<size_t>(mesh.numTriangles)) {
-        Error("Mesh %s has %zu tangents, it needs %d", name, mesh.tangents.size(),
-              3 * mesh.numTriangles);
+    if (!mesh.tangents.empty() && !checkCornerCount(mesh, mesh.tangents.size(), "tangents"))
         return false;
-    }
     if (mesh.tangents.empty() || mesh.uvs.empty()) {
         std::fprintf(stderr, "Model %s doesn't have texture coordinates\n", name);
         return false;
@@ -168,21 +173,13 @@ bool parseMesh(TextParser &parser, World &world) {
         } else if (key == "VLIST") {
             ok = readList(parser, mesh, 3, mesh.points, [&] { return readPoint(parser); });
         } else if (key == "NIDXS") {
-            ok = readIndexList(parser, mesh, mesh.normalIndices);
-            if (ok && mesh.normalIndices.size() != 3 * static_cast<size_t>(mesh.numTriangles)) {
-                Error("Mesh %s has %zu normal indices, it needs %d", mesh.mesh_name.c_str(),
-                      mesh.normalIndices.size(), 3 * mesh.numTriangles);
-                ok = false;
-            }
+            ok = readIndexList(parser, mesh, mesh.normalIndices) &&
+                 checkCornerCount(mesh, mesh.normalIndices.size(), "normal indices");
         } else if (key == "NLIST") {
             ok = readList(parser, mesh, 3, mesh.normals, [&] { return readVector(parser); });
         } else if (key == "TLIST") {
-            ok = readList(parser, mesh, 3, mesh.tangents, [&] { return readVector(parser); });
-            if (ok && mesh.tangents.size() != 3 * static_cast<size_t>(mesh.numTriangles)) {
-                Error("Mesh %s has %zu tangents, it needs %d", mesh.mesh_name.c_str(),
-                      mesh.tangents.size(), 3 * mesh.numTriangles);
-                ok = false;
-            }
+            ok = readList(parser, mesh, 3, mesh.tangents, [&] { return readVector(parser); }) &&
+                 checkCornerCount(mesh, mesh.tangents.size(), "tangents");
         } else if (key == "UVLIST") {
             ok = readList(parser, mesh, 2, mesh.uvs, [&] { return readPoint2(parser); });
         } else if (key == "MATRIX") {
