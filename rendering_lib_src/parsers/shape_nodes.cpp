@@ -12,6 +12,26 @@
 
 namespace {
 
+// The parameters every shape node has: NAME, MATRIX and SHADER.
+struct ShapeNode {
+    std::string name = "unnamed";
+    std::string mat_name; // shading engine to bind, upper-cased
+    Transform object2world;
+
+    // True when key was one of the common parameters and its value was read.
+    bool read(const std::string &key, TextParser &parser) {
+        if (key == "NAME")
+            parser.readToken(name, true);
+        else if (key == "MATRIX")
+            readMatrix(parser, object2world);
+        else if (key == "SHADER")
+            parser.readQuoted(mat_name, true);
+        else
+            return false;
+        return true;
+    }
+};
+
 // Numbers are found by a forward search and two numbers need a separator
 // between them, so the rest of the text holds at most (bytes + 1) / 2 numbers.
 // A list claiming more is refused before anything is allocated for it.
@@ -20,10 +40,7 @@ int64_t numbersLeft(const TextParser &parser) {
 }
 
 // The lists and settings of one POLYMESH node while it is read.
-struct MeshNode {
-    std::string mesh_name = "unnamed";
-    std::string mat_name;
-    Transform object2world;
+struct MeshNode : ShapeNode {
     int numTriangles = 0;
     std::vector<int> vertexIndices;
     std::vector<Point3f> points;
@@ -43,12 +60,12 @@ bool readListHeader(TextParser &parser, const MeshNode &mesh, int numbersPerElem
     std::string type;
     parser.readToken(type, true);
     if (count < 0) {
-        Error("Mesh %s has a negative list count", mesh.mesh_name.c_str());
+        Error("Mesh %s has a negative list count", mesh.name.c_str());
         return false;
     }
     if (static_cast<int64_t>(count) * numbersPerElement > numbersLeft(parser)) {
         Error("Mesh %s has a list of %d elements, longer than the rest of the file",
-              mesh.mesh_name.c_str(), count);
+              mesh.name.c_str(), count);
         return false;
     }
     return true;
@@ -71,7 +88,7 @@ bool readIndexList(TextParser &parser, const MeshNode &mesh, std::vector<int> &o
 
 bool reportSides(const MeshNode &mesh, int sides) {
     if (sides == 3) return true;
-    Error("Mesh %s have %d sides, it has to have 3", mesh.mesh_name.c_str(), sides);
+    Error("Mesh %s have %d sides, it has to have 3", mesh.name.c_str(), sides);
     return false;
 }
 
@@ -115,14 +132,14 @@ bool checkSides(TextParser &parser, const MeshNode &mesh) {
 // Lists given per triangle corner hold three entries per triangle.
 bool checkCornerCount(const MeshNode &mesh, size_t count, const char *what) {
     if (count == 3 * static_cast<size_t>(mesh.numTriangles)) return true;
-    Error("Mesh %s has %zu %s, it needs %d", mesh.mesh_name.c_str(), count, what,
+    Error("Mesh %s has %zu %s, it needs %d", mesh.name.c_str(), count, what,
           3 * mesh.numTriangles);
     return false;
 }
 
 // Final checks of a mesh block; every index must lie inside its list.
 bool validateMesh(const MeshNode &mesh) {
-    const char *name = mesh.mesh_name.c_str();
+    const char *name = mesh.name.c_str();
     const size_t numVertexIndices = mesh.vertexIndices.size();
     const size_t numNormalIndices = mesh.normalIndices.size();
     if (numNormalIndices == 0) {
@@ -163,9 +180,8 @@ bool parseMesh(TextParser &parser, World &world) {
     bool ok = true;
     readNodeBlock(parser, [&](const std::string &key) {
         if (!ok) return false;
-        if (key == "NAME") {
-            parser.readToken(mesh.mesh_name, true);
-        } else if (key == "NSIDES") {
+        if (mesh.read(key, parser)) return true;
+        if (key == "NSIDES") {
             ok = checkSides(parser, mesh);
         } else if (key == "VIDXS") {
             ok = readIndexList(parser, mesh, mesh.vertexIndices);
@@ -182,10 +198,6 @@ bool parseMesh(TextParser &parser, World &world) {
                  checkCornerCount(mesh, mesh.tangents.size(), "tangents");
         } else if (key == "UVLIST") {
             ok = readList(parser, mesh, 2, mesh.uvs, [&] { return readPoint2(parser); });
-        } else if (key == "MATRIX") {
-            readMatrix(parser, mesh.object2world);
-        } else if (key == "SHADER") {
-            parser.readQuoted(mesh.mat_name, true);
         } else {
             return false;
         }
@@ -201,21 +213,19 @@ bool parseMesh(TextParser &parser, World &world) {
                    static_cast<int>(mesh.normals.size()), mesh.normalIndices.data(),
                    mesh.normals.data(), mesh.tangents.data(), static_cast<int>(mesh.uvs.size()),
                    mesh.uvs.data());
-    shape->name = mesh.mesh_name;
+    shape->name = mesh.name;
     world.addMesh(shape, mesh.mat_name.c_str());
     return true;
 }
 
 void parsePlane(TextParser &parser, World &world) {
-    std::string plane_name = "unnamed", mat_name;
-    Transform object2world;
+    ShapeNode plane;
     float width = 1.0f, height = 1.0f;
     Point3f origin(0.0f, 0.0f, 0.0f);
     Vec3f axis(0.0f, 1.0f, 0.0f);
     readNodeBlock(parser, [&](const std::string &key) {
-        if (key == "NAME") {
-            parser.readToken(plane_name, true);
-        } else if (key == "WIDTH") {
+        if (plane.read(key, parser)) return true;
+        if (key == "WIDTH") {
             width = parser.readFloat();
         } else if (key == "HEIGHT") {
             height = parser.readFloat();
@@ -223,10 +233,6 @@ void parsePlane(TextParser &parser, World &world) {
             origin = readPoint(parser); // only the local origin is supported
         } else if (key == "AXIS") {
             axis = readVector(parser); // only +y is supported
-        } else if (key == "MATRIX") {
-            readMatrix(parser, object2world);
-        } else if (key == "SHADER") {
-            parser.readQuoted(mat_name, true);
         } else {
             return false;
         }
@@ -247,32 +253,23 @@ void parsePlane(TextParser &parser, World &world) {
                         Vec3f(1, 0, 0), Vec3f(1, 0, 0), Vec3f(1, 0, 0)};
     const Point2f UV[4] = {Point2f(0, 0), Point2f(1, 0), Point2f(1, 1), Point2f(0, 1)};
 
-    MeshShape *shape = new MeshShape(object2world, nullptr);
-    shape->name = plane_name;
+    MeshShape *shape = new MeshShape(plane.object2world, nullptr);
+    shape->name = plane.name;
     shape->setData(2, 4, vi, P, 1, ni, N, T, 4, UV);
-    world.addMesh(shape, mat_name.c_str());
+    world.addMesh(shape, plane.mat_name.c_str());
 }
 
 void parseSphere(TextParser &parser, World &world) {
-    std::string sphere_name = "unnamed", mat_name;
-    Transform object2world;
+    ShapeNode node;
     float radius = 1.0f;
     readNodeBlock(parser, [&](const std::string &key) {
-        if (key == "NAME") {
-            parser.readToken(sphere_name, true);
-        } else if (key == "RADIUS") {
-            radius = parser.readFloat();
-        } else if (key == "MATRIX") {
-            readMatrix(parser, object2world);
-        } else if (key == "SHADER") {
-            parser.readQuoted(mat_name, true);
-        } else {
-            return false;
-        }
+        if (node.read(key, parser)) return true;
+        if (key != "RADIUS") return false;
+        radius = parser.readFloat();
         return true;
     });
     SpherePrimitive *sphere =
-        new SpherePrimitive(object2world, nullptr, Point3f(0.0f, 0.0f, 0.0f), radius);
-    sphere->name = sphere_name;
-    world.addPrimitive(sphere, mat_name.c_str());
+        new SpherePrimitive(node.object2world, nullptr, Point3f(0.0f, 0.0f, 0.0f), radius);
+    sphere->name = node.name;
+    world.addPrimitive(sphere, node.mat_name.c_str());
 }
