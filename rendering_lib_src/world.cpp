@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "bvh/kdtreeaccel.h"
+#include "error.h"
 #include "imageio.h"
 #include "material.h"
 #include "mesh.h"
@@ -22,7 +24,7 @@ int World::nextId() const {
 void World::addPrimitive(Primitive *p, const char *shaderName) {
     primitives.push_back(p);
     p->id = nextId();
-    LOG(INFO) << "Adding primitive  " << p->id;
+    INFO_LOG << "Adding primitive  " << p->id;
     primitiveMaterialNames.push_back(orEmpty(shaderName));
 }
 
@@ -32,12 +34,12 @@ void World::addMesh(MeshShape *m, const char *shaderName) {
     meshMaterialNames.push_back(orEmpty(shaderName));
 
     const int n = m->numTriangles();
-    LOG(INFO) << "Adding mesh: " << m->id << " (" << m->name << ") with " << n;
+    INFO_LOG << "Adding mesh: " << m->id << " (" << m->name << ") with " << n;
     for (int i = 0; i < n; ++i) {
         Primitive *triangle = new TrianglePrimitive(i, m);
         pendingTriangles.push_back(triangle);
         triangle->id = nextId();
-        LOG(INFO) << "Adding triangle: " << triangle->id;
+        INFO_LOG << "Adding triangle: " << triangle->id;
     }
 }
 
@@ -147,6 +149,28 @@ float World::intersect(IntersectInfo &info, const vmath::Ray &r, float tMax) con
         }
     }
     return bound;
+}
+
+bool World::occluded(const vmath::Ray &r, float tMax) const {
+    const float bound = tMax < r.maxDist ? tMax : r.maxDist;
+    if (accelerator) {
+        if (accelerator != kdTree) {
+            IntersectInfo info;
+            intersect(info, r, tMax);
+            return info.id != -1;
+        }
+        vmath::Ray bounded = r;
+        bounded.maxDist = bound;
+        return kdTree->occluded(bounded);
+    }
+    // Any primitive with a hit strictly before the bound blocks; which one
+    // is nearest does not matter.
+    IntersectInfo scratch;
+    for (const Primitive *p : primitives) {
+        float t = bound;
+        if (p->intersect(r, &t, &scratch) && t < bound) return true;
+    }
+    return false;
 }
 
 Vec3f World::Texture::sample(float u, float v) const {

@@ -12,6 +12,7 @@
 #include "primitive.h"
 #include "vecmath.h"
 
+class KdTreeAccel;
 class Material;
 class MeshShape;
 
@@ -27,6 +28,9 @@ public:
     };
 
     Primitive *accelerator = nullptr; // optional, answers intersect in place of the linear loop
+    // The kd-tree installed by installAccelerator (also in accelerator); its
+    // occlusion query answers occluded. Not owned.
+    const KdTreeAccel *kdTree = nullptr;
     std::vector<Primitive *> primitives;
     std::vector<std::string> primitiveMaterialNames; // parallel to addPrimitive calls
     std::vector<LocalLight *> lights;
@@ -69,6 +73,9 @@ public:
     // On a miss info.id stays -1 and the result is that bound, or the largest
     // float when an accelerator answers.
     float intersect(IntersectInfo &info, const vmath::Ray &r, float tMax) const;
+    // True when intersect with the same ray and tMax would report a hit; the
+    // shadow query. It stops at the first hit it finds.
+    bool occluded(const vmath::Ray &r, float tMax) const;
 
 private:
     int nextId() const;

@@ -2,6 +2,7 @@
 
 #include <glog/logging.h>
 
+#include "bvh/accelerator.h"
 #include "error.h"
 #include "material.h"
 #include "node_block.h"
@@ -133,6 +134,7 @@ bool loadScene(const char *path, World *&world) {
     camera->setOutputFileName(s.outputFile);
 
     world->bindMaterials();
+    installAccelerator(*world, acceleratorFromEnvironment());
     return true;
 }
 
@@ -159,18 +161,18 @@ void parseOptions(TextParser &parser, World &) {
                 optionsParser.readToken(rgbaOption, true) &&
                 optionsParser.readToken(filterName, true) && optionsParser.readToken(driver, true))
                 s.selectedDriver = driver;
-            LOG(INFO) << "Driver selected " << s.selectedDriver;
+            INFO_LOG << "Driver selected " << s.selectedDriver;
         } else if (key == "XRES") {
             s.xResolution = static_cast<uint32_t>(parser.readInt());
-            LOG(INFO) << "xResolution " << s.xResolution;
+            INFO_LOG << "xResolution " << s.xResolution;
         } else if (key == "YRES") {
             s.yResolution = static_cast<uint32_t>(parser.readInt());
-            LOG(INFO) << "yResolution " << s.yResolution;
+            INFO_LOG << "yResolution " << s.yResolution;
         } else if (key == "ASPECT_RATIO") {
             parser.readFloat();
         } else if (key == "CAMERA") {
             parser.readQuoted(s.selectedCamera, false);
-            LOG(INFO) << "Selected camera " << s.selectedCamera;
+            INFO_LOG << "Selected camera " << s.selectedCamera;
         } else if (key == "TEXTURE_GAMMA" || key == "LIGHT_GAMMA" || key == "SHADER_GAMMA") {
             parser.readFloat();
         } else if (key == "GI_DIFFUSE_DEPTH" || key == "GI_GLOSSY_DEPTH" ||

@@ -1,0 +1,24 @@
+#include "bvh/accelerator.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "bvh/kdtreeaccel.h"
+#include "error.h"
+#include "world.h"
+
+AcceleratorKind acceleratorFromEnvironment() {
+    const char *value = std::getenv("VORTAN_ACCEL");
+    if (value == nullptr || value[0] == '\0') return AcceleratorKind::KdTree;
+    if (std::strcmp(value, "kdtree") == 0) return AcceleratorKind::KdTree;
+    if (std::strcmp(value, "none") == 0) return AcceleratorKind::None;
+    Warning("Unknown VORTAN_ACCEL value \"%s\", using kdtree", value);
+    return AcceleratorKind::KdTree;
+}
+
+void installAccelerator(World &world, AcceleratorKind kind) {
+    if (kind == AcceleratorKind::None) return;
+    KdTreeAccel *tree = makeKdTreeAccel(world.primitives);
+    world.accelerator = tree;
+    world.kdTree = tree;
+}
