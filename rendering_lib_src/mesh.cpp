@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <limits>
 
-uint32_t g_intersected = 0;
+thread_local uint32_t g_intersected = 0;
 
 namespace {
 
@@ -60,60 +60,46 @@ Point3f MeshShape::cornerWorld(int i, int k) const {
     return object2world(vertices[vi]);
 }
 
-bool MeshShape::intersectTriangle(const vmath::Ray &ray, int triangle, float *t, float *u,
-                                  float *v, Vec3f *normal, Vec3f *tangent) const {
-    ++g_intersected;
-
+bool MeshShape::worldEdges(int i, Point3f *p0, Vec3f *e1, Vec3f *e2) const {
     // The loader hands over consistent lists, so these compares never fail
     // in a render; they only keep a hand-built or inconsistent mesh from
-    // reading outside its lists (such a triangle is never hit). The corner
-    // check runs on every call, the attribute check only on a hit.
-    if (triangle < 0) return false;
-    const std::size_t base = 3 * static_cast<std::size_t>(triangle);
+    // reading outside its lists.
+    if (i < 0) return false;
+    const std::size_t base = 3 * static_cast<std::size_t>(i);
     if (base + 3 > vertexIndices.size()) return false;
     const int vi0 = vertexIndices[base], vi1 = vertexIndices[base + 1],
               vi2 = vertexIndices[base + 2];
     const std::size_t numVertices = vertices.size();
     if (!inList(vi0, numVertices) || !inList(vi1, numVertices) || !inList(vi2, numVertices))
         return false;
+    // Corners are mapped to world space and the edges taken from them.
+    const Point3f c0 = object2world(vertices[vi0]);
+    const Point3f c1 = object2world(vertices[vi1]);
+    const Point3f c2 = object2world(vertices[vi2]);
+    *p0 = c0;
+    *e1 = c1 - c0;
+    *e2 = c2 - c0;
+    return true;
+}
 
-    // Corners are mapped to world space on every test; nothing is cached.
-    const Point3f p0 = object2world(vertices[vi0]);
-    const Point3f p1 = object2world(vertices[vi1]);
-    const Point3f p2 = object2world(vertices[vi2]);
-    const Vec3f &d = ray.direction;
-    const Vec3f e1 = p1 - p0;
-    const Vec3f e2 = p2 - p0;
+bool MeshShape::attributesValid(int i) const {
+    if (i < 0) return false;
+    const std::size_t base = 3 * static_cast<std::size_t>(i);
+    if (base + 3 > vertexIndices.size() || base + 3 > normalIndices.size()) return false;
+    const std::size_t numUVs = uvs.size(), numNormals = normals.size();
+    for (std::size_t k = base; k < base + 3; ++k)
+        if (!inList(vertexIndices[k], numUVs) || !inList(normalIndices[k], numNormals))
+            return false;
+    return true;
+}
 
-    // No epsilons and no back-face rejection. A ray in the triangle's plane,
-    // a zero-area triangle or a zero direction gives det == 0. The bounds
-    // checks below are written so that a NaN (from a corner or direction
-    // that is not finite, or an infinite 1/det) fails them too; otherwise a
-    // NaN distance would count as a hit and spoil the caller's bound for
-    // every later triangle. For any other value they are the plain checks.
-    const Vec3f pvec = vmath::cross(d, e2);
-    const float det = vmath::dot(pvec, e1);
-    if (det == 0.0f) return false;
-    const float inv = 1.0f / det;
-    const Vec3f tvec = ray.origin - p0;
-    const float b1 = vmath::dot(tvec, pvec) * inv;
-    if (!(b1 >= 0.0f) || b1 > 1.0f) return false;
-    const Vec3f qvec = vmath::cross(tvec, e1);
-    const float b2 = vmath::dot(d, qvec) * inv;
-    if (!(b2 >= 0.0f) || !(b1 + b2 <= 1.0f)) return false;
-    // A hit exactly at the caller's bound is accepted.
-    const float th = vmath::dot(e2, qvec) * inv;
-    if (!(th >= 0.0f) || !(th <= *t)) return false;
-
-    const std::size_t numUVs = uvs.size();
-    const std::size_t numNormals = normals.size();
-    if (base + 3 > normalIndices.size() || !inList(vi0, numUVs) || !inList(vi1, numUVs) ||
-        !inList(vi2, numUVs))
-        return false;
+void MeshShape::surfaceAt(int i, float b1, float b2, float *u, float *v, Vec3f *normal,
+                          Vec3f *tangent) const {
+    const std::size_t base = 3 * static_cast<std::size_t>(i);
+    const int vi0 = vertexIndices[base], vi1 = vertexIndices[base + 1],
+              vi2 = vertexIndices[base + 2];
     const int ni0 = normalIndices[base], ni1 = normalIndices[base + 1],
               ni2 = normalIndices[base + 2];
-    if (!inList(ni0, numNormals) || !inList(ni1, numNormals) || !inList(ni2, numNormals))
-        return false;
 
     const float b0 = 1.0f - b1 - b2;
     const Point2f &w0 = uvs[vi0], &w1 = uvs[vi1], &w2 = uvs[vi2];
@@ -135,7 +121,20 @@ bool MeshShape::intersectTriangle(const vmath::Ray &ray, int triangle, float *t,
     } else {
         *tangent = Vec3f();
     }
+}
 
+bool MeshShape::intersectTriangle(const vmath::Ray &ray, int triangle, float *t, float *u,
+                                  float *v, Vec3f *normal, Vec3f *tangent) const {
+    ++g_intersected;
+    // Corners are mapped to world space on every test; the kd-tree keeps
+    // the same floats computed once.
+    Point3f p0;
+    Vec3f e1, e2;
+    if (!worldEdges(triangle, &p0, &e1, &e2)) return false;
+    float th, b1, b2;
+    if (!rayTriangle(ray, p0, e1, e2, *t, &th, &b1, &b2)) return false;
+    if (!attributesValid(triangle)) return false;
+    surfaceAt(triangle, b1, b2, u, v, normal, tangent);
     *t = th;
     return true;
 }
@@ -215,6 +214,14 @@ bool TrianglePrimitive::intersect(const vmath::Ray &ray, float *t, IntersectInfo
     // Every triangle reports its mesh's id, so one mesh is one object.
     info->id = mesh->id;
     return true;
+}
+
+void TrianglePrimitive::fillHit(const vmath::Ray &ray, float t, float b1, float b2,
+                                IntersectInfo *info) const {
+    mesh->surfaceAt(index, b1, b2, &info->u, &info->v, &info->normal, &info->tangent);
+    info->position = ray.origin + ray.direction * t;
+    info->material = mesh->getMaterial();
+    info->id = mesh->id;
 }
 
 Bounds3f TrianglePrimitive::worldBounds() const {

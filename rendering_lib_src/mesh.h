@@ -7,8 +7,39 @@
 
 #include "primitive.h"
 
-// Process-wide count of ray/triangle tests, hit or not.
-extern uint32_t g_intersected;
+// Count of ray/triangle tests, hit or not. Each thread counts its own; the
+// frame loop adds the render threads' counts into the calling thread's.
+extern thread_local uint32_t g_intersected;
+
+// The bare Moller-Trumbore test on a world-space triangle given as its first
+// corner and the two edges from it (e1 = p1 - p0, e2 = p2 - p0). No epsilons
+// and no back-face rejection; a hit at exactly tBound is accepted. The bounds
+// checks are written so that a NaN (from a corner or direction that is not
+// finite, or an infinite 1/det) fails them too: otherwise a NaN distance
+// would count as a hit and spoil the caller's bound for every later test.
+// On a hit writes the distance and the barycentrics of corners 1 and 2.
+__attribute__((always_inline)) inline bool rayTriangle(const vmath::Ray &ray, const Point3f &p0, const Vec3f &e1,
+                        const Vec3f &e2, float tBound, float *th, float *b1, float *b2) {
+    const Vec3f &d = ray.direction;
+    // A ray in the triangle's plane, a zero-area triangle or a zero
+    // direction gives det == 0.
+    const Vec3f pvec = vmath::cross(d, e2);
+    const float det = vmath::dot(pvec, e1);
+    if (det == 0.0f) return false;
+    const float inv = 1.0f / det;
+    const Vec3f tvec = ray.origin - p0;
+    const float u = vmath::dot(tvec, pvec) * inv;
+    if (!(u >= 0.0f) || u > 1.0f) return false;
+    const Vec3f qvec = vmath::cross(tvec, e1);
+    const float v = vmath::dot(d, qvec) * inv;
+    if (!(v >= 0.0f) || !(u + v <= 1.0f)) return false;
+    const float t = vmath::dot(e2, qvec) * inv;
+    if (!(t >= 0.0f) || !(t <= tBound)) return false;
+    *th = t;
+    *b1 = u;
+    *b2 = v;
+    return true;
+}
 
 class MeshShape final : public GeoPrimitive {
 public:
@@ -30,6 +61,17 @@ public:
     int numTriangles() const { return static_cast<int>(vertexIndices.size() / 3); }
     // Corner k (0..2) of triangle i in world space.
     Point3f cornerWorld(int i, int k) const;
+    // The world-space corners of triangle i as the test uses them: first
+    // corner and the two edges from it. False when a corner index lies
+    // outside the vertex list (such a triangle is never hit).
+    bool worldEdges(int i, Point3f *p0, Vec3f *e1, Vec3f *e2) const;
+    // True when every attribute index of triangle i (normals, texture
+    // coordinates) lies inside its list; a hit on a triangle without is dropped.
+    bool attributesValid(int i) const;
+    // Texture coordinates, world normal and tangent of triangle i at the
+    // barycentrics (b1, b2) of a hit. Requires attributesValid(i).
+    void surfaceAt(int i, float b1, float b2, float *u, float *v, Vec3f *normal,
+                   Vec3f *tangent) const;
 
     // Moller-Trumbore test of triangle i in world space without epsilons;
     // counts itself in g_intersected.
@@ -54,6 +96,9 @@ public:
     bool anyHit(const vmath::Ray &ray) const override;
     bool hitDistance(const vmath::Ray &ray, float *t) const override;
     bool intersect(const vmath::Ray &ray, float *t, IntersectInfo *info) const override;
+    // Fills info for a hit at distance t with barycentrics (b1, b2), exactly
+    // as intersect does.
+    void fillHit(const vmath::Ray &ray, float t, float b1, float b2, IntersectInfo *info) const;
     Bounds3f worldBounds() const override;
     // The material currently bound to the mesh.
     Material *getMaterial() const override;

@@ -1,5 +1,7 @@
 #include "bvh/kdtreeaccel.h"
 
+#include "mesh.h"
+
 #include <glog/logging.h>
 
 #include <algorithm>
@@ -189,6 +191,20 @@ KdTreeAccel::KdTreeAccel(std::vector<Primitive *> prims, int primitiveCost_, int
 
     buildNode(0, bounds, primBounds, primNums.get(), n, depthLimit, edges, sortScratch.get(),
               prims0.get(), prims1.get(), 0);
+    cacheTriangles();
+}
+
+void KdTreeAccel::cacheTriangles() {
+    triangles.resize(primitives.size());
+    for (size_t i = 0; i < primitives.size(); ++i) {
+        KdTriangle &record = triangles[i];
+        record.triangle = nullptr;
+        const auto *tri = dynamic_cast<const TrianglePrimitive *>(primitives[i]);
+        if (tri == nullptr || tri->mesh == nullptr) continue;
+        if (!tri->mesh->worldEdges(tri->index, &record.p0, &record.e1, &record.e2)) continue;
+        if (!tri->mesh->attributesValid(tri->index)) continue;
+        record.triangle = tri;
+    }
 }
 
 KdTreeAccel::~KdTreeAccel() { std::free(nodes); }
@@ -345,6 +361,12 @@ bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info
     bool found = false;
     float nearest = ray.maxDist;
     int nearestNum = 0; // primitive number of the nearest hit
+    // A triangle hit is kept as its barycentrics; its record is filled once
+    // the nearest is known. Other primitives fill a record as they hit.
+    const TrianglePrimitive *nearestTriangle = nullptr;
+    float nearestB1 = 0.0f, nearestB2 = 0.0f;
+    uint32_t tests = 0;
+    IntersectInfo localInfo;
     walkTree(
         nodes, bounds, ray,
         [&](const KdNode &leaf) {
@@ -357,28 +379,81 @@ bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info
             // answer is the one a linear search over the list gives. Each
             // primitive is therefore asked for hits up to and including the
             // nearest distance so far.
-            // Fetch the leaf's primitives together rather than one miss at a time.
-            for (int i = 0; i < n; ++i) __builtin_prefetch(primitives[index[i]]);
-            IntersectInfo localInfo;
             for (int i = 0; i < n; ++i) {
                 const int num = index[i];
-                float tPrimitive =
+                const float bound =
                     found ? std::nextafter(nearest, std::numeric_limits<float>::infinity())
                           : vmath::kMaxFloat;
-                if (!primitives[num]->intersect(ray, &tPrimitive, &localInfo)) continue;
-                if (tPrimitive < nearest || (found && tPrimitive == nearest && num < nearestNum)) {
-                    found = true;
-                    nearest = tPrimitive;
-                    nearestNum = num;
-                    *t = tPrimitive;
+                const KdTriangle &tri = triangles[num];
+                float tPrimitive;
+                if (tri.triangle != nullptr) {
+                    ++tests;
+                    float b1, b2;
+                    if (!rayTriangle(ray, tri.p0, tri.e1, tri.e2, bound, &tPrimitive, &b1, &b2))
+                        continue;
+                    if (!(tPrimitive < nearest || (found && tPrimitive == nearest && num < nearestNum)))
+                        continue;
+                    nearestTriangle = tri.triangle;
+                    nearestB1 = b1;
+                    nearestB2 = b2;
+                } else {
+                    tPrimitive = bound;
+                    if (!primitives[num]->intersect(ray, &tPrimitive, &localInfo)) continue;
+                    if (!(tPrimitive < nearest || (found && tPrimitive == nearest && num < nearestNum)))
+                        continue;
+                    nearestTriangle = nullptr;
                     *info = localInfo;
                 }
+                found = true;
+                nearest = tPrimitive;
+                nearestNum = num;
             }
             return false;
         },
         // Nothing in a node that starts beyond the nearest hit can be nearer.
         [&](float tMin) { return nearest < tMin; });
-    return found;
+    g_intersected += tests;
+    if (!found) return false;
+    *t = nearest;
+    if (nearestTriangle != nullptr) nearestTriangle->fillHit(ray, nearest, nearestB1, nearestB2, info);
+    return true;
+}
+
+bool KdTreeAccel::occluded(const vmath::Ray &ray) const {
+    const float limit = ray.maxDist;
+    bool hit = false;
+    uint32_t tests = 0;
+    IntersectInfo scratch;
+    walkTree(
+        nodes, bounds, ray,
+        [&](const KdNode &leaf) {
+            const int n = leaf.nPrimitives();
+            const int *index =
+                n == 1 ? &leaf.onePrimitive : leafIndices.data() + leaf.primitiveIndicesOffset;
+            for (int i = 0; i < n; ++i) {
+                const int num = index[i];
+                const KdTriangle &tri = triangles[num];
+                float tPrimitive = limit;
+                if (tri.triangle != nullptr) {
+                    ++tests;
+                    float b1, b2;
+                    if (!rayTriangle(ray, tri.p0, tri.e1, tri.e2, limit, &tPrimitive, &b1, &b2))
+                        continue;
+                } else if (!primitives[num]->intersect(ray, &tPrimitive, &scratch)) {
+                    continue;
+                }
+                // Only a hit strictly before the limit blocks, as in the
+                // nearest-hit query.
+                if (tPrimitive < limit) {
+                    hit = true;
+                    return true;
+                }
+            }
+            return false;
+        },
+        [](float) { return false; });
+    g_intersected += tests;
+    return hit;
 }
 
 KdTreeAccel *makeKdTreeAccel(std::vector<Primitive *> prims) {

@@ -67,6 +67,20 @@ struct SplitEdge {
     bool isStart() const { return (primAndType & kEndBit) == 0; }
 };
 
+class TrianglePrimitive;
+
+// A mesh triangle as the tree's queries test it: its world-space first corner
+// and edges, the same floats the mesh's own test computes on every call, so
+// the hot loop reads one record instead of walking triangle, mesh, index and
+// vertex lists. `triangle` is null for every other primitive (and for a
+// triangle whose lists are inconsistent), which the queries ask through its
+// own virtual test.
+struct KdTriangle {
+    Point3f p0;
+    Vec3f e1, e2;
+    const TrianglePrimitive *triangle;
+};
+
 class KdTreeAccel : public Primitive {
 public:
     int primitiveCost;    // cost of testing one primitive against a ray
@@ -79,6 +93,7 @@ public:
     int nodeCapacity = 0;
     int nextFreeNode = 0;                // nodes in use
     Bounds3f bounds;                     // union of the primitives' world bounds
+    std::vector<KdTriangle> triangles;   // parallel to primitives
 
     // The deepest tree the traversal stack can walk. A depthLimit <= 0 picks
     // the default for the list size; larger limits are lowered to this.
@@ -101,6 +116,10 @@ public:
     // miss *t and *info are left untouched.
     bool intersect(const vmath::Ray &ray, float *t, IntersectInfo *info) const override;
     Material *getMaterial() const override { return nullptr; }
+    // True when some primitive has a hit strictly nearer than ray.maxDist:
+    // the answer a nearest-hit query bounded by ray.maxDist would give, found
+    // without looking for the nearest.
+    bool occluded(const vmath::Ray &ray) const;
 
 private:
     void buildNode(int nodeNum, const Bounds3f &nodeBounds,
@@ -108,6 +127,8 @@ private:
                    int nPrimitives, int depth, SplitEdge *const edges[3],
                    SplitEdge *sortScratch, int *prims0, int *prims1, int poorSplits);
     void allocNode();
+    // Fills triangles from primitives.
+    void cacheTriangles();
 };
 
 // A kd-tree with the renderer's build parameters: primitive cost 80, step
