@@ -1,11 +1,14 @@
 // The library's render entry and frame loop.
 #include <glog/logging.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "camera.h"
+#include "error.h"
 #include "mesh.h"
 #include "render.h"
 #include "report.h"
@@ -33,34 +36,52 @@ void stopLogging() {
     }
 }
 
-} // namespace
-
-void renderFrame(const World &world, uint32_t width, uint32_t height, float *rgb, float *) {
-    const Camera *camera = world.getCamera();
-    uint32_t rowsDone = 0;
-    for (uint32_t j = 0; j < height; ++j) {
-        for (uint32_t i = 0; i < width; ++i) {
-            // Through the pixel's corner: no half-pixel offset, no jitter.
-            const vmath::Ray ray = camera->generateRay(static_cast<float>(i), static_cast<float>(j));
-            const Vec3f totalColor = trace(world, ray, kTraceDepth);
-            float *pixel = rgb + (static_cast<size_t>(j) * width + i) * 3;
-            pixel[0] = totalColor.x;
-            pixel[1] = totalColor.y;
-            pixel[2] = totalColor.z;
+// While a scene loads, the log gets one record per triangle. Two costs of
+// those records are avoidable: the C library checks the time-zone file for
+// every timestamp when TZ is unset, and the unbuffered standard error makes
+// one write call per record. For the duration of the load TZ names the
+// default zone file explicitly (the same zone, checked once) and standard
+// error is fully buffered; the previous state is restored afterwards, and
+// the records come out in the same order, only in larger blocks.
+class LoadLogBuffering {
+public:
+    LoadLogBuffering() {
+        std::fflush(stderr);
+        m_buffered = std::setvbuf(stderr, m_buffer, _IOFBF, sizeof m_buffer) == 0;
+        if (std::getenv("TZ") == nullptr) {
+            m_setZone = setenv("TZ", ":/etc/localtime", 1) == 0;
+            if (m_setZone) tzset();
         }
-        ++rowsDone;
-        const float progress = static_cast<float>(rowsDone) / static_cast<float>(height);
-        std::printf("\r%f", static_cast<double>(progress));
-        std::fflush(stdout);
     }
-}
+    ~LoadLogBuffering() {
+        std::fflush(stderr);
+        if (m_buffered) std::setvbuf(stderr, nullptr, _IONBF, 0);
+        if (m_setZone) {
+            unsetenv("TZ");
+            tzset();
+        }
+    }
+    LoadLogBuffering(const LoadLogBuffering &) = delete;
+    LoadLogBuffering &operator=(const LoadLogBuffering &) = delete;
+
+private:
+    char m_buffer[1 << 16];
+    bool m_buffered = false;
+    bool m_setZone = false;
+};
+
+} // namespace
 
 extern "C" RENDERING_API void renderSceneFromFile(float **rgb, float **extraPlane, World **world,
                                                   const char *sceneFile) {
     startLogging();
     g_intersected = 0;
 
-    World *scene = readScene(sceneFile);
+    World *scene = nullptr;
+    {
+        LoadLogBuffering buffering;
+        scene = readScene(sceneFile);
+    }
     if (world != nullptr) *world = scene;
     if (scene == nullptr) {
         std::fprintf(stderr, "Error reading file %s. Press enter to exit",
@@ -81,12 +102,14 @@ extern "C" RENDERING_API void renderSceneFromFile(float **rgb, float **extraPlan
     if (rgb != nullptr) *rgb = frame;
     if (extraPlane != nullptr) *extraPlane = extra;
 
-    const clock_t start = std::clock();
+    // Elapsed wall time: with several render threads, processor time would
+    // overstate it.
+    const auto start = std::chrono::steady_clock::now();
     renderFrame(*scene, static_cast<uint32_t>(width), static_cast<uint32_t>(height), frame, extra);
-    const clock_t end = std::clock();
-    const double seconds = static_cast<double>(end - start) / CLOCKS_PER_SEC;
+    const auto end = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(end - start).count();
 
-    LOG(INFO) << "Time taken: " << seconds << "s";
-    LOG(INFO) << "Triangles intersected: " << g_intersected;
+    INFO_LOG << "Time taken: " << seconds << "s";
+    INFO_LOG << "Triangles intersected: " << g_intersected;
     stopLogging();
 }

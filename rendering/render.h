@@ -17,6 +17,7 @@ extern "C" RENDERING_API void renderSceneFromFile(float **rgb, float **extraPlan
 // Loads a scene file into a new World; null after reporting the cause.
 World *readScene(const char *path);
 
-// One primary ray per pixel corner, row by row from the top, traced to depth 2.
+// One primary ray per pixel corner, traced to depth 2, on the number of
+// render threads VORTAN_THREADS asks for (every hardware thread by default).
 void renderFrame(const World &world, uint32_t width, uint32_t height, float *rgb,
                  float *extraPlane);

@@ -1,0 +1,88 @@
+#include "frame_loop.h"
+
+#include <omp.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "camera.h"
+#include "error.h"
+#include "mesh.h"
+#include "render.h"
+#include "tracer.h"
+#include "world.h"
+
+namespace {
+
+int hardwareThreads() {
+    const unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : static_cast<int>(n < 1024 ? n : 1024);
+}
+
+// Traces row j into rgb.
+void renderRow(const World &world, const Camera &camera, uint32_t width, uint32_t j, float *rgb) {
+    for (uint32_t i = 0; i < width; ++i) {
+        // Through the pixel's corner: no half-pixel offset, no jitter.
+        const vmath::Ray ray = camera.generateRay(static_cast<float>(i), static_cast<float>(j));
+        const Vec3f totalColor = trace(world, ray, kTraceDepth);
+        float *pixel = rgb + (static_cast<size_t>(j) * width + i) * 3;
+        pixel[0] = totalColor.x;
+        pixel[1] = totalColor.y;
+        pixel[2] = totalColor.z;
+    }
+}
+
+} // namespace
+
+int renderThreadsFromEnvironment() {
+    const int fallback = hardwareThreads();
+    const char *value = std::getenv("VORTAN_THREADS");
+    if (value == nullptr || value[0] == '\0') return fallback;
+    char *end = nullptr;
+    errno = 0;
+    const long n = std::strtol(value, &end, 10);
+    if (errno != 0 || end == value || *end != '\0' || n < 1 || n > INT_MAX) {
+        Warning("Invalid VORTAN_THREADS value \"%s\", using %d threads", value, fallback);
+        return fallback;
+    }
+    return static_cast<int>(n);
+}
+
+void renderRows(const World &world, uint32_t width, uint32_t height, float *rgb, int threads) {
+    const Camera *camera = world.getCamera();
+    if (threads < 1) threads = 1;
+    const uint32_t before = g_intersected;
+    uint32_t tests = 0; // tests of all threads, modulo 2^32 as the counter itself
+    uint32_t rowsDone = 0;
+    const int64_t rows = height;
+
+    // Rows go to threads one at a time as they become free; each pixel is
+    // computed by the same code whichever thread takes it.
+#pragma omp parallel num_threads(threads) reduction(+ : tests)
+    {
+        const uint32_t mine = g_intersected; // this thread's counter
+#pragma omp for schedule(dynamic, 1) nowait
+        for (int64_t j = 0; j < rows; ++j) {
+            renderRow(world, *camera, width, static_cast<uint32_t>(j), rgb);
+            // One progress line per finished row, in the order rows finish,
+            // so the printed fraction never decreases.
+#pragma omp critical(vortan_progress)
+            {
+                ++rowsDone;
+                const float progress =
+                    static_cast<float>(rowsDone) / static_cast<float>(height);
+                std::printf("\r%f", static_cast<double>(progress));
+                std::fflush(stdout);
+            }
+        }
+        tests += g_intersected - mine;
+    }
+    g_intersected = before + tests;
+}
+
+void renderFrame(const World &world, uint32_t width, uint32_t height, float *rgb, float *) {
+    renderRows(world, width, height, rgb, renderThreadsFromEnvironment());
+}

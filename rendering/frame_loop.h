@@ -1,0 +1,19 @@
+// The frame loop: one primary ray per pixel, rows shared out among render
+// threads. The only part of the renderer that knows about threads.
+#pragma once
+
+#include <cstdint>
+
+class World;
+
+// Number of render threads: VORTAN_THREADS when it is a whole number >= 1,
+// else (after a Warning for a value that is set but not usable) one per
+// hardware thread.
+int renderThreadsFromEnvironment();
+
+// One primary ray per pixel corner, traced to depth 2, written to rgb
+// (width x height x 3 floats, row 0 at the top) by `threads` threads. The
+// picture does not depend on the thread count. Prints the fraction of rows
+// done as "\r%f" after every finished row, never decreasing. The
+// ray/triangle tests of all threads are added to the caller's g_intersected.
+void renderRows(const World &world, uint32_t width, uint32_t height, float *rgb, int threads);
