@@ -40,6 +40,52 @@ bool unblocked(const World &world, const LocalLight &light, const IntersectInfo 
 
 } // namespace
 
+void addDirectLight(const World &world, const LocalLight &light, const IntersectInfo &info,
+                    const SurfaceTerms &mat, Vec3f &diffuse, Vec3f &specular) {
+    const Point3f &P = info.position;
+    const Point3f &Lp = light.getWorldPosition();
+    const Vec3f distanceVector = P - Lp;
+    const float d2 = distanceVector.x * distanceVector.x + distanceVector.y * distanceVector.y +
+                     distanceVector.z * distanceVector.z;
+    const Vec3f directionLight = vmath::normalized(Lp - P);
+    const Vec3f normalNormalized = vmath::normalized(info.normal);
+    const float falloff = light.getIntensity() / d2;
+
+    // Both terms as if the light were visible, in the order of operations of
+    // directDiffuse and directSpecular.
+    const Vec3f colorDifuso = mat.Kd->evaluate(info);
+    float cosine = dot(normalNormalized, directionLight);
+    if (!(cosine > 0.0f)) cosine = 0.0f;
+    const Vec3f diffuseTerm((colorDifuso.x * falloff) * cosine, (colorDifuso.y * falloff) * cosine,
+                            (colorDifuso.z * falloff) * cosine);
+
+    const Vec3f colorEspecular = mat.Ks->evaluate(info);
+    const Vec3f directionNormalized = vmath::normalized(-info.ray.direction);
+    const float nl = dot(normalNormalized, directionLight);
+    const Vec3f vectorInterm1 = nl * normalNormalized;
+    const Vec3f vectorInterm2 = 2.0f * vectorInterm1;
+    const Vec3f rVector = vmath::normalized(vectorInterm2 - directionLight);
+    const float s = dot(rVector, directionNormalized);
+    const float highlight = s > 0.0f ? powf(s, mat.shininess) : 0.0f;
+    const Vec3f specularTerm((colorEspecular.x * falloff) * highlight,
+                             (colorEspecular.y * falloff) * highlight,
+                             (colorEspecular.z * falloff) * highlight);
+
+    // A blocked light adds black. Terms that are zero either way (a light
+    // behind the surface, a black channel) need no shadow ray: adding -0 or
+    // +0 leaves the sums as they are, which never are -0 themselves. NaN
+    // compares unequal to 0, so a NaN term still gets its shadow ray.
+    const bool zero = diffuseTerm.x == 0.0f && diffuseTerm.y == 0.0f && diffuseTerm.z == 0.0f &&
+                      specularTerm.x == 0.0f && specularTerm.y == 0.0f &&
+                      specularTerm.z == 0.0f;
+    if (zero) return;
+    const vmath::Ray shadowRay = offsetRay(P, Lp);
+    const float L = vmath::length(Lp - P);
+    if (world.occluded(shadowRay, L)) return;
+    diffuse = diffuse + diffuseTerm;
+    specular = specular + specularTerm;
+}
+
 vmath::Ray offsetRay(const Point3f &from, const Point3f &to) {
     const Vec3f dir = vmath::normalized(to - from);
     return vmath::Ray(from + kRayOffset * dir, dir);

@@ -19,6 +19,14 @@ constexpr float kDefaultRefractionIndex = 1.52f;
 
 Vec3f scaled(const Vec3f &c, float s) { return Vec3f(c.x * s, c.y * s, c.z * s); }
 
+// A weight that makes the ray's colour irrelevant: untextured and black. The
+// product would be +0 or -0, and adding either to the partial sum (never -0
+// itself) changes nothing; only a non-finite ray colour would have made it
+// NaN, and a black surface showing no reflection is the sound result there.
+bool constantBlack(const ColorChannel &c) {
+    return c.texture.empty() && c.color.x == 0.0f && c.color.y == 0.0f && c.color.z == 0.0f;
+}
+
 } // namespace
 
 SurfaceTerms surfaceTerms(const Material *material) {
@@ -75,29 +83,25 @@ Vec3f trace(const World &world, const vmath::Ray &ray, int depth) {
     const SurfaceTerms mat = surfaceTerms(info.material);
 
     Vec3f diffuse(0.0f, 0.0f, 0.0f), specular(0.0f, 0.0f, 0.0f);
-    for (const LocalLight *light : world.lights) {
-        diffuse = diffuse + directDiffuse(world, *light, info);
-        specular = specular + directSpecular(world, *light, info);
-    }
+    for (const LocalLight *light : world.lights)
+        addDirectLight(world, *light, info, mat, diffuse, specular);
     const Vec3f ambient = scaled(mat.Ka->evaluate(info), kAmbientScale);
 
     Vec3f reflexionLight(0.0f, 0.0f, 0.0f), refractionLight(0.0f, 0.0f, 0.0f);
-    if (depth > 0) {
-        // Mirror ray, traced whatever Kr is.
+    if (depth > 0 && !constantBlack(*mat.Kr)) {
         const Vec3f vVector = ray.direction;
         const Vec3f rVector = vmath::reflect(vVector, info.normal);
         const vmath::Ray reflexionRay(info.position + kRayOffset * rVector, rVector);
         reflexionLight =
             mulComponents(trace(world, reflexionRay, depth - 1), mat.Kr->evaluate(info));
-
-        if (mat.refractionIndex != 0.0f) {
-            // After total internal reflection T is zero: that ray hits
-            // nothing and the refracted term is black.
-            const Vec3f T = refractedDirection(info.normal, info.ray.direction, mat.refractionIndex);
-            const vmath::Ray refractionRay(info.position + kRayOffset * T, T);
-            refractionLight =
-                mulComponents(trace(world, refractionRay, depth - 1), mat.Kt->evaluate(info));
-        }
+    }
+    if (depth > 0 && mat.refractionIndex != 0.0f && !constantBlack(*mat.Kt)) {
+        // After total internal reflection T is zero: that ray hits nothing
+        // and the refracted term is black.
+        const Vec3f T = refractedDirection(info.normal, info.ray.direction, mat.refractionIndex);
+        const vmath::Ray refractionRay(info.position + kRayOffset * T, T);
+        refractionLight =
+            mulComponents(trace(world, refractionRay, depth - 1), mat.Kt->evaluate(info));
     }
     return Vec3f((((diffuse.x + specular.x) + ambient.x) + reflexionLight.x) + refractionLight.x,
                  (((diffuse.y + specular.y) + ambient.y) + reflexionLight.y) + refractionLight.y,

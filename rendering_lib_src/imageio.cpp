@@ -252,6 +252,6 @@ Vec3f *ReadImageTGA(const std::string &fileName, int *width, int *height) {
                              texels + (static_cast<size_t>(h) - 1 - y) * rowLen);
     }
 
-    LOG(INFO) << "Read TGA image " << fileName << " (" << w << "x" << h;
+    INFO_LOG << "Read TGA image " << fileName << " (" << w << "x" << h;
     return texels;
 }

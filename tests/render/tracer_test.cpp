@@ -8,6 +8,7 @@
 #include "material.h"
 #include "mesh.h"
 #include "render/render_scene.h"
+#include "support/scoped_env.h"
 #include "tracer.h"
 
 using namespace render_test;
@@ -130,32 +131,50 @@ uint32_t testsPerTrace(const World &world, int depth) {
 } // namespace
 
 TEST(Trace, QueriesMadePerHit) {
-    // Each query tests both triangles. A hit makes two shadow queries per
-    // light; above depth 0 a mirror ray, and a refracted ray when the
-    // material has a refraction index; both leave the wall and miss.
+    // Counted on the linear search, where each query tests both triangles.
+    // A hit makes one shadow query per light, and none when the light's
+    // terms are black whatever it answers; above depth 0 a mirror ray unless
+    // the mirror weight is plain black, and a refracted ray when the material
+    // has a refraction index and its transmission weight is not plain black.
+    ScopedEnv linear("VORTAN_ACCEL", "none");
     World *standard = wallWorld("aiStandard", " Kr_color 0 0 0\n", true);
     ASSERT_NE(standard, nullptr);
-    EXPECT_EQ(testsPerTrace(*standard, 0), 2u * 3);
-    EXPECT_EQ(testsPerTrace(*standard, 1), 2u * 5);
-    EXPECT_EQ(testsPerTrace(*standard, 2), 2u * 5);
+    EXPECT_EQ(testsPerTrace(*standard, 0), 2u * 2);
+    EXPECT_EQ(testsPerTrace(*standard, 1), 2u * 2);
+
+    // Mirror and transmission weights set: both rays leave the wall and miss.
+    World *glossy =
+        wallWorld("aiStandard", " Kr 1\n Kr_color 1 1 1\n Kt 1\n Kt_color 1 1 1\n", true);
+    ASSERT_NE(glossy, nullptr);
+    EXPECT_EQ(testsPerTrace(*glossy, 0), 2u * 2);
+    EXPECT_EQ(testsPerTrace(*glossy, 1), 2u * 4);
+    EXPECT_EQ(testsPerTrace(*glossy, 2), 2u * 4);
 
     World *bare = wallWorld("", "", true);
     ASSERT_NE(bare, nullptr);
-    EXPECT_EQ(testsPerTrace(*bare, 1), 2u * 5);
+    EXPECT_EQ(testsPerTrace(*bare, 1), 2u * 2);
 
-    // Lambert and BlinnPhong have no refraction index: no refracted ray,
-    // whatever the other weights.
     World *lambert = wallWorld("lambert", "", true);
     ASSERT_NE(lambert, nullptr);
-    EXPECT_EQ(testsPerTrace(*lambert, 1), 2u * 4);
+    EXPECT_EQ(testsPerTrace(*lambert, 1), 2u * 2);
     World *blinn = wallWorld("blinn", "", true);
     ASSERT_NE(blinn, nullptr);
-    EXPECT_EQ(testsPerTrace(*blinn, 1), 2u * 4);
+    EXPECT_EQ(testsPerTrace(*blinn, 1), 2u * 2);
 
     // A missed ray makes one query and is black.
     g_intersected = 0;
     EXPECT_EQ(trace(*standard, vmath::Ray(Point3f(0, 0, 0), Vec3f(0, 0, 1)), 2), kBlack);
     EXPECT_EQ(g_intersected, 2u);
+}
+
+TEST(Trace, LightBehindTheSurfaceCastsNoShadowRay) {
+    // The light lies behind the wall: diffuse and specular are black either
+    // way, so only the primary query is made.
+    ScopedEnv linear("VORTAN_ACCEL", "none");
+    World *world = loadText(header(4, 4, 45) + pointLight(0, 0, -15, 10) +
+                            material("aiStandard", "m", "") + wall(-10, "mSG"));
+    ASSERT_NE(world, nullptr);
+    EXPECT_EQ(testsPerTrace(*world, 0), 2u);
 }
 
 TEST(Trace, WithoutLightsOnlyAmbientIsSeen) {
