@@ -1,7 +1,10 @@
 #include "report.h"
 
 #include <cstdarg>
+#include <algorithm>
+#include <cstdint>
 #include <set>
+#include <vector>
 
 #include "error.h"
 #include "primitive.h"
@@ -44,6 +47,30 @@ std::string formatName(const char *format, ...) {
     va_end(args);
     if (n < 0) return std::string();
     return std::string(buffer);
+}
+
+// A key whose numeric order is the byte order of the decimal text of id:
+// one 4-bit digit value + 1 per digit from the most significant nibble, 0
+// after the last digit, so a prefix sorts before its extensions.
+uint64_t decimalOrderKey(uint32_t id) {
+    char digits[16];
+    const int n = std::snprintf(digits, sizeof digits, "%u", id);
+    uint64_t key = 0;
+    for (int i = 0; i < 15; ++i) {
+        key <<= 4;
+        if (i < n) key |= static_cast<uint64_t>(digits[i] - '0' + 1);
+    }
+    return key;
+}
+
+uint32_t idFromDecimalOrderKey(uint64_t key) {
+    uint32_t id = 0;
+    for (int i = 14; i >= 0; --i) {
+        const uint64_t nibble = (key >> (4 * i)) & 0xf;
+        if (nibble == 0) break;
+        id = id * 10 + static_cast<uint32_t>(nibble - 1);
+    }
+    return id;
 }
 
 } // namespace
@@ -107,6 +134,13 @@ bool MayaAsciiWriter::flush() {
 
 bool MayaAsciiWriter::addTransform(const char *name, const char *parent, bool hidden,
                                    bool curveAttribute) {
+    if (!addTransformBuffered(name, parent, hidden, curveAttribute)) return false;
+    std::fflush(m_file);
+    return true;
+}
+
+bool MayaAsciiWriter::addTransformBuffered(const char *name, const char *parent, bool hidden,
+                                           bool curveAttribute) {
     if (!m_file || !name) return false;
     std::fprintf(m_file, "createNode transform -n \"%s\"", name);
     if (parent) std::fprintf(m_file, "-p \"%s\"", parent);
@@ -116,7 +150,6 @@ bool MayaAsciiWriter::addTransform(const char *name, const char *parent, bool hi
         std::fputs("\taddAttr -ci true -sn \"riCurves\" -ln \"riCurves\" -min 0 -max 1 "
                    "-at \"bool\";\n\tsetAttr \".riCurves\" yes;\n",
                    m_file);
-    std::fflush(m_file);
     return true;
 }
 
@@ -215,12 +248,35 @@ bool createReport(const char *path, const World &world) {
     reportWriter.addTransform("imageRays", nullptr, false, false);
     reportWriter.addTransform("bsdfSamples", nullptr, false, false);
 
-    // One group per distinct display name, in byte order.
-    std::set<std::string> primitiveNames;
-    for (const Primitive *p : world.primitives)
-        if (p) primitiveNames.insert(primitiveDisplayName(*p));
-    for (const std::string &name : primitiveNames)
-        reportWriter.addTransform(name.c_str(), "bsdfSamples", true, true);
+    // One group per distinct display name, in byte order. Unnamed
+    // primitives (every mesh triangle) are named "primitive<id>"; they are
+    // ordered through a numeric key instead of a set of strings, which for a
+    // large mesh would cost more memory than the mesh itself.
+    std::set<std::string> namedGroups;
+    std::vector<uint64_t> idKeys;
+    for (const Primitive *p : world.primitives) {
+        if (p == nullptr) continue;
+        if (p->name.empty() && p->id >= 0)
+            idKeys.push_back(decimalOrderKey(static_cast<uint32_t>(p->id)));
+        else
+            namedGroups.insert(primitiveDisplayName(*p));
+    }
+    std::sort(idKeys.begin(), idKeys.end());
+    idKeys.erase(std::unique(idKeys.begin(), idKeys.end()), idKeys.end());
+
+    // Merge the two sorted sequences, writing a name present in both once.
+    auto named = namedGroups.begin();
+    std::string idName;
+    for (const uint64_t key : idKeys) {
+        idName = formatName("primitive%u", idFromDecimalOrderKey(key));
+        for (; named != namedGroups.end() && *named < idName; ++named)
+            reportWriter.addTransformBuffered(named->c_str(), "bsdfSamples", true, true);
+        if (named != namedGroups.end() && *named == idName) ++named;
+        reportWriter.addTransformBuffered(idName.c_str(), "bsdfSamples", true, true);
+    }
+    for (; named != namedGroups.end(); ++named)
+        reportWriter.addTransformBuffered(named->c_str(), "bsdfSamples", true, true);
+    reportWriter.flush();
 
     reportWriter.addTransform("pathRays", nullptr, false, false);
 

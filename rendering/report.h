@@ -25,6 +25,10 @@ public:
     bool isOpen() const { return m_file != nullptr; }
     // parent may be null.
     bool addTransform(const char *name, const char *parent, bool hidden, bool curveAttribute);
+    // As addTransform, left in the file's buffer: for writing many at once,
+    // followed by one flush.
+    bool addTransformBuffered(const char *name, const char *parent, bool hidden,
+                              bool curveAttribute);
     // A straight curve from start to end; parent is required when name is null.
     bool addRay(const Point3f &start, const Point3f &end, const char *name, const char *parent);
     bool addRayFromDirection(const Point3f &start, const Vec3f &direction, const char *name,
