@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <limits>
+#include <utility>
 
 thread_local uint32_t g_intersected = 0;
 
@@ -47,6 +48,23 @@ void MeshShape::setData(int numTriangles, int numVertices, const int *vertexIndi
     copyList(this->normals, normals, countOf(numNormals));
     copyList(this->uvs, uvs, countOf(numUVs));
     if (tangents != nullptr) copyList(this->tangents, tangents, numCorners);
+}
+
+void MeshShape::adoptData(std::vector<int> &&vertexIndices_, std::vector<Point3f> &&vertices_,
+                          std::vector<int> &&normalIndices_, std::vector<Vec3f> &&normals_,
+                          std::vector<Vec3f> &&tangents_, std::vector<Point2f> &&uvs_) {
+    const std::size_t numCorners = vertexIndices_.size() / 3 * 3;
+    vertexIndices = std::move(vertexIndices_);
+    vertexIndices.resize(numCorners);
+    vertices = std::move(vertices_);
+    normalIndices = std::move(normalIndices_);
+    normalIndices.resize(numCorners);
+    normals = std::move(normals_);
+    uvs = std::move(uvs_);
+    if (!tangents_.empty()) {
+        tangents = std::move(tangents_);
+        tangents.resize(numCorners);
+    }
 }
 
 Point3f MeshShape::cornerWorld(int i, int k) const {

@@ -58,6 +58,13 @@ public:
                  const Point3f *vertices, int numNormals, const int *normalIndices,
                  const Vec3f *normals, const Vec3f *tangents, int numUVs, const Point2f *uvs);
 
+    // Takes the lists over, as setData would copy them for
+    // vertexIndices.size() / 3 triangles (index lists cut to three entries per
+    // triangle; an empty tangent list stays empty).
+    void adoptData(std::vector<int> &&vertexIndices, std::vector<Point3f> &&vertices,
+                   std::vector<int> &&normalIndices, std::vector<Vec3f> &&normals,
+                   std::vector<Vec3f> &&tangents, std::vector<Point2f> &&uvs);
+
     int numTriangles() const { return static_cast<int>(vertexIndices.size() / 3); }
     // Corner k (0..2) of triangle i in world space.
     Point3f cornerWorld(int i, int k) const;

@@ -3,6 +3,7 @@
 #include <glog/logging.h>
 
 #include <cstddef>
+#include <new>
 
 #include "bvh/kdtreeaccel.h"
 #include "error.h"
@@ -35,8 +36,13 @@ void World::addMesh(MeshShape *m, const char *shaderName) {
 
     const int n = m->numTriangles();
     INFO_LOG << "Adding mesh: " << m->id << " (" << m->name << ") with " << n;
+    // The triangles of a mesh live in one block: a large mesh pays for no
+    // allocation per triangle. Like every scene object they are never freed.
+    TrianglePrimitive *block = n > 0 ? static_cast<TrianglePrimitive *>(::operator new(
+                                           sizeof(TrianglePrimitive) * static_cast<size_t>(n)))
+                                     : nullptr;
     for (int i = 0; i < n; ++i) {
-        Primitive *triangle = new TrianglePrimitive(i, m);
+        Primitive *triangle = new (block + i) TrianglePrimitive(i, m);
         pendingTriangles.push_back(triangle);
         triangle->id = nextId();
         INFO_LOG << "Adding triangle: " << triangle->id;
@@ -115,8 +121,10 @@ void World::bindMaterials() {
     // Triangles ask their mesh for its material, so binding the mesh covers them.
     for (size_t i = 0; i < meshes.size() && i < meshMaterialNames.size(); ++i)
         meshes[i]->setMaterial(getMaterial(meshMaterialNames[i].c_str()));
+    primitives.reserve(primitives.size() + pendingTriangles.size());
     primitives.insert(primitives.end(), pendingTriangles.begin(), pendingTriangles.end());
-    pendingTriangles.clear();
+    // Cleared and given back: the list is not needed after loading.
+    std::vector<Primitive *>().swap(pendingTriangles);
 }
 
 float World::intersect(IntersectInfo &info, const vmath::Ray &r, float tMax) const {

@@ -1,5 +1,6 @@
 // Readers of the geometry nodes: POLYMESH, PLANE and SPHERE.
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "ass_parser.h"
@@ -78,7 +79,10 @@ bool readList(TextParser &parser, const MeshNode &mesh, int numbersPerElement,
     if (!readListHeader(parser, mesh, numbersPerElement, count)) return false;
     out.clear();
     out.reserve(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) out.push_back(readOne());
+    for (int i = 0; i < count; ++i) {
+        out.push_back(readOne());
+        parser.releaseConsumed();
+    }
     return true;
 }
 
@@ -207,12 +211,11 @@ bool parseMesh(TextParser &parser, World &world) {
     });
     if (!ok || !validateMesh(mesh)) return false;
 
+    // The lists move into the shape: a large mesh is never held twice.
     MeshShape *shape = new MeshShape(mesh.object2world, nullptr);
-    shape->setData(mesh.numTriangles, static_cast<int>(mesh.points.size()),
-                   mesh.vertexIndices.data(), mesh.points.data(),
-                   static_cast<int>(mesh.normals.size()), mesh.normalIndices.data(),
-                   mesh.normals.data(), mesh.tangents.data(), static_cast<int>(mesh.uvs.size()),
-                   mesh.uvs.data());
+    shape->adoptData(std::move(mesh.vertexIndices), std::move(mesh.points),
+                     std::move(mesh.normalIndices), std::move(mesh.normals),
+                     std::move(mesh.tangents), std::move(mesh.uvs));
     shape->name = mesh.name;
     world.addMesh(shape, mesh.mat_name.c_str());
     return true;

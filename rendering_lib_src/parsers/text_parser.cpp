@@ -1,5 +1,10 @@
 #include "text_parser.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -132,17 +137,65 @@ TextParser::TextParser(const std::string &text) { loadString(text.c_str(), nullp
 TextParser::~TextParser() { release(); }
 
 void TextParser::release() {
-    delete[] m_pszBuffer;
+    if (m_mappedBytes != 0)
+        munmap(m_pszBuffer, m_mappedBytes);
+    else
+        delete[] m_pszBuffer;
+    m_mappedBytes = 0;
+    m_pszReleased = nullptr;
     m_pszBuffer = nullptr;
     m_iBufferLength = 0;
     m_pszCursor = nullptr;
     m_pszNoQuote = nullptr;
 }
 
+bool TextParser::mapFile(int fd, size_t size) {
+    // A private mapping of the file, followed by at least one zero byte: the
+    // rest of the file's last page reads as zeros, and when the file ends on
+    // a page boundary an anonymous page reserved behind it supplies the zero.
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t bytes = (size + 1 + page - 1) / page * page;
+    void *base = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) return false;
+    void *text = mmap(base, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, fd, 0);
+    if (text == MAP_FAILED) {
+        munmap(base, bytes);
+        return false;
+    }
+    madvise(base, size, MADV_SEQUENTIAL);
+    m_pszBuffer = static_cast<char *>(base);
+    m_mappedBytes = bytes;
+    m_iBufferLength = static_cast<int32_t>(size + 1);
+    m_pszCursor = m_pszBuffer;
+    m_pszReleased = m_pszBuffer;
+    return true;
+}
+
+void TextParser::dropPagesBehind() {
+    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t from = reinterpret_cast<uintptr_t>(m_pszReleased);
+    const uintptr_t to = reinterpret_cast<uintptr_t>(m_pszCursor) / page * page;
+    if (to <= from) return;
+    madvise(reinterpret_cast<void *>(from), to - from, MADV_DONTNEED);
+    m_pszReleased = reinterpret_cast<const char *>(to);
+}
+
 bool TextParser::loadFile(const char *path) {
     release();
     if (!path) return false;
     m_sFileName = path;
+    // A regular file of useful size is mapped rather than copied: no copy
+    // to make, and pages behind the cursor can be given back as it moves on.
+    {
+        const int fd = open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return false;
+        struct stat st;
+        const bool mappable = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+                              st.st_size < INT32_MAX;
+        const bool mapped = mappable && mapFile(fd, static_cast<size_t>(st.st_size));
+        close(fd);
+        if (mapped) return true;
+    }
     FILE *file = std::fopen(path, "r");
     if (!file) return false;
 

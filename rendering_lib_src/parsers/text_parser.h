@@ -27,6 +27,13 @@ public:
     // text ends it for every read.
     void loadMemory(const char *bytes, size_t count, const char *name);
     void release();
+    // Lets the system drop the pages of a file's text that lie well behind
+    // the cursor, so a large scene is never resident as a whole. The cursor
+    // only moves forward; a page dropped is read again from the file should
+    // it ever be looked at. Cheap enough to call for every number read.
+    void releaseConsumed() {
+        if (m_mappedBytes != 0 && m_pszCursor - m_pszReleased >= kReleaseStep) dropPagesBehind();
+    }
 
     const std::string &fileName() const { return m_sFileName; }
     // Bytes of text left from the cursor to the end of the buffer (0 at end of input).
@@ -70,6 +77,11 @@ public:
 
 private:
     char *findQuote(char *from);
+    bool mapFile(int fd, size_t size);
+    void dropPagesBehind();
+
+    // Text dropped in steps of this many bytes at least.
+    static constexpr ptrdiff_t kReleaseStep = ptrdiff_t{8} << 20;
 
     char *m_pszBuffer = nullptr;
     int32_t m_iBufferLength = 0;
@@ -79,4 +91,9 @@ private:
     // which keeps many unterminated quoted values linear in the text size.
     const char *m_pszNoQuote = nullptr;
     std::string m_sFileName;
+    // Non-zero when the buffer is a mapping of the file (text, zero byte and
+    // page padding) rather than a heap copy.
+    size_t m_mappedBytes = 0;
+    // Pages before this point have been handed back.
+    const char *m_pszReleased = nullptr;
 };
