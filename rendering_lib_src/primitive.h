@@ -3,6 +3,8 @@
 // record a nearest-hit query fills.
 #pragma once
 
+#include <memory>
+#include <ostream>
 #include <string>
 
 #include "bounds.h"
@@ -11,6 +13,52 @@
 
 class Material;
 class World;
+
+// A scene node's name held in one pointer: an empty name (the name of every
+// mesh triangle) costs no string, which matters for meshes of millions of
+// triangles. Reads like a std::string for what callers do with a name.
+class NodeName {
+public:
+    NodeName() = default;
+    NodeName(const std::string &s) { assign(s); }
+    NodeName(const char *s) { assign(s ? std::string(s) : std::string()); }
+    NodeName(const NodeName &other) { assign(other.str()); }
+    NodeName &operator=(const NodeName &other) {
+        if (this != &other) assign(other.str());
+        return *this;
+    }
+    NodeName &operator=(const std::string &s) {
+        assign(s);
+        return *this;
+    }
+    NodeName &operator=(const char *s) {
+        assign(s ? std::string(s) : std::string());
+        return *this;
+    }
+
+    const std::string &str() const { return m_text ? *m_text : emptyString(); }
+    operator const std::string &() const { return str(); }
+    const char *c_str() const { return str().c_str(); }
+    bool empty() const { return !m_text; }
+    size_t size() const { return str().size(); }
+
+    friend bool operator==(const NodeName &a, const NodeName &b) { return a.str() == b.str(); }
+    friend bool operator==(const NodeName &a, const std::string &b) { return a.str() == b; }
+    friend bool operator==(const NodeName &a, const char *b) { return a.str() == b; }
+    friend bool operator!=(const NodeName &a, const std::string &b) { return !(a == b); }
+    friend bool operator!=(const NodeName &a, const char *b) { return !(a == b); }
+    friend std::ostream &operator<<(std::ostream &out, const NodeName &n) { return out << n.str(); }
+
+private:
+    static const std::string &emptyString() {
+        static const std::string empty;
+        return empty;
+    }
+    void assign(const std::string &s) {
+        m_text = s.empty() ? nullptr : std::make_unique<std::string>(s);
+    }
+    std::unique_ptr<std::string> m_text;
+};
 
 struct IntersectInfo {
     int id = -1;                  // -1: nothing hit; for a triangle, its mesh's id
@@ -25,8 +73,10 @@ struct IntersectInfo {
 
 class Primitive {
 public:
+    // The name comes first so that a derived class's first small field can
+    // sit in the padding after id: a triangle is an object per triangle.
+    NodeName name;    // scene node name
     int id = -1;      // the World's sequence number once added
-    std::string name; // scene node name
 
     // Does the ray hit the object at all.
     virtual bool anyHit(const vmath::Ray &ray) const = 0;
