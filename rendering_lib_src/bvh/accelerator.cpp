@@ -1,5 +1,7 @@
 #include "bvh/accelerator.h"
 
+#include <malloc.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -21,4 +23,7 @@ void installAccelerator(World &world, AcceleratorKind kind) {
     KdTreeAccel *tree = makeKdTreeAccel(world.primitives);
     world.accelerator = tree;
     world.kdTree = tree;
+    // The build's working memory was freed; hand the free pages back so
+    // that what follows does not add to it.
+    malloc_trim(0);
 }

@@ -1,5 +1,6 @@
 #include "bvh/kdtreeaccel.h"
 
+#include "bvh/page_allocator.h"
 #include "mesh.h"
 
 #include <glog/logging.h>
@@ -127,22 +128,289 @@ void walkTree(const KdNode *nodes, const Bounds3f &bounds, const vmath::Ray &ray
     }
 }
 
-} // namespace
 
-void KdNode::initLeaf(const int *primNums, int np, std::vector<int> *leafIndices) {
-    flags = (static_cast<uint32_t>(np) << 2) | 3u;
-    if (np == 0) {
-        onePrimitive = 0;
-    } else if (np == 1) {
-        onePrimitive = primNums[0];
-    } else {
-        // Offsets into the list are ints.
-        CHECK_LE(leafIndices->size(), static_cast<size_t>(std::numeric_limits<int>::max() - np))
-            << "Too many kd-tree leaf entries";
-        primitiveIndicesOffset = static_cast<int>(leafIndices->size());
-        leafIndices->insert(leafIndices->end(), primNums, primNums + np);
+// What every node of one build shares.
+struct BuildSettings {
+    const std::vector<Bounds3f, PageAllocator<Bounds3f>> *primBounds;
+    int primitiveCost, stepCost, leafSize;
+    float emptySideBonus;
+};
+
+// Working memory of a serial build over at most n primitives with the given
+// depth limit, left uninitialised: every entry is written before it is read.
+template <typename T> using BuildVector = std::vector<T, PageAllocator<T>>;
+
+// An uninitialised array of mapped pages (for large sizes): pages never
+// written are never made resident.
+template <typename T> class BuildArray {
+public:
+    explicit BuildArray(size_t n) : m_n(n), m_data(PageAllocator<T>().allocate(n)) {}
+    ~BuildArray() { PageAllocator<T>().deallocate(m_data, m_n); }
+    BuildArray(const BuildArray &) = delete;
+    BuildArray &operator=(const BuildArray &) = delete;
+    T *get() const { return m_data; }
+
+private:
+    size_t m_n;
+    T *m_data;
+};
+
+struct BuildScratch {
+    BuildArray<SplitEdge> edges, sortScratch;
+    BuildArray<int> prims0, prims1;
+    BuildScratch(size_t n, int depth)
+        : edges(2 * n), sortScratch(2 * n), prims0(n),
+          prims1((static_cast<size_t>(depth) + 1) * n) {}
+};
+
+// The split a node is given, with the lists of its children written to
+// prims0 (below, n0 entries) and prims1 (above, n1 entries).
+struct SplitChoice {
+    int axis = -1;
+    float position = 0.0f;
+    int n0 = 0, n1 = 0;
+    int poorSplits = 0;
+};
+
+// Decides whether a node becomes a leaf (false) or splits (true, with the
+// children's lists written). Only one axis is swept at a time, and another
+// only when the first offered no candidate, so one edge array serves all.
+bool chooseSplit(const BuildSettings &s, const Bounds3f &nodeBounds, const int *primNums,
+                 int nPrimitives, int depth, int poorSplits, SplitEdge *edges,
+                 SplitEdge *sortScratch, int *prims0, int *prims1, SplitChoice *choice) {
+    if (nPrimitives <= s.leafSize || depth == 0) return false;
+    const auto &primBounds = *s.primBounds;
+
+    int bestAxis = -1, bestOffset = -1;
+    float bestCost = std::numeric_limits<float>::infinity();
+    const float oldCost = s.primitiveCost * static_cast<float>(nPrimitives);
+    const float totalSA = nodeBounds.surfaceArea();
+    const float invTotalSA = 1 / totalSA;
+    const Vec3f d = nodeBounds.diagonal();
+    const size_t nEdges = 2 * static_cast<size_t>(nPrimitives);
+
+    // The sorted edges of the axis tried last. Retries happen only when an
+    // axis offered no candidate, so these are the best axis's edges.
+    const SplitEdge *sorted = nullptr;
+    int axis = nodeBounds.maximumExtent();
+    int retries = 0;
+    for (;;) {
+        SplitEdge *e = edges;
+        // All start edges first, then all end edges: the stable sort on t then
+        // puts every start edge before every end edge at the same t.
+        for (int i = 0; i < nPrimitives; ++i) {
+            const int p = primNums[i];
+            const Bounds3f &b = primBounds[p];
+            e[i] = SplitEdge::make(b.pMin[axis], p, false);
+            e[nPrimitives + i] = SplitEdge::make(b.pMax[axis], p, true);
+        }
+        e = sortEdges(e, sortScratch, nEdges);
+        sorted = e;
+
+        int nBelow = 0, nAbove = nPrimitives;
+        const float boxMin = nodeBounds.pMin[axis], boxMax = nodeBounds.pMax[axis];
+        const int o1 = (axis + 1) % 3, o2 = (axis + 2) % 3;
+        const float faceArea = d[o1] * d[o2];
+        const float sidePerimeter = d[o1] + d[o2];
+        for (size_t i = 0; i < nEdges; ++i) {
+            const bool start = e[i].isStart();
+            nAbove -= !start;
+            const float t = e[i].t();
+            if (t > boxMin && t < boxMax) {
+                const float belowSA = 2 * (faceArea + (t - boxMin) * sidePerimeter);
+                const float aboveSA = 2 * (faceArea + (boxMax - t) * sidePerimeter);
+                const float pBelow = belowSA * invTotalSA;
+                const float pAbove = aboveSA * invTotalSA;
+                const float bonus = (nAbove == 0 || nBelow == 0) ? s.emptySideBonus : 0.0f;
+                const float cost = s.stepCost + s.primitiveCost * (1 - bonus) *
+                                                    (pBelow * nBelow + pAbove * nAbove);
+                if (cost < bestCost) {
+                    bestCost = cost;
+                    bestAxis = axis;
+                    bestOffset = static_cast<int>(i);
+                }
+            }
+            nBelow += start;
+        }
+        CHECK(nBelow == nPrimitives && nAbove == 0);
+
+        if (bestAxis == -1 && retries < 2) {
+            ++retries;
+            axis = (axis + 1) % 3;
+            continue;
+        }
+        break;
     }
+
+    if (bestCost > oldCost) ++poorSplits;
+    if ((bestCost > 4 * oldCost && nPrimitives < 16) || bestAxis == -1 || poorSplits == 3)
+        return false;
+
+    // The primitive of the split edge itself goes only to the side its other
+    // edge lies on.
+    const SplitEdge *e = sorted;
+    int n0 = 0, n1 = 0;
+    for (int i = 0; i < bestOffset; ++i)
+        if (e[i].isStart()) prims0[n0++] = e[i].primNum();
+    for (size_t i = static_cast<size_t>(bestOffset) + 1; i < nEdges; ++i)
+        if (!e[i].isStart()) prims1[n1++] = e[i].primNum();
+
+    // The split lies at the edge's own coordinate, read from its box: the
+    // sort key folds -0 into +0, and the node keeps the position as given.
+    const SplitEdge &splitEdge = e[bestOffset];
+    const Bounds3f &splitBox = primBounds[splitEdge.primNum()];
+    choice->axis = bestAxis;
+    choice->position = splitEdge.isStart() ? splitBox.pMin[bestAxis] : splitBox.pMax[bestAxis];
+    choice->n0 = n0;
+    choice->n1 = n1;
+    choice->poorSplits = poorSplits;
+    return true;
 }
+
+// Nodes and leaf lists of a subtree built on one thread, numbered from its
+// own root: child indices and leaf offsets are relative to the subtree.
+struct Subtree {
+    BuildVector<KdNode> nodes;
+    BuildVector<int> leafIndices;
+};
+
+void buildSerial(const BuildSettings &s, Subtree &out, int nodeNum, const Bounds3f &nodeBounds,
+                 const int *primNums, int nPrimitives, int depth, BuildScratch &scratch,
+                 int *prims0, int *prims1, int poorSplits) {
+    CHECK_EQ(nodeNum, static_cast<int>(out.nodes.size()));
+    CHECK_LT(out.nodes.size(), static_cast<size_t>(kMaxNodes)) << "Too many kd-tree nodes";
+    out.nodes.emplace_back();
+
+    SplitChoice c;
+    if (!chooseSplit(s, nodeBounds, primNums, nPrimitives, depth, poorSplits,
+                     scratch.edges.get(), scratch.sortScratch.get(), prims0, prims1, &c)) {
+        out.nodes[nodeNum].initLeaf(primNums, nPrimitives, &out.leafIndices);
+        return;
+    }
+    Bounds3f bounds0 = nodeBounds, bounds1 = nodeBounds;
+    bounds0.pMax[c.axis] = c.position;
+    bounds1.pMin[c.axis] = c.position;
+    // The below child reads its list from prims0 and may overwrite it: it
+    // turns the list into edges before writing any list of its own.
+    buildSerial(s, out, nodeNum + 1, bounds0, prims0, c.n0, depth - 1, scratch, prims0,
+                prims1 + nPrimitives, c.poorSplits);
+    const int aboveChild = static_cast<int>(out.nodes.size());
+    out.nodes[nodeNum].initInterior(c.axis, aboveChild, c.position);
+    buildSerial(s, out, aboveChild, bounds1, prims1, c.n1, depth - 1, scratch, prims0,
+                prims1 + nPrimitives, c.poorSplits);
+}
+
+// The upper levels of a large tree are split one node at a time and their
+// two subtrees built as parallel tasks; below them each subtree is built
+// serially. Every node is decided exactly as in a serial build, and the
+// pieces are laid out in the serial build's order, so the tree is the same
+// for any number of threads.
+struct TopNode {
+    bool interior = false;
+    KdNode node{};   // interior: axis and position (child index set on output)
+    Subtree subtree; // not interior: a serially built subtree
+    std::unique_ptr<TopNode> below, above;
+    size_t nodeCount = 0; // nodes of the whole piece
+    size_t leafCount = 0; // leafIndices entries of the whole piece
+};
+
+// Lists below this many primitives are built serially; at most this many
+// levels are split into parallel tasks.
+constexpr int kParallelMinPrimitives = 16384;
+constexpr int kParallelLevels = 4;
+
+std::unique_ptr<TopNode> serialPiece(const BuildSettings &s, const Bounds3f &nodeBounds,
+                                     const std::vector<int> &primNums, int depth,
+                                     int poorSplits) {
+    auto top = std::make_unique<TopNode>();
+    const size_t n = primNums.size();
+    BuildScratch scratch(n > 0 ? n : 1, depth);
+    buildSerial(s, top->subtree, 0, nodeBounds, primNums.data(), static_cast<int>(n), depth,
+                scratch, scratch.prims0.get(), scratch.prims1.get(), poorSplits);
+    top->nodeCount = top->subtree.nodes.size();
+    top->leafCount = top->subtree.leafIndices.size();
+    return top;
+}
+
+std::unique_ptr<TopNode> buildTop(const BuildSettings &s, const Bounds3f &nodeBounds,
+                                  std::vector<int> primNums, int depth, int level,
+                                  int poorSplits) {
+    const int n = static_cast<int>(primNums.size());
+    if (level >= kParallelLevels || n < kParallelMinPrimitives)
+        return serialPiece(s, nodeBounds, primNums, depth, poorSplits);
+
+    SplitChoice c;
+    std::vector<int> below, above;
+    {
+        BuildScratch scratch(static_cast<size_t>(n), 0);
+        if (!chooseSplit(s, nodeBounds, primNums.data(), n, depth, poorSplits,
+                         scratch.edges.get(), scratch.sortScratch.get(), scratch.prims0.get(),
+                         scratch.prims1.get(), &c))
+            return serialPiece(s, nodeBounds, primNums, depth, poorSplits);
+        below.assign(scratch.prims0.get(), scratch.prims0.get() + c.n0);
+        above.assign(scratch.prims1.get(), scratch.prims1.get() + c.n1);
+    }
+    std::vector<int>().swap(primNums);
+
+    auto top = std::make_unique<TopNode>();
+    top->interior = true;
+    top->node.initInterior(c.axis, 0, c.position);
+    Bounds3f bounds0 = nodeBounds, bounds1 = nodeBounds;
+    bounds0.pMax[c.axis] = c.position;
+    bounds1.pMin[c.axis] = c.position;
+    TopNode *t = top.get();
+    const int childDepth = depth - 1, childLevel = level + 1, childPoor = c.poorSplits;
+#pragma omp task default(none) shared(s, below, bounds0) firstprivate(t, childDepth, childLevel, childPoor)
+    t->below = buildTop(s, bounds0, std::move(below), childDepth, childLevel, childPoor);
+#pragma omp task default(none) shared(s, above, bounds1) firstprivate(t, childDepth, childLevel, childPoor)
+    t->above = buildTop(s, bounds1, std::move(above), childDepth, childLevel, childPoor);
+#pragma omp taskwait
+    top->nodeCount = 1 + top->below->nodeCount + top->above->nodeCount;
+    top->leafCount = top->below->leafCount + top->above->leafCount;
+    return top;
+}
+
+// Writes a piece at node index `base` of dst, its leaf lists at `leafBase`
+// of leafDst, and lets go of the piece's own arrays.
+void emitTop(TopNode &top, KdNode *dst, size_t base, int *leafDst, size_t leafBase) {
+    if (!top.interior) {
+        Subtree &sub = top.subtree;
+        for (size_t i = 0; i < sub.nodes.size(); ++i) {
+            KdNode node = sub.nodes[i];
+            if (!node.isLeaf())
+                node.initInterior(node.splitAxis(), node.aboveChild() + static_cast<int>(base),
+                                  node.splitPos());
+            else if (node.nPrimitives() >= 2)
+                node.primitiveIndicesOffset += static_cast<int>(leafBase);
+            dst[base + i] = node;
+        }
+        std::copy(sub.leafIndices.begin(), sub.leafIndices.end(), leafDst + leafBase);
+        BuildVector<KdNode>().swap(sub.nodes);
+        BuildVector<int>().swap(sub.leafIndices);
+        return;
+    }
+    const size_t aboveBase = base + 1 + top.below->nodeCount;
+    KdNode node = top.node;
+    node.initInterior(node.splitAxis(), static_cast<int>(aboveBase), node.splitPos());
+    dst[base] = node;
+    emitTop(*top.below, dst, base + 1, leafDst, leafBase);
+    emitTop(*top.above, dst, aboveBase, leafDst, leafBase + top.below->leafCount);
+    top.below.reset();
+    top.above.reset();
+}
+
+// Builds the whole tree; the upper levels run as tasks on every hardware thread.
+std::unique_ptr<TopNode> buildTree(const BuildSettings &s, const Bounds3f &rootBounds,
+                                   std::vector<int> primNums, int depth) {
+    if (primNums.size() < static_cast<size_t>(kParallelMinPrimitives))
+        return serialPiece(s, rootBounds, primNums, depth, 0);
+    std::unique_ptr<TopNode> top;
+#pragma omp parallel default(none) shared(s, rootBounds, primNums, depth, top)
+#pragma omp single
+    top = buildTop(s, rootBounds, std::move(primNums), depth, 0, 0);
+    return top;
+}
+} // namespace
 
 int KdTreeAccel::defaultDepthLimit(int n) {
     // An empty list becomes a single leaf whatever the limit; skip log(0).
@@ -166,7 +434,7 @@ KdTreeAccel::KdTreeAccel(std::vector<Primitive *> prims, int primitiveCost_, int
     // The traversal keeps one pending node per level on a fixed stack.
     depthLimit = std::min(depthLimit, kMaxDepth);
 
-    std::vector<Bounds3f> primBounds;
+    std::vector<Bounds3f, PageAllocator<Bounds3f>> primBounds;
     primBounds.reserve(primitives.size());
     for (const Primitive *p : primitives) {
         const Bounds3f b = p->worldBounds();
@@ -174,162 +442,46 @@ KdTreeAccel::KdTreeAccel(std::vector<Primitive *> prims, int primitiveCost_, int
         primBounds.push_back(b);
     }
 
-    // Working memory for the whole build, left uninitialised: every entry is
-    // written before it is read.
-    const size_t nPrims = primitives.size();
-    std::unique_ptr<SplitEdge[]> edgeStore[3];
-    SplitEdge *edges[3];
-    for (int axis = 0; axis < 3; ++axis) {
-        edgeStore[axis].reset(new SplitEdge[2 * nPrims]);
-        edges[axis] = edgeStore[axis].get();
-    }
-    std::unique_ptr<SplitEdge[]> sortScratch(new SplitEdge[2 * nPrims]);
-    std::unique_ptr<int[]> prims0(new int[nPrims]);
-    std::unique_ptr<int[]> prims1(new int[(static_cast<size_t>(depthLimit) + 1) * nPrims]);
-    std::unique_ptr<int[]> primNums(new int[nPrims]);
+    const BuildSettings settings{&primBounds, primitiveCost, stepCost, leafSize, emptySideBonus};
+    std::vector<int> primNums(primitives.size());
     for (int i = 0; i < n; ++i) primNums[i] = i;
+    std::unique_ptr<TopNode> top = buildTree(settings, bounds, std::move(primNums), depthLimit);
+    std::vector<Bounds3f, PageAllocator<Bounds3f>>().swap(primBounds);
 
-    buildNode(0, bounds, primBounds, primNums.get(), n, depthLimit, edges, sortScratch.get(),
-              prims0.get(), prims1.get(), 0);
+    // The nodes in one array, 64-byte aligned, its capacity the one the
+    // array would have reached by doubling from 512.
+    const size_t count = top->nodeCount;
+    CHECK_LE(count, static_cast<size_t>(kMaxNodes)) << "Too many kd-tree nodes";
+    size_t capacity = kInitialNodeCapacity;
+    while (capacity < count) capacity *= 2;
+    nodes = static_cast<KdNode *>(std::aligned_alloc(kNodeAlignment, capacity * sizeof(KdNode)));
+    CHECK(nodes != nullptr) << "Out of memory for kd-tree nodes";
+    nodeCapacity = static_cast<int>(capacity);
+    nextFreeNode = static_cast<int>(count);
+    CHECK_LE(top->leafCount, static_cast<size_t>(std::numeric_limits<int>::max()))
+        << "Too many kd-tree leaf entries";
+    leafIndices.resize(top->leafCount);
+    emitTop(*top, nodes, 0, leafIndices.data(), 0);
     cacheTriangles();
 }
+
+KdTreeAccel::~KdTreeAccel() { std::free(nodes); }
 
 void KdTreeAccel::cacheTriangles() {
     triangles.resize(primitives.size());
     for (size_t i = 0; i < primitives.size(); ++i) {
         KdTriangle &record = triangles[i];
-        record.triangle = nullptr;
         const auto *tri = dynamic_cast<const TrianglePrimitive *>(primitives[i]);
-        if (tri == nullptr || tri->mesh == nullptr) continue;
-        if (!tri->mesh->worldEdges(tri->index, &record.p0, &record.e1, &record.e2)) continue;
-        if (!tri->mesh->attributesValid(tri->index)) continue;
-        record.triangle = tri;
-    }
-}
-
-KdTreeAccel::~KdTreeAccel() { std::free(nodes); }
-
-void KdTreeAccel::allocNode() {
-    CHECK_LT(nextFreeNode, kMaxNodes) << "Too many kd-tree nodes";
-    if (nextFreeNode == nodeCapacity) {
-        const int newCapacity = std::max(2 * nodeCapacity, kInitialNodeCapacity);
-        auto *grown = static_cast<KdNode *>(
-            std::aligned_alloc(kNodeAlignment, static_cast<size_t>(newCapacity) * sizeof(KdNode)));
-        CHECK(grown != nullptr) << "Out of memory for kd-tree nodes";
-        if (nodeCapacity > 0)
-            std::memcpy(grown, nodes, static_cast<size_t>(nodeCapacity) * sizeof(KdNode));
-        std::free(nodes);
-        nodes = grown;
-        nodeCapacity = newCapacity;
-    }
-    ++nextFreeNode;
-}
-
-void KdTreeAccel::buildNode(int nodeNum, const Bounds3f &nodeBounds,
-                            const std::vector<Bounds3f> &primBounds, const int *primNums,
-                            int nPrimitives, int depth, SplitEdge *const edges[3],
-                            SplitEdge *sortScratch, int *prims0, int *prims1, int poorSplits) {
-    CHECK_EQ(nodeNum, nextFreeNode);
-    allocNode();
-
-    if (nPrimitives <= leafSize || depth == 0) {
-        nodes[nodeNum].initLeaf(primNums, nPrimitives, &leafIndices);
-        return;
-    }
-
-    int bestAxis = -1, bestOffset = -1;
-    float bestCost = std::numeric_limits<float>::infinity();
-    const float oldCost = primitiveCost * static_cast<float>(nPrimitives);
-    const float totalSA = nodeBounds.surfaceArea();
-    const float invTotalSA = 1 / totalSA;
-    const Vec3f d = nodeBounds.diagonal();
-    const size_t nEdges = 2 * static_cast<size_t>(nPrimitives);
-
-    // The sorted edges of the axis tried last. Retries happen only when an
-    // axis offered no candidate, so these are the best axis's edges.
-    const SplitEdge *sorted = nullptr;
-    int axis = nodeBounds.maximumExtent();
-    int retries = 0;
-    for (;;) {
-        SplitEdge *e = edges[axis];
-        // All start edges first, then all end edges: the stable sort on t then
-        // puts every start edge before every end edge at the same t.
-        for (int i = 0; i < nPrimitives; ++i) {
-            const int p = primNums[i];
-            const Bounds3f &b = primBounds[p];
-            e[i] = SplitEdge::make(b.pMin[axis], p, false);
-            e[nPrimitives + i] = SplitEdge::make(b.pMax[axis], p, true);
-        }
-        e = sortEdges(e, sortScratch, nEdges);
-        sorted = e;
-
-        int nBelow = 0, nAbove = nPrimitives;
-        const float boxMin = nodeBounds.pMin[axis], boxMax = nodeBounds.pMax[axis];
-        const int o1 = (axis + 1) % 3, o2 = (axis + 2) % 3;
-        const float faceArea = d[o1] * d[o2];
-        const float sidePerimeter = d[o1] + d[o2];
-        for (size_t i = 0; i < nEdges; ++i) {
-            if (!e[i].isStart()) --nAbove;
-            const float t = e[i].t();
-            if (t > boxMin && t < boxMax) {
-                const float belowSA = 2 * (faceArea + (t - boxMin) * sidePerimeter);
-                const float aboveSA = 2 * (faceArea + (boxMax - t) * sidePerimeter);
-                const float pBelow = belowSA * invTotalSA;
-                const float pAbove = aboveSA * invTotalSA;
-                const float bonus = (nAbove == 0 || nBelow == 0) ? emptySideBonus : 0.0f;
-                const float cost =
-                    stepCost + primitiveCost * (1 - bonus) * (pBelow * nBelow + pAbove * nAbove);
-                if (cost < bestCost) {
-                    bestCost = cost;
-                    bestAxis = axis;
-                    bestOffset = static_cast<int>(i);
-                }
-            }
-            if (e[i].isStart()) ++nBelow;
-        }
-        CHECK(nBelow == nPrimitives && nAbove == 0);
-
-        if (bestAxis == -1 && retries < 2) {
-            ++retries;
-            axis = (axis + 1) % 3;
+        if (tri == nullptr || tri->mesh == nullptr ||
+            !tri->mesh->worldEdges(tri->index, &record.p0, &record.e1, &record.e2) ||
+            !tri->mesh->attributesValid(tri->index)) {
+            record.markNotCached();
             continue;
         }
-        break;
+        // Any NaN corner fails every test alike; keep it from looking like
+        // the mark.
+        if (std::isnan(record.p0.x)) record.p0.x = std::numeric_limits<float>::quiet_NaN();
     }
-
-    if (bestCost > oldCost) ++poorSplits;
-    if ((bestCost > 4 * oldCost && nPrimitives < 16) || bestAxis == -1 || poorSplits == 3) {
-        nodes[nodeNum].initLeaf(primNums, nPrimitives, &leafIndices);
-        return;
-    }
-
-    // The primitive of the split edge itself goes only to the side its other
-    // edge lies on.
-    const SplitEdge *e = sorted;
-    int n0 = 0, n1 = 0;
-    for (int i = 0; i < bestOffset; ++i)
-        if (e[i].isStart()) prims0[n0++] = e[i].primNum();
-    for (size_t i = static_cast<size_t>(bestOffset) + 1; i < nEdges; ++i)
-        if (!e[i].isStart()) prims1[n1++] = e[i].primNum();
-
-    // The split lies at the edge's own coordinate, read from its box: the
-    // sort key folds -0 into +0, and the node keeps the position as given.
-    const SplitEdge &splitEdge = e[bestOffset];
-    const Bounds3f &splitBox = primBounds[splitEdge.primNum()];
-    const float tSplit =
-        splitEdge.isStart() ? splitBox.pMin[bestAxis] : splitBox.pMax[bestAxis];
-    Bounds3f bounds0 = nodeBounds, bounds1 = nodeBounds;
-    bounds0.pMax[bestAxis] = tSplit;
-    bounds1.pMin[bestAxis] = tSplit;
-
-    // The below child reads its list from prims0 and may overwrite it: it
-    // turns the list into edges before writing any list of its own.
-    buildNode(nodeNum + 1, bounds0, primBounds, prims0, n0, depth - 1, edges, sortScratch, prims0,
-              prims1 + nPrimitives, poorSplits);
-    const int aboveChild = nextFreeNode;
-    nodes[nodeNum].initInterior(bestAxis, aboveChild, tSplit);
-    buildNode(aboveChild, bounds1, primBounds, prims1, n1, depth - 1, edges, sortScratch, prims0,
-              prims1 + nPrimitives, poorSplits);
 }
 
 bool KdTreeAccel::anyHit(const vmath::Ray &ray) const {
@@ -386,20 +538,22 @@ bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info
                           : vmath::kMaxFloat;
                 const KdTriangle &tri = triangles[num];
                 float tPrimitive;
-                if (tri.triangle != nullptr) {
+                if (tri.cached()) {
                     ++tests;
                     float b1, b2;
                     if (!rayTriangle(ray, tri.p0, tri.e1, tri.e2, bound, &tPrimitive, &b1, &b2))
                         continue;
-                    if (!(tPrimitive < nearest || (found && tPrimitive == nearest && num < nearestNum)))
+                    if (!(tPrimitive < nearest ||
+                          (found && tPrimitive == nearest && num < nearestNum)))
                         continue;
-                    nearestTriangle = tri.triangle;
+                    nearestTriangle = static_cast<const TrianglePrimitive *>(primitives[num]);
                     nearestB1 = b1;
                     nearestB2 = b2;
                 } else {
                     tPrimitive = bound;
                     if (!primitives[num]->intersect(ray, &tPrimitive, &localInfo)) continue;
-                    if (!(tPrimitive < nearest || (found && tPrimitive == nearest && num < nearestNum)))
+                    if (!(tPrimitive < nearest ||
+                          (found && tPrimitive == nearest && num < nearestNum)))
                         continue;
                     nearestTriangle = nullptr;
                     *info = localInfo;
@@ -415,7 +569,8 @@ bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info
     g_intersected += tests;
     if (!found) return false;
     *t = nearest;
-    if (nearestTriangle != nullptr) nearestTriangle->fillHit(ray, nearest, nearestB1, nearestB2, info);
+    if (nearestTriangle != nullptr)
+        nearestTriangle->fillHit(ray, nearest, nearestB1, nearestB2, info);
     return true;
 }
 
@@ -434,7 +589,7 @@ bool KdTreeAccel::occluded(const vmath::Ray &ray) const {
                 const int num = index[i];
                 const KdTriangle &tri = triangles[num];
                 float tPrimitive = limit;
-                if (tri.triangle != nullptr) {
+                if (tri.cached()) {
                     ++tests;
                     float b1, b2;
                     if (!rayTriangle(ray, tri.p0, tri.e1, tri.e2, limit, &tPrimitive, &b1, &b2))

@@ -5,6 +5,8 @@
 // deletes them.
 #pragma once
 
+#include <glog/logging.h>
+
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -24,7 +26,22 @@ struct KdNode {
     };
     uint32_t flags;
 
-    void initLeaf(const int *primNums, int np, std::vector<int> *leafIndices);
+    // Makes a leaf of np primitives; lists of two or more are appended to
+    // leafIndices (a vector of int of any allocator).
+    template <typename IntList> void initLeaf(const int *primNums, int np, IntList *leafIndices) {
+        flags = (static_cast<uint32_t>(np) << 2) | 3u;
+        if (np == 0) {
+            onePrimitive = 0;
+        } else if (np == 1) {
+            onePrimitive = primNums[0];
+        } else {
+            // Offsets into the list are ints.
+            CHECK_LE(leafIndices->size(), static_cast<size_t>(INT32_MAX - np))
+                << "Too many kd-tree leaf entries";
+            primitiveIndicesOffset = static_cast<int>(leafIndices->size());
+            leafIndices->insert(leafIndices->end(), primNums, primNums + np);
+        }
+    }
     void initInterior(int axis, int aboveChild, float s) {
         split = s;
         flags = (static_cast<uint32_t>(aboveChild) << 2) | static_cast<uint32_t>(axis);
@@ -72,14 +89,23 @@ class TrianglePrimitive;
 // A mesh triangle as the tree's queries test it: its world-space first corner
 // and edges, the same floats the mesh's own test computes on every call, so
 // the hot loop reads one record instead of walking triangle, mesh, index and
-// vertex lists. `triangle` is null for every other primitive (and for a
-// triangle whose lists are inconsistent), which the queries ask through its
-// own virtual test.
+// vertex lists. Every other primitive (and a triangle whose lists are
+// inconsistent) has a record marked as not cached, and the queries ask it
+// through its own virtual test. The mark is a NaN of a payload of its own in
+// p0.x: a cached corner that is NaN is stored as the plain quiet NaN.
 struct KdTriangle {
     Point3f p0;
     Vec3f e1, e2;
-    const TrianglePrimitive *triangle;
+
+    static constexpr uint32_t kNotCachedBits = 0x7fc0dea1u;
+    bool cached() const {
+        uint32_t bits;
+        std::memcpy(&bits, &p0.x, sizeof bits);
+        return bits != kNotCachedBits;
+    }
+    void markNotCached() { std::memcpy(&p0.x, &kNotCachedBits, sizeof p0.x); }
 };
+static_assert(sizeof(KdTriangle) == 36, "KdTriangle must stay nine floats");
 
 class KdTreeAccel : public Primitive {
 public:
@@ -122,11 +148,6 @@ public:
     bool occluded(const vmath::Ray &ray) const;
 
 private:
-    void buildNode(int nodeNum, const Bounds3f &nodeBounds,
-                   const std::vector<Bounds3f> &primBounds, const int *primNums,
-                   int nPrimitives, int depth, SplitEdge *const edges[3],
-                   SplitEdge *sortScratch, int *prims0, int *prims1, int poorSplits);
-    void allocNode();
     // Fills triangles from primitives.
     void cacheTriangles();
 };
