@@ -401,8 +401,8 @@ void emitTop(TopNode &top, KdNode *dst, size_t base, int *leafDst, size_t leafBa
 
 // Builds the whole tree; the upper levels run as tasks on every hardware thread.
 std::unique_ptr<TopNode> buildTree(const BuildSettings &s, const Bounds3f &rootBounds,
-                                   std::vector<int> primNums, int depth) {
-    if (primNums.size() < static_cast<size_t>(kParallelMinPrimitives))
+                                   std::vector<int> primNums, int depth, bool parallel) {
+    if (!parallel || primNums.size() < static_cast<size_t>(kParallelMinPrimitives))
         return serialPiece(s, rootBounds, primNums, depth, 0);
     std::unique_ptr<TopNode> top;
 #pragma omp parallel default(none) shared(s, rootBounds, primNums, depth, top)
@@ -422,7 +422,8 @@ int KdTreeAccel::defaultDepthLimit(int n) {
 }
 
 KdTreeAccel::KdTreeAccel(std::vector<Primitive *> prims, int primitiveCost_, int stepCost_,
-                         float emptySideBonus_, int leafSize_, int depthLimit)
+                         float emptySideBonus_, int leafSize_, int depthLimit,
+                         bool parallel)
     : primitiveCost(primitiveCost_),
       stepCost(stepCost_),
       leafSize(leafSize_),
@@ -445,7 +446,8 @@ KdTreeAccel::KdTreeAccel(std::vector<Primitive *> prims, int primitiveCost_, int
     const BuildSettings settings{&primBounds, primitiveCost, stepCost, leafSize, emptySideBonus};
     std::vector<int> primNums(primitives.size());
     for (int i = 0; i < n; ++i) primNums[i] = i;
-    std::unique_ptr<TopNode> top = buildTree(settings, bounds, std::move(primNums), depthLimit);
+    std::unique_ptr<TopNode> top =
+        buildTree(settings, bounds, std::move(primNums), depthLimit, parallel);
     std::vector<Bounds3f, PageAllocator<Bounds3f>>().swap(primBounds);
 
     // The nodes in one array, 64-byte aligned, its capacity the one the

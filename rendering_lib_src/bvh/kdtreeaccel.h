@@ -125,8 +125,10 @@ public:
     // the default for the list size; larger limits are lowered to this.
     static constexpr int kMaxDepth = 64;
 
+    // With `parallel`, the upper levels of a large list are built as
+    // parallel tasks; the tree is the same either way.
     KdTreeAccel(std::vector<Primitive *> prims, int primitiveCost, int stepCost,
-                float emptySideBonus, int leafSize, int depthLimit);
+                float emptySideBonus, int leafSize, int depthLimit, bool parallel = true);
     ~KdTreeAccel();
     KdTreeAccel(const KdTreeAccel &) = delete;
     KdTreeAccel &operator=(const KdTreeAccel &) = delete;

@@ -4,6 +4,7 @@
 // against the linear one.
 #include <glog/logging.h>
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <algorithm>
 #include <cmath>
@@ -692,4 +693,34 @@ TEST(KdTreeAccel, AcceleratedWorldAgreesWithLinearSearch) {
         // The rays must actually hit things for the comparison to mean much.
         EXPECT_GT(hits, 450) << "seed " << seed;
     }
+}
+
+TEST(KdTreeAccel, ParallelBuildIsTheSerialTree) {
+    // Enough boxes for the upper levels to be split into parallel tasks; many
+    // share coordinates, so edge order at equal positions matters too.
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> cell(0, 400);
+    std::uniform_int_distribution<int> size(0, 3);
+    std::vector<std::unique_ptr<BoxPrim>> boxes;
+    for (int i = 0; i < 40000; ++i) {
+        const Point3f lo(cell(rng) * 0.25f, cell(rng) * 0.25f, cell(rng) * 0.25f);
+        const Point3f hi(lo.x + size(rng) * 0.25f, lo.y + size(rng) * 0.25f,
+                         lo.z + size(rng) * 0.25f);
+        boxes.push_back(std::make_unique<BoxPrim>(lo, hi, i));
+    }
+    const std::vector<Primitive *> prims = asPrimitives(boxes);
+    const KdTreeAccel serial(prims, 80, 1, 0.5f, 1, -1, false);
+    const int defaultThreads = omp_get_max_threads();
+    for (int threads : {1, 2, 3}) {
+        omp_set_num_threads(threads);
+        const KdTreeAccel parallel(prims, 80, 1, 0.5f, 1, -1, true);
+        ASSERT_EQ(parallel.nextFreeNode, serial.nextFreeNode) << threads << " threads";
+        EXPECT_EQ(parallel.nodeCapacity, serial.nodeCapacity);
+        EXPECT_EQ(std::memcmp(parallel.nodes, serial.nodes,
+                              sizeof(KdNode) * static_cast<size_t>(serial.nextFreeNode)),
+                  0)
+            << threads << " threads";
+        EXPECT_EQ(parallel.leafIndices, serial.leafIndices) << threads << " threads";
+    }
+    omp_set_num_threads(defaultThreads);
 }
