@@ -129,6 +129,28 @@ void walkTree(const KdNode *nodes, const Bounds3f &bounds, const vmath::Ray &ray
 }
 
 
+// The primitives a query tested last. A primitive that straddles split
+// planes sits in several leaves along a ray; testing it again gives the same
+// answer, which cannot change the outcome (a hit that was not nearest stays
+// so, a miss stays a miss), so a query skips it.
+class RecentlyTested {
+public:
+    bool contains(int num) const {
+        bool found = false;
+        for (int i = 0; i < kSize; ++i) found |= m_nums[i] == num;
+        return found;
+    }
+    void add(int num) {
+        m_nums[m_next] = num;
+        m_next = (m_next + 1) & (kSize - 1);
+    }
+
+private:
+    static constexpr int kSize = 8;
+    int m_nums[kSize] = {-1, -1, -1, -1, -1, -1, -1, -1};
+    int m_next = 0;
+};
+
 // What every node of one build shares.
 struct BuildSettings {
     const std::vector<Bounds3f, PageAllocator<Bounds3f>> *primBounds;
@@ -520,6 +542,7 @@ bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info
     const TrianglePrimitive *nearestTriangle = nullptr;
     float nearestB1 = 0.0f, nearestB2 = 0.0f;
     uint32_t tests = 0;
+    RecentlyTested recent;
     IntersectInfo localInfo;
     walkTree(
         nodes, bounds, ray,
@@ -535,13 +558,15 @@ bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info
             // nearest distance so far.
             for (int i = 0; i < n; ++i) {
                 const int num = index[i];
-                const float bound =
-                    found ? std::nextafter(nearest, std::numeric_limits<float>::infinity())
-                          : vmath::kMaxFloat;
+                if (recent.contains(num)) continue;
+                recent.add(num);
                 const KdTriangle &tri = triangles[num];
                 float tPrimitive;
                 if (tri.cached()) {
                     ++tests;
+                    // A hit at exactly the nearest distance still counts when
+                    // it comes from a primitive earlier in the list.
+                    const float bound = found ? nearest : vmath::kMaxFloat;
                     float b1, b2;
                     if (!rayTriangle(ray, tri.p0, tri.e1, tri.e2, bound, &tPrimitive, &b1, &b2))
                         continue;
@@ -552,7 +577,10 @@ bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info
                     nearestB1 = b1;
                     nearestB2 = b2;
                 } else {
-                    tPrimitive = bound;
+                    // A primitive's own test takes hits strictly below its
+                    // bound: ask for hits up to and including the nearest.
+                    tPrimitive = found ? std::nextafter(nearest, std::numeric_limits<float>::infinity())
+                                       : vmath::kMaxFloat;
                     if (!primitives[num]->intersect(ray, &tPrimitive, &localInfo)) continue;
                     if (!(tPrimitive < nearest ||
                           (found && tPrimitive == nearest && num < nearestNum)))
@@ -580,6 +608,7 @@ bool KdTreeAccel::occluded(const vmath::Ray &ray) const {
     const float limit = ray.maxDist;
     bool hit = false;
     uint32_t tests = 0;
+    RecentlyTested recent;
     IntersectInfo scratch;
     walkTree(
         nodes, bounds, ray,
@@ -589,6 +618,8 @@ bool KdTreeAccel::occluded(const vmath::Ray &ray) const {
                 n == 1 ? &leaf.onePrimitive : leafIndices.data() + leaf.primitiveIndicesOffset;
             for (int i = 0; i < n; ++i) {
                 const int num = index[i];
+                if (recent.contains(num)) continue;
+                recent.add(num);
                 const KdTriangle &tri = triangles[num];
                 float tPrimitive = limit;
                 if (tri.cached()) {
