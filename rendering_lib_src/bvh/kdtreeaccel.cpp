@@ -166,7 +166,7 @@ template <typename T> using BuildVector = std::vector<T, PageAllocator<T>>;
 // written are never made resident.
 template <typename T> class BuildArray {
 public:
-    explicit BuildArray(size_t n) : m_n(n), m_data(PageAllocator<T>().allocate(n)) {}
+    BuildArray(size_t n, bool hugePages) : m_n(n), m_data(PageAllocator<T>().allocate(n, hugePages)) {}
     ~BuildArray() { PageAllocator<T>().deallocate(m_data, m_n); }
     BuildArray(const BuildArray &) = delete;
     BuildArray &operator=(const BuildArray &) = delete;
@@ -181,8 +181,9 @@ struct BuildScratch {
     BuildArray<SplitEdge> edges, sortScratch;
     BuildArray<int> prims0, prims1;
     BuildScratch(size_t n, int depth)
-        : edges(2 * n), sortScratch(2 * n), prims0(n),
-          prims1((static_cast<size_t>(depth) + 1) * n) {}
+        : edges(2 * n, true), sortScratch(2 * n, true), prims0(n, true),
+          // One level's worth of entries per tree level: written sparsely.
+          prims1((static_cast<size_t>(depth) + 1) * n, false) {}
 };
 
 // The split a node is given, with the lists of its children written to
@@ -346,6 +347,10 @@ std::unique_ptr<TopNode> serialPiece(const BuildSettings &s, const Bounds3f &nod
                                      int poorSplits) {
     auto top = std::make_unique<TopNode>();
     const size_t n = primNums.size();
+    // Room for the subtree reserved up front, as mapped pages that only
+    // become memory when written: no growth by copying.
+    top->subtree.nodes.reserve(8 * n + 8);
+    top->subtree.leafIndices.reserve(8 * n + 8);
     BuildScratch scratch(n > 0 ? n : 1, depth);
     buildSerial(s, top->subtree, 0, nodeBounds, primNums.data(), static_cast<int>(n), depth,
                 scratch, scratch.prims0.get(), scratch.prims1.get(), poorSplits);
@@ -480,10 +485,13 @@ KdTreeAccel::KdTreeAccel(std::vector<Primitive *> prims, int primitiveCost_, int
     while (capacity < count) capacity *= 2;
     nodes = static_cast<KdNode *>(std::aligned_alloc(kNodeAlignment, capacity * sizeof(KdNode)));
     CHECK(nodes != nullptr) << "Out of memory for kd-tree nodes";
+    adviseHugePages(nodes, count * sizeof(KdNode));
     nodeCapacity = static_cast<int>(capacity);
     nextFreeNode = static_cast<int>(count);
     CHECK_LE(top->leafCount, static_cast<size_t>(std::numeric_limits<int>::max()))
         << "Too many kd-tree leaf entries";
+    leafIndices.reserve(top->leafCount);
+    adviseHugePages(leafIndices.data(), top->leafCount * sizeof(int));
     leafIndices.resize(top->leafCount);
     emitTop(*top, nodes, 0, leafIndices.data(), 0);
     cacheTriangles();
@@ -492,6 +500,8 @@ KdTreeAccel::KdTreeAccel(std::vector<Primitive *> prims, int primitiveCost_, int
 KdTreeAccel::~KdTreeAccel() { std::free(nodes); }
 
 void KdTreeAccel::cacheTriangles() {
+    triangles.reserve(primitives.size());
+    adviseHugePages(triangles.data(), primitives.size() * sizeof(KdTriangle));
     triangles.resize(primitives.size());
     for (size_t i = 0; i < primitives.size(); ++i) {
         KdTriangle &record = triangles[i];

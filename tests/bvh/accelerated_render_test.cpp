@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "ass_parser.h"
-#include "kdtreeaccel.h"
+#include "bvh/kdtreeaccel.h"
 #include "render.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "world.h"
 
@@ -31,8 +32,14 @@ void expectSameFrames(const char *scene) {
     ScopedChdir cwd(VORTAN_SOURCE_DIR);
     ASSERT_TRUE(cwd.ok());
     resetSceneFileSettings();
-    World *world = readScene(scene);
+    World *world = nullptr;
+    {
+        // Loaded for the linear search; the tree is installed by hand below.
+        ScopedEnv linear("VORTAN_ACCEL", "none");
+        world = readScene(scene);
+    }
     ASSERT_NE(world, nullptr);
+    ASSERT_EQ(world->accelerator, nullptr);
 
     const std::vector<float> linear = renderWith(*world);
     world->accelerator = makeKdTreeAccel(world->primitives);

@@ -1,0 +1,183 @@
+// The frame loop and its environment settings: the picture and the count of
+// ray/triangle tests do not depend on the number of render threads, nor
+// (for the picture) on the accelerator; the progress text stays one
+// non-decreasing record per row; unusable settings fall back with a Warning.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bvh/accelerator.h"
+#include "error.h"
+#include "render/frame_scenes.h"
+#include "support/log_capture.h"
+
+using namespace frame_test;
+
+namespace {
+
+const int kThreadCounts[] = {1, 2, 3, 7};
+
+// Renders the scene loaded by `load` under both accelerators at every
+// thread count: all frames must equal the single-threaded linear one bit
+// for bit, and under one accelerator the test count must not vary. Returns
+// the count of the linear search and of the kd-tree.
+std::vector<uint32_t> expectSameFrames(const std::function<World *(const char *)> &load) {
+    Frame reference;
+    std::vector<uint32_t> counts;
+    for (const char *accel : {"none", "kdtree"}) {
+        SCOPED_TRACE(std::string("VORTAN_ACCEL=") + accel);
+        World *world = load(accel);
+        EXPECT_NE(world, nullptr);
+        if (world == nullptr) return counts;
+        EXPECT_EQ(world->accelerator == nullptr, std::string(accel) == "none");
+        for (int threads : kThreadCounts) {
+            SCOPED_TRACE("threads " + std::to_string(threads));
+            const Frame f = renderFrameRows(*world, threads);
+            if (reference.rgb.empty()) reference = f;
+            EXPECT_EQ(firstDifference(reference, f), "");
+            if (threads == 1) counts.push_back(f.tests);
+            EXPECT_EQ(f.tests, counts.back());
+        }
+    }
+    return counts;
+}
+
+} // namespace
+
+TEST(FrameLoop, ExampleScenesIdenticalForEveryThreadCountAndAccelerator) {
+    for (const char *scene : {"scenes/minimal.ass", "scenes/showcase.ass"}) {
+        SCOPED_TRACE(scene);
+        expectSameFrames([&](const char *accel) { return loadSceneFile(scene, accel); });
+    }
+}
+
+TEST(FrameLoop, MeshSceneIdenticalForEveryThreadCountAndAccelerator) {
+    const std::vector<uint32_t> counts =
+        expectSameFrames([](const char *accel) { return loadMeshScene(accel); });
+    // Both searches count their tests; the tree makes far fewer.
+    ASSERT_EQ(counts.size(), 2u);
+    EXPECT_GT(counts[1], 0u);
+    EXPECT_LT(counts[1], counts[0] / 4);
+}
+
+TEST(FrameLoop, ProgressIsOneNonDecreasingRecordPerRow) {
+    // Rows of uneven cost on the linear search, so that with 7 threads they
+    // finish out of order.
+    const int width = 48, height = 23;
+    World *world = loadMeshScene("none", width, height);
+    ASSERT_NE(world, nullptr);
+    const Frame f = renderFrameRows(*world, 7);
+
+    std::vector<std::string> records;
+    size_t pos = 0;
+    while (pos < f.out.size()) {
+        ASSERT_EQ(f.out[pos], '\r') << "at offset " << pos << " of: " << f.out;
+        const size_t next = f.out.find('\r', pos + 1);
+        records.push_back(f.out.substr(pos + 1, next == std::string::npos ? std::string::npos
+                                                                          : next - pos - 1));
+        pos = next == std::string::npos ? f.out.size() : next;
+    }
+    ASSERT_EQ(records.size(), static_cast<size_t>(height));
+    double previous = 0.0;
+    for (size_t k = 0; k < records.size(); ++k) {
+        // Each record is "%f" of the fraction of rows done so far.
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "%f",
+                      static_cast<double>(static_cast<float>(k + 1) / static_cast<float>(height)));
+        EXPECT_EQ(records[k], expected) << "record " << k;
+        const double value = std::stod(records[k]);
+        EXPECT_GE(value, previous) << "record " << k;
+        previous = value;
+    }
+    EXPECT_EQ(records.back(), "1.000000");
+}
+
+namespace {
+
+// Error and Warning drop a message equal to the last one reported; a
+// different message first makes sure the next one is logged.
+void breakRepeat() {
+    static int n = 0;
+    Warning("frame loop test marker %d", ++n);
+}
+
+std::vector<std::string> warningsOf(const LogCapture &log) {
+    std::vector<std::string> out;
+    for (const std::string &t : log.texts(google::GLOG_WARNING))
+        if (t.rfind("frame loop test marker", 0) != 0) out.push_back(t);
+    return out;
+}
+
+int hardwareThreads() {
+    const unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : static_cast<int>(n < 1024 ? n : 1024);
+}
+
+} // namespace
+
+TEST(FrameLoopEnvironment, AcceleratorChoice) {
+    const std::string scene = render_test::header(2, 2, 45) + render_test::gridMesh(2, 2, -10, "");
+    struct Case {
+        const char *value;
+        bool tree;
+        const char *warning; // null: none expected
+    };
+    const Case cases[] = {
+        {nullptr, true, nullptr},
+        {"", true, nullptr},
+        {"kdtree", true, nullptr},
+        {"none", false, nullptr},
+        {"bogus", true, "Unknown VORTAN_ACCEL value \"bogus\", using kdtree"},
+        {"KDTREE", true, "Unknown VORTAN_ACCEL value \"KDTREE\", using kdtree"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.value == nullptr ? "unset" : c.value);
+        breakRepeat();
+        LogCapture log;
+        ScopedEnv env("VORTAN_ACCEL", c.value);
+        World *world = render_test::loadText(scene);
+        ASSERT_NE(world, nullptr);
+        EXPECT_EQ(acceleratorFromEnvironment(),
+                  c.tree ? AcceleratorKind::KdTree : AcceleratorKind::None);
+        if (c.tree) {
+            EXPECT_NE(world->accelerator, nullptr);
+            EXPECT_EQ(static_cast<const void *>(world->kdTree),
+                      static_cast<const void *>(world->accelerator));
+        } else {
+            EXPECT_EQ(world->accelerator, nullptr);
+            EXPECT_EQ(world->kdTree, nullptr);
+        }
+        EXPECT_EQ(warningsOf(log), c.warning == nullptr ? std::vector<std::string>{}
+                                                        : std::vector<std::string>{c.warning});
+    }
+}
+
+TEST(FrameLoopEnvironment, ThreadCount) {
+    const int fallback = hardwareThreads();
+    struct Case {
+        const char *value;
+        int threads;
+        bool warns;
+    };
+    const Case cases[] = {
+        {nullptr, fallback, false}, {"", fallback, false},  {"3", 3, false},
+        {"1", 1, false},            {"0", fallback, true},  {"-2", fallback, true},
+        {"abc", fallback, true},    {"3x", fallback, true}, {"2.5", fallback, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.value == nullptr ? "unset" : c.value);
+        breakRepeat();
+        LogCapture log;
+        ScopedEnv env("VORTAN_THREADS", c.value);
+        EXPECT_EQ(renderThreadsFromEnvironment(), c.threads);
+        const std::string expected = "Invalid VORTAN_THREADS value \"" +
+                                     std::string(c.value == nullptr ? "" : c.value) +
+                                     "\", using " + std::to_string(fallback) + " threads";
+        EXPECT_EQ(warningsOf(log),
+                  c.warns ? std::vector<std::string>{expected} : std::vector<std::string>{});
+    }
+}
