@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,7 +21,13 @@ AcceleratorKind acceleratorFromEnvironment() {
 
 void installAccelerator(World &world, AcceleratorKind kind) {
     if (kind == AcceleratorKind::None) return;
+    const auto start = std::chrono::steady_clock::now();
     KdTreeAccel *tree = makeKdTreeAccel(world.primitives);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // Build time apart from render time.
+    INFO_LOG << "Kd-tree built over " << world.primitives.size() << " primitives in " << seconds
+             << "s";
     world.accelerator = tree;
     world.kdTree = tree;
     // The build's working memory was freed; hand the free pages back so

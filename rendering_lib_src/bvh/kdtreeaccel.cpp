@@ -25,8 +25,8 @@ constexpr int kMaxNodes = 1 << 30;
 // Below this many edges an insertion sort beats the radix passes.
 constexpr size_t kInsertionSortMax = 64;
 
-// Stable sort of n edges by t (their keys): an LSD radix sort with four
-// passes of 8 bits, skipping passes whose digit is the same for every edge;
+// Stable sort of n edges by t (their keys): an LSD radix sort with three
+// passes of 11 bits, skipping passes whose digit is the same for every edge;
 // short runs use an insertion sort. scratch holds at least n records.
 // Returns where the sorted edges are: edges or scratch.
 SplitEdge *sortEdges(SplitEdge *edges, SplitEdge *scratch, size_t n) {
@@ -39,26 +39,28 @@ SplitEdge *sortEdges(SplitEdge *edges, SplitEdge *scratch, size_t n) {
         }
         return edges;
     }
-    uint32_t counts[4][256] = {};
+    constexpr int kBits = 8;
+    constexpr uint32_t kMask = (1u << kBits) - 1;
+    uint32_t counts[4][1u << kBits] = {};
     for (size_t i = 0; i < n; ++i) {
         const uint32_t key = edges[i].key;
-        ++counts[0][key & 0xff];
-        ++counts[1][(key >> 8) & 0xff];
-        ++counts[2][(key >> 16) & 0xff];
-        ++counts[3][key >> 24];
+        ++counts[0][key & kMask];
+        ++counts[1][(key >> kBits) & kMask];
+        ++counts[2][(key >> (2 * kBits)) & kMask];
+        ++counts[3][key >> (3 * kBits)];
     }
     SplitEdge *src = edges, *dst = scratch;
     for (int pass = 0; pass < 4; ++pass) {
-        const int shift = 8 * pass;
+        const int shift = kBits * pass;
         uint32_t *count = counts[pass];
-        if (count[(src[0].key >> shift) & 0xff] == n) continue;
+        if (count[(src[0].key >> shift) & kMask] == n) continue;
         uint32_t offset = 0;
-        for (int d = 0; d < 256; ++d) {
+        for (uint32_t d = 0; d <= kMask; ++d) {
             const uint32_t c = count[d];
             count[d] = offset;
             offset += c;
         }
-        for (size_t i = 0; i < n; ++i) dst[count[(src[i].key >> shift) & 0xff]++] = src[i];
+        for (size_t i = 0; i < n; ++i) dst[count[(src[i].key >> shift) & kMask]++] = src[i];
         std::swap(src, dst);
     }
     return src;
@@ -153,7 +155,11 @@ private:
 
 // What every node of one build shares.
 struct BuildSettings {
-    const std::vector<Bounds3f, PageAllocator<Bounds3f>> *primBounds;
+    // The primitives' boxes by axis: lo[a][p] and hi[a][p] are the box of
+    // primitive p along axis a. A sweep reads one axis, so its values sit
+    // together in memory.
+    const float *lo[3];
+    const float *hi[3];
     int primitiveCost, stepCost, leafSize;
     float emptySideBonus;
 };
@@ -186,6 +192,7 @@ struct BuildScratch {
           prims1((static_cast<size_t>(depth) + 1) * n, false) {}
 };
 
+
 // The split a node is given, with the lists of its children written to
 // prims0 (below, n0 entries) and prims1 (above, n1 entries).
 struct SplitChoice {
@@ -202,7 +209,6 @@ bool chooseSplit(const BuildSettings &s, const Bounds3f &nodeBounds, const int *
                  int nPrimitives, int depth, int poorSplits, SplitEdge *edges,
                  SplitEdge *sortScratch, int *prims0, int *prims1, SplitChoice *choice) {
     if (nPrimitives <= s.leafSize || depth == 0) return false;
-    const auto &primBounds = *s.primBounds;
 
     int bestAxis = -1, bestOffset = -1;
     float bestCost = std::numeric_limits<float>::infinity();
@@ -221,11 +227,16 @@ bool chooseSplit(const BuildSettings &s, const Bounds3f &nodeBounds, const int *
         SplitEdge *e = edges;
         // All start edges first, then all end edges: the stable sort on t then
         // puts every start edge before every end edge at the same t.
+        const float *lo = s.lo[axis], *hi = s.hi[axis];
+        constexpr int kAhead = 16;
         for (int i = 0; i < nPrimitives; ++i) {
+            if (i + kAhead < nPrimitives) {
+                __builtin_prefetch(lo + primNums[i + kAhead]);
+                __builtin_prefetch(hi + primNums[i + kAhead]);
+            }
             const int p = primNums[i];
-            const Bounds3f &b = primBounds[p];
-            e[i] = SplitEdge::make(b.pMin[axis], p, false);
-            e[nPrimitives + i] = SplitEdge::make(b.pMax[axis], p, true);
+            e[i] = SplitEdge::make(lo[p], p, false);
+            e[nPrimitives + i] = SplitEdge::make(hi[p], p, true);
         }
         e = sortEdges(e, sortScratch, nEdges);
         sorted = e;
@@ -281,9 +292,9 @@ bool chooseSplit(const BuildSettings &s, const Bounds3f &nodeBounds, const int *
     // The split lies at the edge's own coordinate, read from its box: the
     // sort key folds -0 into +0, and the node keeps the position as given.
     const SplitEdge &splitEdge = e[bestOffset];
-    const Bounds3f &splitBox = primBounds[splitEdge.primNum()];
+    const int splitPrim = splitEdge.primNum();
     choice->axis = bestAxis;
-    choice->position = splitEdge.isStart() ? splitBox.pMin[bestAxis] : splitBox.pMax[bestAxis];
+    choice->position = splitEdge.isStart() ? s.lo[bestAxis][splitPrim] : s.hi[bestAxis][splitPrim];
     choice->n0 = n0;
     choice->n1 = n1;
     choice->poorSplits = poorSplits;
@@ -462,20 +473,28 @@ KdTreeAccel::KdTreeAccel(std::vector<Primitive *> prims, int primitiveCost_, int
     // The traversal keeps one pending node per level on a fixed stack.
     depthLimit = std::min(depthLimit, kMaxDepth);
 
-    std::vector<Bounds3f, PageAllocator<Bounds3f>> primBounds;
-    primBounds.reserve(primitives.size());
-    for (const Primitive *p : primitives) {
-        const Bounds3f b = p->worldBounds();
+    // Boxes by axis, in one block: lo for x, y, z, then hi for x, y, z.
+    const size_t nPrims = primitives.size();
+    std::vector<float, PageAllocator<float>> boxes(6 * nPrims);
+    BuildSettings settings{{}, {}, primitiveCost, stepCost, leafSize, emptySideBonus};
+    for (int a = 0; a < 3; ++a) {
+        settings.lo[a] = boxes.data() + a * nPrims;
+        settings.hi[a] = boxes.data() + (3 + a) * nPrims;
+    }
+    for (size_t i = 0; i < nPrims; ++i) {
+        const Bounds3f b = primitives[i]->worldBounds();
         bounds = unionOf(bounds, b);
-        primBounds.push_back(b);
+        for (int a = 0; a < 3; ++a) {
+            boxes[a * nPrims + i] = b.pMin[a];
+            boxes[(3 + a) * nPrims + i] = b.pMax[a];
+        }
     }
 
-    const BuildSettings settings{&primBounds, primitiveCost, stepCost, leafSize, emptySideBonus};
-    std::vector<int> primNums(primitives.size());
+    std::vector<int> primNums(nPrims);
     for (int i = 0; i < n; ++i) primNums[i] = i;
     std::unique_ptr<TopNode> top =
         buildTree(settings, bounds, std::move(primNums), depthLimit, parallel);
-    std::vector<Bounds3f, PageAllocator<Bounds3f>>().swap(primBounds);
+    std::vector<float, PageAllocator<float>>().swap(boxes);
 
     // The nodes in one array, 64-byte aligned, its capacity the one the
     // array would have reached by doubling from 512.

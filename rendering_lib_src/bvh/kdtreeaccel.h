@@ -75,7 +75,9 @@ struct SplitEdge {
         return SplitEdge{key, static_cast<uint32_t>(primNum) | (end ? kEndBit : 0u)};
     }
     float t() const {
-        const uint32_t bits = (key & 0x80000000u) ? (key & 0x7fffffffu) : ~key;
+        // Branch-free inverse of make: a key with its top bit set is a
+        // positive float with that bit added, any other the complement.
+        const uint32_t bits = key ^ (0x80000000u | ((key >> 31) - 1u));
         float f;
         std::memcpy(&f, &bits, sizeof f);
         return f;
