@@ -1,5 +1,6 @@
-// The library's render entry and frame loop.
+// The library's render entry: logging, loading, report, buffers, timing.
 #include <glog/logging.h>
+#include <stdio_ext.h>
 
 #include <chrono>
 #include <cstdint>
@@ -12,7 +13,6 @@
 #include "mesh.h"
 #include "render.h"
 #include "report.h"
-#include "tracer.h"
 #include "world.h"
 
 namespace {
@@ -47,6 +47,7 @@ class LoadLogBuffering {
 public:
     LoadLogBuffering() {
         std::fflush(stderr);
+        m_lineBuffered = __flbf(stderr) != 0;
         m_buffered = std::setvbuf(stderr, m_buffer, _IOFBF, sizeof m_buffer) == 0;
         if (std::getenv("TZ") == nullptr) {
             m_setZone = setenv("TZ", ":/etc/localtime", 1) == 0;
@@ -55,7 +56,7 @@ public:
     }
     ~LoadLogBuffering() {
         std::fflush(stderr);
-        if (m_buffered) std::setvbuf(stderr, nullptr, _IONBF, 0);
+        if (m_buffered) std::setvbuf(stderr, nullptr, m_lineBuffered ? _IOLBF : _IONBF, 0);
         if (m_setZone) {
             unsetenv("TZ");
             tzset();
@@ -67,6 +68,7 @@ public:
 private:
     char m_buffer[1 << 16];
     bool m_buffered = false;
+    bool m_lineBuffered = false; // how the host had it; unbuffered by default
     bool m_setZone = false;
 };
 

@@ -20,6 +20,9 @@ std::mutex &reportMutex() {
 } // namespace
 
 void ReportError(const char *format, va_list args, const char *kind) {
+    // A message glog would drop is not even formatted.
+    const bool warning = std::strcmp(kind, "Warning") == 0;
+    if (FLAGS_minloglevel > (warning ? google::GLOG_WARNING : google::GLOG_ERROR)) return;
     // Measure first, then format into a string of exactly that size: no
     // length limit on messages.
     va_list measure;
@@ -36,7 +39,7 @@ void ReportError(const char *format, va_list args, const char *kind) {
     std::lock_guard<std::mutex> lock(reportMutex());
     std::string &last = lastMessage();
     if (errorString == last) return;
-    if (std::strcmp(kind, "Warning") == 0)
+    if (warning)
         LOG(WARNING) << errorString;
     else
         LOG(ERROR) << errorString;

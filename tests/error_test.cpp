@@ -128,3 +128,35 @@ TEST_F(ReportingTest, ConcurrentReportsNeverRepeatBackToBack) {
     ASSERT_FALSE(r.empty());
     for (size_t i = 1; i < r.size(); ++i) EXPECT_NE(r[i].text, r[i - 1].text) << "record " << i;
 }
+
+namespace {
+
+// Counts how often it is formatted into a log message.
+struct CountedArgument {
+    int *formatted;
+};
+std::ostream &operator<<(std::ostream &out, const CountedArgument &a) {
+    ++*a.formatted;
+    return out << "counted";
+}
+
+} // namespace
+
+TEST_F(ReportingTest, MessagesGlogWouldDropAreNotFormatted) {
+    const int savedLevel = FLAGS_minloglevel;
+    int formatted = 0;
+    FLAGS_minloglevel = google::GLOG_WARNING;
+    INFO_LOG << CountedArgument{&formatted};
+    EXPECT_EQ(formatted, 0);
+    Warning("%s", unique("shown").c_str());
+    FLAGS_minloglevel = google::GLOG_ERROR;
+    Warning("%s", unique("dropped").c_str());
+    Error("%s", unique("error shown").c_str());
+    FLAGS_minloglevel = savedLevel;
+    INFO_LOG << CountedArgument{&formatted};
+    EXPECT_EQ(formatted, 1);
+
+    std::vector<std::string> texts;
+    for (const Record &r : records()) texts.push_back(r.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{unique("shown"), unique("error shown"), "counted"}));
+}
