@@ -17,9 +17,12 @@
 
 namespace {
 
+// The most render threads a frame runs on.
+constexpr int kMaxRenderThreads = 256;
+
 int hardwareThreads() {
     const unsigned n = std::thread::hardware_concurrency();
-    return n == 0 ? 1 : static_cast<int>(n < 1024 ? n : 1024);
+    return n == 0 ? 1 : static_cast<int>(n < kMaxRenderThreads ? n : kMaxRenderThreads);
 }
 
 // Traces row j into rgb.
@@ -44,9 +47,16 @@ int renderThreadsFromEnvironment() {
     char *end = nullptr;
     errno = 0;
     const long n = std::strtol(value, &end, 10);
-    if (errno != 0 || end == value || *end != '\0' || n < 1 || n > INT_MAX) {
+    if (errno != 0 || end == value || *end != '\0' || n < 1) {
         Warning("Invalid VORTAN_THREADS value \"%s\", using %d threads", value, fallback);
         return fallback;
+    }
+    // Far more threads than any machine has would only make the threading
+    // runtime give up on creating them.
+    if (n > kMaxRenderThreads) {
+        Warning("VORTAN_THREADS value \"%s\" is above %d, using %d threads", value,
+                kMaxRenderThreads, kMaxRenderThreads);
+        return kMaxRenderThreads;
     }
     return static_cast<int>(n);
 }
@@ -54,6 +64,7 @@ int renderThreadsFromEnvironment() {
 void renderRows(const World &world, uint32_t width, uint32_t height, float *rgb, int threads) {
     const Camera *camera = world.getCamera();
     if (threads < 1) threads = 1;
+    if (threads > kMaxRenderThreads) threads = kMaxRenderThreads;
     const uint32_t before = g_intersected;
     uint32_t tests = 0; // tests of all threads, modulo 2^32 as the counter itself
     uint32_t rowsDone = 0;

@@ -6,9 +6,9 @@
 
 class World;
 
-// Number of render threads: VORTAN_THREADS when it is a whole number >= 1,
-// else (after a Warning for a value that is set but not usable) one per
-// hardware thread.
+// Number of render threads: VORTAN_THREADS when it is a whole number >= 1
+// (at most 256), else (after a Warning for a value that is set but not
+// usable) one per hardware thread.
 int renderThreadsFromEnvironment();
 
 // One primary ray per pixel corner, traced to depth 2, written to rgb

@@ -6,6 +6,7 @@
 #include <glog/logging.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -66,6 +67,46 @@ SplitEdge *sortEdges(SplitEdge *edges, SplitEdge *scratch, size_t n) {
     return src;
 }
 
+// The walk's node intervals carry a little slack. The split-plane and box
+// distances are rounded differently from a primitive's own hit distance, so
+// a hit that lies on a split plane, a shared edge or the tree's box may
+// compute as just outside the node the walk would otherwise settle for.
+// Every interval the walk makes starts a little early and ends a little
+// late (the box's, and the children's at a split), and the decisions
+// compare with those intervals, so such nodes are visited too. Visiting more
+// never changes an answer: a hit is accepted by its own distance and its
+// place in the list.
+constexpr float kWalkSlack = 1.0f / 2097152.0f; // 2^-21, a few float steps
+// t moved down (lowerBound) or up (upperBound) by the slack; infinities
+// stay, NaN stays NaN (and then every comparison fails, which visits more).
+inline float lowerBound(float t) {
+    return t * (1.0f - std::copysign(kWalkSlack, t)) - FLT_MIN;
+}
+inline float upperBound(float t) {
+    return t * (1.0f + std::copysign(kWalkSlack, t)) + FLT_MIN;
+}
+
+// The ray's interval in the tree's box, widened by the slack on both ends.
+// A NaN slab distance (a zero direction component on the slab's face) fails
+// every comparison and so takes nothing away.
+bool enterBox(const Bounds3f &box, const vmath::Ray &ray, float *tEnter, float *tExit) {
+    float t0 = 0.0f, t1 = upperBound(ray.maxDist);
+    for (int i = 0; i < 3; ++i) {
+        const float inv = 1.0f / ray.direction[i];
+        float tNear = (box.pMin[i] - ray.origin[i]) * inv;
+        float tFar = (box.pMax[i] - ray.origin[i]) * inv;
+        if (tNear > tFar) std::swap(tNear, tFar);
+        tNear = lowerBound(tNear);
+        tFar = upperBound(tFar);
+        if (tNear > t0) t0 = tNear;
+        if (tFar < t1) t1 = tFar;
+        if (t0 > t1) return false;
+    }
+    *tEnter = t0;
+    *tExit = t1;
+    return true;
+}
+
 // A node still to be visited, with the ray's interval inside it.
 struct PendingNode {
     const KdNode *node;
@@ -80,7 +121,7 @@ template <typename LeafFn, typename StopFn>
 void walkTree(const KdNode *nodes, const Bounds3f &bounds, const vmath::Ray &ray,
               LeafFn &&visitLeaf, StopFn &&skipNode) {
     float tMin, tMax;
-    if (!bounds.intersectP(ray, &tMin, &tMax)) return;
+    if (!enterBox(bounds, ray, &tMin, &tMax)) return;
 
     const float origin[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
     const float dir[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
@@ -108,15 +149,17 @@ void walkTree(const KdNode *nodes, const Bounds3f &bounds, const vmath::Ray &ray
                 const KdNode *first = belowFirst ? below : above;
                 const KdNode *second = belowFirst ? above : below;
                 if (tPlane > tMax || tPlane <= 0) {
+                    // The plane lies beyond the interval, or behind the
+                    // origin (or at it: the ray moves into the first child).
                     node = first;
                 } else if (tPlane < tMin) {
                     node = second;
                 } else {
                     // The far child is visited later: start fetching it now.
                     __builtin_prefetch(second);
-                    todo[todoPos++] = PendingNode{second, tPlane, tMax};
+                    todo[todoPos++] = PendingNode{second, lowerBound(tPlane), tMax};
                     node = first;
-                    tMax = tPlane;
+                    tMax = upperBound(tPlane);
                 }
                 continue;
             }
@@ -129,7 +172,6 @@ void walkTree(const KdNode *nodes, const Bounds3f &bounds, const vmath::Ray &ray
         tMax = todo[todoPos].tMax;
     }
 }
-
 
 // The primitives a query tested last. A primitive that straddles split
 // planes sits in several leaves along a ray; testing it again gives the same
@@ -482,7 +524,14 @@ KdTreeAccel::KdTreeAccel(std::vector<Primitive *> prims, int primitiveCost_, int
         settings.hi[a] = boxes.data() + (3 + a) * nPrims;
     }
     for (size_t i = 0; i < nPrims; ++i) {
-        const Bounds3f b = primitives[i]->worldBounds();
+        Bounds3f b = primitives[i]->worldBounds();
+        // A box with a NaN bound (a shape with a NaN size) cannot be placed by
+        // a split: it is taken as the whole space and so sits in every leaf,
+        // where it is asked like everything else.
+        bool nan = false;
+        for (int a = 0; a < 3; ++a) nan |= std::isnan(b.pMin[a]) || std::isnan(b.pMax[a]);
+        if (nan) b = Bounds3f(Point3f(-vmath::kMaxFloat, -vmath::kMaxFloat, -vmath::kMaxFloat),
+                              Point3f(vmath::kMaxFloat, vmath::kMaxFloat, vmath::kMaxFloat));
         bounds = unionOf(bounds, b);
         for (int a = 0; a < 3; ++a) {
             boxes[a * nPrims + i] = b.pMin[a];
@@ -623,7 +672,8 @@ bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info
             }
             return false;
         },
-        // Nothing in a node that starts beyond the nearest hit can be nearer.
+        // Nothing in a node that starts beyond the nearest hit can be
+        // nearer, or as near: node intervals already start early.
         [&](float tMin) { return nearest < tMin; });
     g_intersected += tests;
     if (!found) return false;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <random>
 #include <vector>
@@ -723,4 +724,124 @@ TEST(KdTreeAccel, ParallelBuildIsTheSerialTree) {
         EXPECT_EQ(parallel.leafIndices, serial.leafIndices) << threads << " threads";
     }
     omp_set_num_threads(defaultThreads);
+}
+
+namespace {
+
+// A unit quad of two triangles in the plane z = 0, spanning [x0, x0 + 1] x [0, 1].
+MeshShape *flatQuad(float x0) {
+    auto *mesh = new MeshShape(Transform(), nullptr);
+    const Point3f p[4] = {Point3f(x0, 0, 0), Point3f(x0 + 1, 0, 0), Point3f(x0 + 1, 1, 0),
+                          Point3f(x0, 1, 0)};
+    const int vi[6] = {0, 1, 2, 0, 2, 3};
+    const Vec3f n[1] = {Vec3f(0, 0, 1)};
+    const int ni[6] = {0, 0, 0, 0, 0, 0};
+    const Vec3f tg[6] = {Vec3f(1, 0, 0), Vec3f(1, 0, 0), Vec3f(1, 0, 0),
+                         Vec3f(1, 0, 0), Vec3f(1, 0, 0), Vec3f(1, 0, 0)};
+    const Point2f uv[4] = {Point2f(0, 0), Point2f(1, 0), Point2f(1, 1), Point2f(0, 1)};
+    mesh->setData(2, 4, vi, p, 1, ni, n, tg, 4, uv);
+    return mesh;
+}
+
+} // namespace
+
+TEST(KdTreeAccel, AgreesWithLinearSearchOnSharedEdgesOfAFlatScene) {
+    // Two quads sharing the edge x = 0 in one plane: the tree's box is flat
+    // and the shared edge lies in a split plane. The right-hand quad comes
+    // first in the list, so at equal distances it must win in both searches.
+    World world;
+    world.addMesh(flatQuad(0.0f), "");
+    world.addMesh(flatQuad(-1.0f), "");
+    world.bindMaterials();
+    std::unique_ptr<KdTreeAccel> tree(makeKdTreeAccel(world.primitives));
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    int hits = 0;
+    for (int r = 0; r < 20000; ++r) {
+        // Aimed at the shared edge, or at the quads' diagonals, from above
+        // and below at many angles.
+        const float x = (r % 3 == 0) ? 0.0f : unit(rng) * 4e-7f;
+        const float y = 0.5f * (unit(rng) + 1.0f);
+        const Point3f target(r % 5 == 0 ? 0.5f + x : x, r % 5 == 0 ? 0.5f + x : y, 0.0f);
+        const Vec3f d(unit(rng), unit(rng), r % 2 ? -1.0f : 1.0f);
+        const vmath::Ray ray(target - 2.0f * d, d);
+
+        IntersectInfo linear, fast;
+        world.accelerator = nullptr;
+        const float tLinear = world.intersect(linear, ray, vmath::kMaxFloat);
+        const bool blockedLinear = world.occluded(ray, tLinear);
+        world.accelerator = tree.get();
+        world.kdTree = tree.get();
+        const float tFast = world.intersect(fast, ray, vmath::kMaxFloat);
+        const bool blockedFast = world.occluded(ray, tLinear);
+        world.accelerator = nullptr;
+        world.kdTree = nullptr;
+
+        const std::string where = "ray " + std::to_string(r);
+        ASSERT_EQ(fast.id, linear.id) << where;
+        // A hit exactly at the bound does not block.
+        EXPECT_FALSE(blockedLinear) << where;
+        EXPECT_FALSE(blockedFast) << where;
+        if (linear.id == -1) continue;
+        ++hits;
+        ASSERT_EQ(tFast, tLinear) << where;
+        ASSERT_EQ(fast.normal, linear.normal) << where;
+        ASSERT_EQ(fast.u, linear.u) << where;
+        ASSERT_EQ(fast.v, linear.v) << where;
+    }
+    EXPECT_GT(hits, 15000);
+}
+
+TEST(KdTreeAccel, OcclusionCountsOnlyHitsBeforeTheBound) {
+    // A quad at distance 2 and a sphere behind it, with and without the tree:
+    // a bound at the hit distance itself does not block, just beyond it does.
+    World world;
+    world.addMesh(flatQuad(-0.5f), "");
+    world.addPrimitive(new SpherePrimitive(Transform(), nullptr, Point3f(0, 0.5f, -4), 1.0f), "");
+    world.bindMaterials();
+    std::unique_ptr<KdTreeAccel> tree(makeKdTreeAccel(world.primitives));
+    const vmath::Ray toQuad(Point3f(0, 0.5f, 2), Vec3f(0, 0, -1));
+    const vmath::Ray toSphere(Point3f(0, 0.5f, -1), Vec3f(0, 0, -1)); // sphere front at t = 2
+    for (bool accelerated : {false, true}) {
+        world.accelerator = accelerated ? tree.get() : nullptr;
+        world.kdTree = accelerated ? tree.get() : nullptr;
+        for (const vmath::Ray &ray : {toQuad, toSphere}) {
+            IntersectInfo info;
+            const float t = world.intersect(info, ray, vmath::kMaxFloat);
+            ASSERT_NE(info.id, -1);
+            EXPECT_EQ(t, 2.0f);
+            EXPECT_FALSE(world.occluded(ray, 2.0f)) << accelerated;
+            EXPECT_TRUE(world.occluded(ray, std::nextafter(2.0f, 3.0f))) << accelerated;
+            EXPECT_FALSE(world.occluded(ray, 1.5f)) << accelerated;
+        }
+    }
+    world.accelerator = nullptr;
+    world.kdTree = nullptr;
+}
+
+TEST(KdTreeAccel, ShapeWithNaNBoundsIsAskedLikeInTheLinearSearch) {
+    // A sphere whose radius is NaN has no usable box; the tree must still
+    // give every ray the answer the linear search gives, whatever that is.
+    World world;
+    world.addMesh(flatQuad(-0.5f), "");
+    world.addPrimitive(new SpherePrimitive(Transform(), nullptr, Point3f(0, 0, -3),
+                                           -std::numeric_limits<float>::quiet_NaN()),
+                       "");
+    world.bindMaterials();
+    std::unique_ptr<KdTreeAccel> tree(makeKdTreeAccel(world.primitives));
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    for (int r = 0; r < 200; ++r) {
+        const vmath::Ray ray(Point3f(unit(rng), unit(rng), 3), Vec3f(unit(rng), unit(rng), -1));
+        IntersectInfo linear, fast;
+        world.accelerator = nullptr;
+        const float tLinear = world.intersect(linear, ray, vmath::kMaxFloat);
+        world.accelerator = tree.get();
+        const float tFast = world.intersect(fast, ray, vmath::kMaxFloat);
+        world.accelerator = nullptr;
+        ASSERT_EQ(fast.id, linear.id) << "ray " << r;
+        if (linear.id != -1) {
+            ASSERT_EQ(tFast, tLinear) << "ray " << r;
+        }
+    }
 }

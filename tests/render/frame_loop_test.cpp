@@ -180,4 +180,14 @@ TEST(FrameLoopEnvironment, ThreadCount) {
         EXPECT_EQ(warningsOf(log),
                   c.warns ? std::vector<std::string>{expected} : std::vector<std::string>{});
     }
+    // A count no machine has is capped rather than handed to the runtime.
+    for (const char *huge : {"257", "2147483647", "99999999999999999999"}) {
+        SCOPED_TRACE(huge);
+        breakRepeat();
+        LogCapture log;
+        ScopedEnv env("VORTAN_THREADS", huge);
+        const bool overflow = std::string(huge).size() > 10;
+        EXPECT_EQ(renderThreadsFromEnvironment(), overflow ? fallback : 256);
+        EXPECT_EQ(warningsOf(log).size(), 1u);
+    }
 }
