@@ -592,8 +592,7 @@ bool KdTreeAccel::anyHit(const vmath::Ray &ray) const {
         nodes, bounds, ray,
         [&](const KdNode &leaf) {
             const int n = leaf.nPrimitives();
-            const int *index =
-                n == 1 ? &leaf.onePrimitive : leafIndices.data() + leaf.primitiveIndicesOffset;
+            const int *index = leafPrimitives(leaf);
             for (int i = 0; i < n; ++i) {
                 if (primitives[index[i]]->anyHit(ray)) {
                     hit = true;
@@ -627,8 +626,7 @@ bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info
         [&](const KdNode &leaf) {
             const int n = leaf.nPrimitives();
             if (n == 0) return false;
-            const int *index =
-                n == 1 ? &leaf.onePrimitive : leafIndices.data() + leaf.primitiveIndicesOffset;
+            const int *index = leafPrimitives(leaf);
             // Of equally distant hits the primitive earliest in the list
             // wins, whatever order the leaves are visited in, so that the
             // answer is the one a linear search over the list gives. Each
@@ -657,8 +655,8 @@ bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info
                 } else {
                     // A primitive's own test takes hits strictly below its
                     // bound: ask for hits up to and including the nearest.
-                    tPrimitive = found ? std::nextafter(nearest, std::numeric_limits<float>::infinity())
-                                       : vmath::kMaxFloat;
+                    constexpr float kInfinity = std::numeric_limits<float>::infinity();
+                    tPrimitive = found ? std::nextafter(nearest, kInfinity) : vmath::kMaxFloat;
                     if (!primitives[num]->intersect(ray, &tPrimitive, &localInfo)) continue;
                     if (!(tPrimitive < nearest ||
                           (found && tPrimitive == nearest && num < nearestNum)))
@@ -693,8 +691,7 @@ bool KdTreeAccel::occluded(const vmath::Ray &ray) const {
         nodes, bounds, ray,
         [&](const KdNode &leaf) {
             const int n = leaf.nPrimitives();
-            const int *index =
-                n == 1 ? &leaf.onePrimitive : leafIndices.data() + leaf.primitiveIndicesOffset;
+            const int *index = leafPrimitives(leaf);
             for (int i = 0; i < n; ++i) {
                 const int num = index[i];
                 if (recent.contains(num)) continue;

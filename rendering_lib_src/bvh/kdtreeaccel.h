@@ -152,6 +152,11 @@ public:
     bool occluded(const vmath::Ray &ray) const;
 
 private:
+    // The primitive numbers of a leaf, nPrimitives() of them.
+    const int *leafPrimitives(const KdNode &leaf) const {
+        return leaf.nPrimitives() == 1 ? &leaf.onePrimitive
+                                       : leafIndices.data() + leaf.primitiveIndicesOffset;
+    }
     // Fills triangles from primitives.
     void cacheTriangles();
 };
