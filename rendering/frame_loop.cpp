@@ -2,28 +2,15 @@
 
 #include <omp.h>
 
-#include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
-#include <thread>
 
 #include "camera.h"
-#include "error.h"
 #include "mesh.h"
 #include "render.h"
 #include "tracer.h"
 #include "world.h"
 
 namespace {
-
-// The most render threads a frame runs on.
-constexpr int kMaxRenderThreads = 256;
-
-int hardwareThreads() {
-    const unsigned n = std::thread::hardware_concurrency();
-    return n == 0 ? 1 : static_cast<int>(n < kMaxRenderThreads ? n : kMaxRenderThreads);
-}
 
 // Traces row j into rgb.
 void renderRow(const World &world, const Camera &camera, uint32_t width, uint32_t j, float *rgb) {
@@ -39,27 +26,6 @@ void renderRow(const World &world, const Camera &camera, uint32_t width, uint32_
 }
 
 } // namespace
-
-int renderThreadsFromEnvironment() {
-    const int fallback = hardwareThreads();
-    const char *value = std::getenv("VORTAN_THREADS");
-    if (value == nullptr || value[0] == '\0') return fallback;
-    char *end = nullptr;
-    errno = 0;
-    const long n = std::strtol(value, &end, 10);
-    if (errno != 0 || end == value || *end != '\0' || n < 1) {
-        Warning("Invalid VORTAN_THREADS value \"%s\", using %d threads", value, fallback);
-        return fallback;
-    }
-    // Far more threads than any machine has would only make the threading
-    // runtime give up on creating them.
-    if (n > kMaxRenderThreads) {
-        Warning("VORTAN_THREADS value \"%s\" is above %d, using %d threads", value,
-                kMaxRenderThreads, kMaxRenderThreads);
-        return kMaxRenderThreads;
-    }
-    return static_cast<int>(n);
-}
 
 void renderRows(const World &world, uint32_t width, uint32_t height, float *rgb, int threads) {
     const Camera *camera = world.getCamera();

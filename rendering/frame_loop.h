@@ -4,12 +4,10 @@
 
 #include <cstdint>
 
+#include "render_threads.h"
+
 class World;
 
-// Number of render threads: VORTAN_THREADS when it is a whole number >= 1
-// (at most 256), else (after a Warning for a value that is set but not
-// usable) one per hardware thread.
-int renderThreadsFromEnvironment();
 
 // One primary ray per pixel corner, traced to depth 2, written to rgb
 // (width x height x 3 floats, row 0 at the top) by `threads` threads. The

@@ -2,6 +2,7 @@
 
 #include "bvh/page_allocator.h"
 #include "mesh.h"
+#include "render_threads.h"
 
 #include <glog/logging.h>
 
@@ -479,13 +480,15 @@ void emitTop(TopNode &top, KdNode *dst, size_t base, int *leafDst, size_t leafBa
     top.above.reset();
 }
 
-// Builds the whole tree; the upper levels run as tasks on every hardware thread.
+// Builds the whole tree; the upper levels run as tasks on the renderer's
+// threads (VORTAN_THREADS, every hardware thread by default).
 std::unique_ptr<TopNode> buildTree(const BuildSettings &s, const Bounds3f &rootBounds,
                                    std::vector<int> primNums, int depth, bool parallel) {
     if (!parallel || primNums.size() < static_cast<size_t>(kParallelMinPrimitives))
         return serialPiece(s, rootBounds, primNums, depth, 0);
     std::unique_ptr<TopNode> top;
-#pragma omp parallel default(none) shared(s, rootBounds, primNums, depth, top)
+    const int threads = renderThreadsFromEnvironment();
+#pragma omp parallel num_threads(threads) default(none) shared(s, rootBounds, primNums, depth, top)
 #pragma omp single
     top = buildTop(s, rootBounds, std::move(primNums), depth, 0, 0);
     return top;

@@ -4,7 +4,6 @@
 // against the linear one.
 #include <glog/logging.h>
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <algorithm>
 #include <cmath>
@@ -19,6 +18,7 @@
 #include "mesh.h"
 #include "sphere.h"
 #include "world.h"
+#include "support/scoped_env.h"
 
 namespace {
 
@@ -711,9 +711,8 @@ TEST(KdTreeAccel, ParallelBuildIsTheSerialTree) {
     }
     const std::vector<Primitive *> prims = asPrimitives(boxes);
     const KdTreeAccel serial(prims, 80, 1, 0.5f, 1, -1, false);
-    const int defaultThreads = omp_get_max_threads();
-    for (int threads : {1, 2, 3}) {
-        omp_set_num_threads(threads);
+    for (const char *threads : {"1", "2", "3"}) {
+        ScopedEnv env("VORTAN_THREADS", threads);
         const KdTreeAccel parallel(prims, 80, 1, 0.5f, 1, -1, true);
         ASSERT_EQ(parallel.nextFreeNode, serial.nextFreeNode) << threads << " threads";
         EXPECT_EQ(parallel.nodeCapacity, serial.nodeCapacity);
@@ -723,7 +722,6 @@ TEST(KdTreeAccel, ParallelBuildIsTheSerialTree) {
             << threads << " threads";
         EXPECT_EQ(parallel.leafIndices, serial.leafIndices) << threads << " threads";
     }
-    omp_set_num_threads(defaultThreads);
 }
 
 namespace {
