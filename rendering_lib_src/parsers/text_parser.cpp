@@ -110,6 +110,19 @@ float convertFloat(const char *p) {
 
 // "%d": out-of-range values are clamped to the 32-bit range.
 int32_t convertInt(const char *p) {
+    // A sign and at most nine digits, the common case (mesh indices), needs
+    // no library call: the value cannot leave the 32-bit range.
+    const char *q = p;
+    const bool negative = *q == '-';
+    if (*q == '+' || *q == '-') ++q;
+    int32_t digits = 0, small = 0;
+    while (digits < 9 && *q >= '0' && *q <= '9') {
+        small = small * 10 + (*q - '0');
+        ++q;
+        ++digits;
+    }
+    if (digits > 0 && !(*q >= '0' && *q <= '9')) return negative ? -small : small;
+
     char *end = nullptr;
     long value = std::strtol(p, &end, 10);
     if (end == p) return 0;

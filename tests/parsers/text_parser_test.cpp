@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -485,5 +487,31 @@ TEST(TextParser, EveryPrefixIsReadSafely) {
             while (!p.eof()) p.readChar();
             EXPECT_EQ(p.readChar(), '\0');
         }
+    }
+}
+
+TEST(TextParser, ReadIntMatchesClampedStrtolOnDigitRuns) {
+    // Short runs take a path of their own, long ones the library's; both
+    // must give what strtol gives, clamped to 32 bits, and leave the cursor
+    // after the run.
+    std::mt19937 rng(3);
+    const char *signs[] = {"", "-", "+", "--", "+-"};
+    for (int i = 0; i < 20000; ++i) {
+        std::string run = signs[rng() % 5];
+        const int digits = static_cast<int>(rng() % 13);
+        for (int d = 0; d < digits; ++d) run += static_cast<char>('0' + rng() % 10);
+        const std::string text = run + " 17";
+        TextParser p(text);
+        bool found = false;
+        const int32_t got = p.readInt(&found);
+        char *end = nullptr;
+        const long wanted = std::strtol(run.c_str(), &end, 10);
+        const int32_t clamped = end == run.c_str() ? 0
+                                : wanted > INT32_MAX ? INT32_MAX
+                                : wanted < INT32_MIN ? INT32_MIN
+                                                     : static_cast<int32_t>(wanted);
+        if (run.empty()) continue; // nothing to read before the 17
+        ASSERT_EQ(got, clamped) << "\"" << run << "\"";
+        ASSERT_EQ(p.readInt(), 17) << "\"" << run << "\"";
     }
 }
