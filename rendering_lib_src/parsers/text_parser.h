@@ -32,7 +32,10 @@ public:
     // only moves forward; a page dropped is read again from the file should
     // it ever be looked at. Cheap enough to call for every number read.
     void releaseConsumed() {
-        if (m_mappedBytes != 0 && m_pszCursor - m_pszReleased >= kReleaseStep) dropPagesBehind();
+        // The cursor is null once the text is used up.
+        if (m_mappedBytes != 0 && m_pszCursor != nullptr &&
+            m_pszCursor - m_pszReleased >= kReleaseStep)
+            dropPagesBehind();
     }
 
     const std::string &fileName() const { return m_sFileName; }

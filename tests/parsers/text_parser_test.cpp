@@ -515,3 +515,37 @@ TEST(TextParser, ReadIntMatchesClampedStrtolOnDigitRuns) {
         ASSERT_EQ(p.readInt(), 17) << "\"" << run << "\"";
     }
 }
+
+TEST(TextParser, LargeFilesReadWholeWhilePagesBehindAreHandedBack) {
+    // A file that ends exactly on a page boundary still ends in a zero byte,
+    // and a file of many megabytes (pages behind the cursor dropped as it
+    // goes) reads every number, and nothing after its end.
+    const long page = sysconf(_SC_PAGESIZE);
+    TempFile exact("exact");
+    std::string text(static_cast<size_t>(page) - 2, ' ');
+    text += "42";
+    exact.write(text);
+    TextParser p;
+    ASSERT_TRUE(p.loadFile(exact.path.c_str()));
+    EXPECT_EQ(p.readInt(), 42);
+    bool found = true;
+    EXPECT_EQ(p.readInt(&found), 0);
+    EXPECT_FALSE(found);
+
+    TempFile big("big");
+    std::string numbers;
+    const int count = 3000000; // about 20 MB of text
+    for (int i = 0; i < count; ++i) numbers += std::to_string(i % 1000) + (i % 16 ? " " : "\n");
+    big.write(numbers);
+    ASSERT_TRUE(p.loadFile(big.path.c_str()));
+    int64_t sum = 0, expected = 0;
+    for (int i = 0; i < count; ++i) {
+        sum += p.readInt();
+        expected += i % 1000;
+        p.releaseConsumed();
+    }
+    EXPECT_EQ(sum, expected);
+    EXPECT_EQ(p.readInt(&found), 0);
+    EXPECT_FALSE(found);
+    p.releaseConsumed(); // at the end of the text: nothing to do
+}
