@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "render/render_scene.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 using namespace render_test;
@@ -140,4 +141,35 @@ TEST(Launcher, UnwritableImageFails) {
     const RunResult r = run(VORTAN_EXE, {"scene.ass"}, dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(endsWith(r.out, "\r1.000000"));
+}
+
+TEST(Launcher, ImageFileIsTheSameForEveryThreadCountAndAccelerator) {
+    // The showcase with its texture, rendered by the program itself: the
+    // bytes of image.tga do not depend on VORTAN_THREADS or VORTAN_ACCEL.
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    writeReportTemplate(dir.path());
+    const std::filesystem::path source(VORTAN_SOURCE_DIR);
+    std::filesystem::create_directory(std::filesystem::path(dir.path()) / "scenes");
+    writeFileBytes(dir.file("scenes/checker.tga"),
+                   readFileBytes((source / "scenes/checker.tga").string()));
+    writeFileBytes(dir.file("showcase.ass"),
+                   readFileBytes((source / "scenes/showcase.ass").string()));
+
+    std::vector<unsigned char> first;
+    const char *settings[][2] = {{"1", "none"}, {"2", "kdtree"}, {"3", "kdtree"}, {"7", "none"}};
+    for (const auto &s : settings) {
+        SCOPED_TRACE(std::string(s[0]) + " threads, " + s[1]);
+        ScopedEnv threads("VORTAN_THREADS", s[0]);
+        ScopedEnv accel("VORTAN_ACCEL", s[1]);
+        std::filesystem::remove(dir.file("image.tga"));
+        const RunResult r = run(VORTAN_EXE, {"showcase.ass"}, dir.path());
+        ASSERT_EQ(r.status, 0);
+        const std::vector<unsigned char> image = readFileBytes(dir.file("image.tga"));
+        ASSERT_GT(image.size(), 18u);
+        if (first.empty())
+            first = image;
+        else
+            EXPECT_TRUE(image == first);
+    }
 }
