@@ -58,7 +58,9 @@ LoadedScene *load(const std::string &path) {
     return scene;
 }
 
-void BM_PrimaryRays(benchmark::State &state, LoadedScene *scene) {
+// Times castAll (one pass over `count` rays) and reports the rates.
+template <typename CastAll>
+void timeRays(benchmark::State &state, const LoadedScene *scene, size_t count, CastAll castAll) {
     if (scene->world == nullptr) {
         state.SkipWithError("scene did not load");
         return;
@@ -66,31 +68,30 @@ void BM_PrimaryRays(benchmark::State &state, LoadedScene *scene) {
     g_intersected = 0;
     int64_t rays = 0;
     for (auto _ : state) {
+        castAll();
+        rays += static_cast<int64_t>(count);
+    }
+    state.counters["rays/s"] =
+        benchmark::Counter(static_cast<double>(rays), benchmark::Counter::kIsRate);
+    state.counters["tests/ray"] = static_cast<double>(g_intersected) / static_cast<double>(rays);
+}
+
+void BM_PrimaryRays(benchmark::State &state, LoadedScene *scene) {
+    timeRays(state, scene, scene->primary.size(), [scene] {
         for (const vmath::Ray &ray : scene->primary) {
             IntersectInfo info;
             scene->world->intersect(info, ray, vmath::kMaxFloat);
             benchmark::DoNotOptimize(info.id);
         }
-        rays += static_cast<int64_t>(scene->primary.size());
-    }
-    state.counters["rays/s"] = benchmark::Counter(static_cast<double>(rays), benchmark::Counter::kIsRate);
-    state.counters["tests/ray"] = static_cast<double>(g_intersected) / static_cast<double>(rays);
+    });
 }
 
 void BM_ShadowRays(benchmark::State &state, LoadedScene *scene) {
-    if (scene->world == nullptr) {
-        state.SkipWithError("scene did not load");
-        return;
-    }
-    g_intersected = 0;
-    int64_t rays = 0;
-    for (auto _ : state) {
+    timeRays(state, scene, scene->shadow.size(), [scene] {
         for (size_t i = 0; i < scene->shadow.size(); ++i)
-            benchmark::DoNotOptimize(scene->world->occluded(scene->shadow[i], scene->shadowLength[i]));
-        rays += static_cast<int64_t>(scene->shadow.size());
-    }
-    state.counters["rays/s"] = benchmark::Counter(static_cast<double>(rays), benchmark::Counter::kIsRate);
-    state.counters["tests/ray"] = static_cast<double>(g_intersected) / static_cast<double>(rays);
+            benchmark::DoNotOptimize(
+                scene->world->occluded(scene->shadow[i], scene->shadowLength[i]));
+    });
 }
 
 std::vector<std::string> scenePaths() {

@@ -11,79 +11,82 @@ namespace {
 
 // What both terms need of one light at one hit.
 struct LightAtHit {
-    float d2;               // squared distance from the hit to the light
+    float falloff;          // intensity over the squared distance
     Vec3f directionLight;   // unit direction toward the light
     Vec3f normalNormalized; // unit shading normal
 };
 
-// Fills `g` and returns true when nothing lies between the hit and the light.
-// The shadow ray starts kRayOffset toward the light but may run the full
-// distance, so it reaches just beyond the light.
-bool unblocked(const World &world, const LocalLight &light, const IntersectInfo &info,
-               LightAtHit &g) {
+LightAtHit lightAtHit(const LocalLight &light, const IntersectInfo &info) {
     const Point3f &P = info.position;
     const Point3f &Lp = light.getWorldPosition();
     const Vec3f distanceVector = P - Lp;
-    g.d2 = distanceVector.x * distanceVector.x + distanceVector.y * distanceVector.y +
-           distanceVector.z * distanceVector.z;
+    const float d2 = distanceVector.x * distanceVector.x + distanceVector.y * distanceVector.y +
+                     distanceVector.z * distanceVector.z;
+    return {light.getIntensity() / d2, vmath::normalized(Lp - P),
+            vmath::normalized(info.normal)};
+}
 
-    const vmath::Ray shadowRay = offsetRay(P, Lp);
-    const float L = vmath::length(Lp - P);
+// The terms as if nothing lay between the hit and the light.
+Vec3f diffuseTerm(const Vec3f &colorDifuso, const LightAtHit &g) {
+    float cosine = dot(g.normalNormalized, g.directionLight);
+    if (!(cosine > 0.0f)) cosine = 0.0f;
+    return Vec3f((colorDifuso.x * g.falloff) * cosine, (colorDifuso.y * g.falloff) * cosine,
+                 (colorDifuso.z * g.falloff) * cosine);
+}
+
+Vec3f specularTerm(const Vec3f &colorEspecular, float shininess, const IntersectInfo &info,
+                   const LightAtHit &g) {
+    const Vec3f directionNormalized = vmath::normalized(-info.ray.direction);
+    // Not clamped: a light behind the surface can still give a highlight.
+    const float nl = dot(g.normalNormalized, g.directionLight);
+    const Vec3f vectorInterm1 = nl * g.normalNormalized;
+    const Vec3f vectorInterm2 = 2.0f * vectorInterm1;
+    const Vec3f rVector = vmath::normalized(vectorInterm2 - g.directionLight);
+    const float s = dot(rVector, directionNormalized);
+    const float highlight = s > 0.0f ? powf(s, shininess) : 0.0f;
+    return Vec3f((colorEspecular.x * g.falloff) * highlight,
+                 (colorEspecular.y * g.falloff) * highlight,
+                 (colorEspecular.z * g.falloff) * highlight);
+}
+
+// The shadow ray starts kRayOffset toward the light but may run the full
+// distance, so it reaches just beyond the light.
+vmath::Ray shadowRayTo(const LocalLight &light, const IntersectInfo &info, float *length) {
+    const Point3f &Lp = light.getWorldPosition();
+    *length = vmath::length(Lp - info.position);
+    return offsetRay(info.position, Lp);
+}
+
+// True when nothing lies between the hit and the light, asked as a
+// nearest-hit query.
+bool unblocked(const World &world, const LocalLight &light, const IntersectInfo &info) {
+    float L;
+    const vmath::Ray shadowRay = shadowRayTo(light, info, &L);
     IntersectInfo infoShadow;
     world.intersect(infoShadow, shadowRay, L);
-    if (infoShadow.id != -1) return false;
-
-    g.directionLight = vmath::normalized(Lp - P);
-    g.normalNormalized = vmath::normalized(info.normal);
-    return true;
+    return infoShadow.id == -1;
 }
 
 } // namespace
 
 void addDirectLight(const World &world, const LocalLight &light, const IntersectInfo &info,
                     const SurfaceTerms &mat, Vec3f &diffuse, Vec3f &specular) {
-    const Point3f &P = info.position;
-    const Point3f &Lp = light.getWorldPosition();
-    const Vec3f distanceVector = P - Lp;
-    const float d2 = distanceVector.x * distanceVector.x + distanceVector.y * distanceVector.y +
-                     distanceVector.z * distanceVector.z;
-    const Vec3f directionLight = vmath::normalized(Lp - P);
-    const Vec3f normalNormalized = vmath::normalized(info.normal);
-    const float falloff = light.getIntensity() / d2;
-
-    // Both terms as if the light were visible, in the order of operations of
-    // directDiffuse and directSpecular.
-    const Vec3f colorDifuso = mat.Kd->evaluate(info);
-    float cosine = dot(normalNormalized, directionLight);
-    if (!(cosine > 0.0f)) cosine = 0.0f;
-    const Vec3f diffuseTerm((colorDifuso.x * falloff) * cosine, (colorDifuso.y * falloff) * cosine,
-                            (colorDifuso.z * falloff) * cosine);
-
-    const Vec3f colorEspecular = mat.Ks->evaluate(info);
-    const Vec3f directionNormalized = vmath::normalized(-info.ray.direction);
-    const float nl = dot(normalNormalized, directionLight);
-    const Vec3f vectorInterm1 = nl * normalNormalized;
-    const Vec3f vectorInterm2 = 2.0f * vectorInterm1;
-    const Vec3f rVector = vmath::normalized(vectorInterm2 - directionLight);
-    const float s = dot(rVector, directionNormalized);
-    const float highlight = s > 0.0f ? powf(s, mat.shininess) : 0.0f;
-    const Vec3f specularTerm((colorEspecular.x * falloff) * highlight,
-                             (colorEspecular.y * falloff) * highlight,
-                             (colorEspecular.z * falloff) * highlight);
+    const LightAtHit g = lightAtHit(light, info);
+    const Vec3f d = diffuseTerm(mat.Kd->evaluate(info), g);
+    const Vec3f s = specularTerm(mat.Ks->evaluate(info), mat.shininess, info, g);
 
     // A blocked light adds black. Terms that are zero either way (a light
     // behind the surface, a black channel) need no shadow ray: adding -0 or
     // +0 leaves the sums as they are, which never are -0 themselves. NaN
     // compares unequal to 0, so a NaN term still gets its shadow ray.
-    const bool zero = diffuseTerm.x == 0.0f && diffuseTerm.y == 0.0f && diffuseTerm.z == 0.0f &&
-                      specularTerm.x == 0.0f && specularTerm.y == 0.0f &&
-                      specularTerm.z == 0.0f;
+    const bool zero = d.x == 0.0f && d.y == 0.0f && d.z == 0.0f && s.x == 0.0f && s.y == 0.0f &&
+                      s.z == 0.0f;
     if (zero) return;
-    const vmath::Ray shadowRay = offsetRay(P, Lp);
-    const float L = vmath::length(Lp - P);
+    float L;
+    const vmath::Ray shadowRay = shadowRayTo(light, info, &L);
     if (world.occluded(shadowRay, L)) return;
-    diffuse = diffuse + diffuseTerm;
-    specular = specular + specularTerm;
+    diffuse = diffuse + d;
+    specular = specular + s;
 }
 
 vmath::Ray offsetRay(const Point3f &from, const Point3f &to) {
@@ -94,31 +97,13 @@ vmath::Ray offsetRay(const Point3f &from, const Point3f &to) {
 Vec3f directDiffuse(const World &world, const LocalLight &light, const IntersectInfo &info) {
     const SurfaceTerms mat = surfaceTerms(info.material);
     const Vec3f colorDifuso = mat.Kd->evaluate(info);
-    LightAtHit g;
-    if (!unblocked(world, light, info, g)) return Vec3f(0.0f, 0.0f, 0.0f);
-
-    float cosine = dot(g.normalNormalized, g.directionLight);
-    if (!(cosine > 0.0f)) cosine = 0.0f;
-    const float falloff = light.getIntensity() / g.d2;
-    return Vec3f((colorDifuso.x * falloff) * cosine, (colorDifuso.y * falloff) * cosine,
-                 (colorDifuso.z * falloff) * cosine);
+    if (!unblocked(world, light, info)) return Vec3f(0.0f, 0.0f, 0.0f);
+    return diffuseTerm(colorDifuso, lightAtHit(light, info));
 }
 
 Vec3f directSpecular(const World &world, const LocalLight &light, const IntersectInfo &info) {
     const SurfaceTerms mat = surfaceTerms(info.material);
     const Vec3f colorEspecular = mat.Ks->evaluate(info);
-    const Vec3f directionNormalized = vmath::normalized(-info.ray.direction);
-    LightAtHit g;
-    if (!unblocked(world, light, info, g)) return Vec3f(0.0f, 0.0f, 0.0f);
-
-    // Not clamped: a light behind the surface can still give a highlight.
-    const float nl = dot(g.normalNormalized, g.directionLight);
-    const Vec3f vectorInterm1 = nl * g.normalNormalized;
-    const Vec3f vectorInterm2 = 2.0f * vectorInterm1;
-    const Vec3f rVector = vmath::normalized(vectorInterm2 - g.directionLight);
-    const float s = dot(rVector, directionNormalized);
-    const float highlight = s > 0.0f ? powf(s, mat.shininess) : 0.0f;
-    const float falloff = light.getIntensity() / g.d2;
-    return Vec3f((colorEspecular.x * falloff) * highlight, (colorEspecular.y * falloff) * highlight,
-                 (colorEspecular.z * falloff) * highlight);
+    if (!unblocked(world, light, info)) return Vec3f(0.0f, 0.0f, 0.0f);
+    return specularTerm(colorEspecular, mat.shininess, info, lightAtHit(light, info));
 }
