@@ -289,8 +289,10 @@ bool TextParser::nextLine() {
     // Comment lines are passed too, however many follow each other.
     for (;;) {
         if (eof()) return false;
-        char *lineEnd = std::strchr(m_pszCursor, '\n');
-        if (!lineEnd) {
+        // CR ends a line too (files with CR-only line ends); after a CR LF
+        // pair the LF is skipped as a separator below.
+        char *lineEnd = m_pszCursor + std::strcspn(m_pszCursor, "\n\r");
+        if (*lineEnd == '\0') {
             m_pszCursor = nullptr;
             return false;
         }
@@ -339,6 +341,49 @@ bool TextParser::readQuoted(std::string &out, bool upperCase) {
     if (upperCase) toUpper(out);
     m_pszCursor = close + 1;
     return true;
+}
+
+bool TextParser::readString(std::string &out, bool upperCase) {
+    skipWhitespace(false);
+    while (!eof() && startsComment(m_pszCursor)) {
+        nextLine();
+        skipWhitespace(false);
+    }
+    if (eof()) {
+        out.clear();
+        return false;
+    }
+    if (*m_pszCursor == '"') return readQuoted(out, upperCase);
+    char *end = m_pszCursor;
+    while (*end != '\0' && !kWhiteSpace(*end)) ++end;
+    // A lone closing brace is the end of the block, not a value: a parameter
+    // written without its value does not swallow it.
+    if (end - m_pszCursor == 1 && *m_pszCursor == '}') {
+        out.clear();
+        return false;
+    }
+    out.assign(m_pszCursor, end);
+    if (upperCase) toUpper(out);
+    m_pszCursor = end;
+    return true;
+}
+
+bool TextParser::readWord(const char *&begin, const char *&end) {
+    if (eof()) return false;
+    while (kWhiteSpace(*m_pszCursor)) ++m_pszCursor;
+    if (eof()) return false;
+    char *p = m_pszCursor;
+    while (*p != '\0' && !kWhiteSpace(*p)) ++p;
+    begin = m_pszCursor;
+    end = p;
+    m_pszCursor = p;
+    return true;
+}
+
+void TextParser::skipByteOrderMark() {
+    if (m_pszCursor != nullptr && m_pszCursor == m_pszBuffer && m_iBufferLength > 3 &&
+        std::memcmp(m_pszCursor, "\xEF\xBB\xBF", 3) == 0)
+        m_pszCursor += 3;
 }
 
 bool TextParser::readLine(std::string &out) {

@@ -49,10 +49,21 @@ public:
     bool eof() const;
     // Steps over separators (or blanks only when lineOnly) and block comments.
     int skipWhitespace(bool lineOnly);
-    // True when positioned at the start of a further (non-comment) line.
+    // True when positioned at the start of a further (non-comment) line. A
+    // line ends at LF, CR LF or a lone CR.
     bool nextLine();
     bool readToken(std::string &out, bool upperCase);
     bool readQuoted(std::string &out, bool upperCase);
+    // A string value: a double-quoted string when the next character after
+    // separators is a double quote (false when it has no closing quote),
+    // otherwise one bare word running to the next blank or line end, so a
+    // name keeps every character (":" "/" "|" "@"). Upper-cased like
+    // readToken when asked. Never searches past the next word for a quote.
+    bool readString(std::string &out, bool upperCase);
+    // The next run of characters that are not blanks or line ends, as a view
+    // into the text (no copy); false at end of input. For encoded array data,
+    // whose characters include separators and comment starts.
+    bool readWord(const char *&begin, const char *&end);
     bool readLine(std::string &out);
     float readFloat();
     int32_t readInt(bool *found = nullptr);
@@ -62,6 +73,16 @@ public:
     bool isDigitNext();
     bool peekChar(char c, bool skipSeparators, bool consume);
     void skipBlock(bool alreadyInside);
+    // Steps over a UTF-8 byte-order mark at the start of the text.
+    void skipByteOrderMark();
+
+    // A read position, to look ahead and come back. Only positions of the
+    // text now loaded are valid.
+    struct Position {
+        char *cursor;
+    };
+    Position position() const { return Position{m_pszCursor}; }
+    void restore(Position p) { m_pszCursor = p.cursor; }
 
     // Less used operations.
     bool readComment(char *buffer, int capacity);
