@@ -19,3 +19,21 @@ BlinnPhong::BlinnPhong(const char *name, float kd, const ColorChannel &Kd, float
       // The diffuse part is a Lambert of its own, named after this material.
       diffuse((std::string(name ? name : "") + "_diffuse").c_str(), kd, Kd), power(power), Ks(Ks),
       ks(ks) {}
+
+bool usesTexture(const Material &material) {
+    if (!material.Ka.texture.empty()) return true;
+    switch (material.kind) {
+    case MaterialKind::Lambert:
+        return !static_cast<const Lambert &>(material).Kd.texture.empty();
+    case MaterialKind::Standard: {
+        const Standard &m = static_cast<const Standard &>(material);
+        return !m.Kd.texture.empty() || !m.Ks.texture.empty() || !m.Kr.texture.empty() ||
+               !m.Kt.texture.empty();
+    }
+    case MaterialKind::BlinnPhong: {
+        const BlinnPhong &m = static_cast<const BlinnPhong &>(material);
+        return !m.diffuse.Kd.texture.empty() || !m.Ks.texture.empty();
+    }
+    }
+    return false;
+}

@@ -85,9 +85,16 @@ public:
     float pdf(const Vec3f &, const Vec3f &) const override { return 0.0f; }
 };
 
+// True when any colour channel of the material samples a texture.
+bool usesTexture(const Material &material);
+
 // Shader node readers. parseMaterialNode returns false, reading nothing,
-// for a keyword other than "LAMBERT", "AISTANDARD" or "BLINN".
-bool parseMaterialNode(const std::string &keyword, TextParser &parser, World &world);
-void parseLambert(TextParser &parser, World &world);
-void parseStandard(TextParser &parser, World &world);
-void parseBlinn(TextParser &parser, World &world);
+// for a keyword other than "LAMBERT", "AISTANDARD" or "BLINN"; otherwise
+// true, with *refused (when given) set when the node had a damaged value
+// and was not added (the reader reported it).
+bool parseMaterialNode(const std::string &keyword, TextParser &parser, World &world,
+                       bool *refused = nullptr);
+// Each returns false when the node is refused.
+bool parseLambert(TextParser &parser, World &world);
+bool parseStandard(TextParser &parser, World &world);
+bool parseBlinn(TextParser &parser, World &world);

@@ -3,6 +3,7 @@
 
 #include "material.h"
 #include "node_block.h"
+#include "parsers/array_reader.h"
 #include "text_parser.h"
 #include "world.h"
 
@@ -16,14 +17,24 @@ struct ColorValue {
 
     explicit ColorValue(const Vec3f &initial) : rgb(initial) {}
 
-    // A value that does not start with a digit is a texture name (so ".5" or
-    // "-1" name a texture).
-    void read(TextParser &parser) {
+    // An array ("1 1 RGB ..." or "1 1 NODE name"), three numbers, or a
+    // texture name: a plain value that does not start with a digit names a
+    // texture (so ".5" or "-1" name a texture).
+    bool read(TextParser &parser, const NodeRef &node, const char *param) {
+        ArrayHeader header;
+        const TextParser::Position start = parser.position();
+        if (readArrayHeader(parser, header)) {
+            parser.restore(start);
+            if (header.textual()) return readStringValue(parser, node, param, textureName, true);
+            return readVec3Value(parser, node, param, rgb);
+        }
         if (parser.isDigitNext())
             parser.read3Floats(rgb.x, rgb.y, rgb.z);
         else
-            parser.readToken(textureName, true);
+            parser.readString(textureName, true);
+        return true;
     }
+
 
     // Texture tinted by the coefficient, or the colour as read.
     ColorChannel channel(float k) const {
@@ -58,53 +69,58 @@ enum NodeParams : unsigned {
 
 // Reads a shader node block; `params` says which keywords beyond the
 // diffuse and ambient ones this node type knows.
-ShaderNode readShaderNode(TextParser &parser, unsigned params) {
-    ShaderNode n;
+bool readShaderNode(TextParser &parser, unsigned params, ShaderNode &n) {
+    const NodeRef node{"Shader", n.mat_name};
+    bool ok = true;
     readNodeBlock(parser, [&](const std::string &key) {
+        if (!ok) return false;
         if (key == "NAME") {
-            parser.readToken(n.mat_name, true);
+            ok = readStringValue(parser, node, "name", n.mat_name, true);
         } else if (key == "KD") {
-            n.kd = parser.readFloat();
+            ok = readFloatValue(parser, node, "Kd", n.kd);
         } else if (key == "KD_COLOR") {
-            n.Kd.read(parser);
+            ok = n.Kd.read(parser, node, "Kd_color");
         } else if (key == "KA") {
-            n.ka = parser.readFloat();
+            ok = readFloatValue(parser, node, "Ka", n.ka);
         } else if (key == "KA_COLOR") {
-            n.Ka.read(parser);
+            ok = n.Ka.read(parser, node, "Ka_color");
         } else if ((params & kSpecular) && key == "KS") {
-            n.ks = parser.readFloat();
+            ok = readFloatValue(parser, node, "Ks", n.ks);
         } else if ((params & kSpecular) && key == "KS_COLOR") {
-            n.Ks.read(parser);
+            ok = n.Ks.read(parser, node, "Ks_color");
         } else if ((params & kMirror) && key == "KR") {
-            n.kr = parser.readFloat();
+            ok = readFloatValue(parser, node, "Kr", n.kr);
         } else if ((params & kMirror) && key == "KR_COLOR") {
-            n.Kr.read(parser);
+            ok = n.Kr.read(parser, node, "Kr_color");
         } else if ((params & kMirror) && key == "KT") {
-            n.kt = parser.readFloat();
+            ok = readFloatValue(parser, node, "Kt", n.kt);
         } else if ((params & kMirror) && key == "KT_COLOR") {
-            n.Kt.read(parser);
+            ok = n.Kt.read(parser, node, "Kt_color");
         } else if ((params & kMirror) && key == "KSHI") {
-            n.kshi = parser.readFloat();
+            ok = readFloatValue(parser, node, "Kshi", n.kshi);
         } else if ((params & kPower) && key == "POWER") {
-            n.power = parser.readFloat();
+            ok = readFloatValue(parser, node, "power", n.power);
         } else {
             return false;
         }
         return true;
     });
-    return n;
+    return ok;
 }
 
 } // namespace
 
-void parseLambert(TextParser &parser, World &world) {
-    ShaderNode n = readShaderNode(parser, 0);
+bool parseLambert(TextParser &parser, World &world) {
+    ShaderNode n;
+    if (!readShaderNode(parser, 0, n)) return false;
     // The ambient values are read but a Lambert material keeps its defaults.
     world.addMaterial(new Lambert(n.mat_name.c_str(), n.kd, n.Kd.channel(n.kd)));
+    return true;
 }
 
-void parseStandard(TextParser &parser, World &world) {
-    ShaderNode n = readShaderNode(parser, kSpecular | kMirror);
+bool parseStandard(TextParser &parser, World &world) {
+    ShaderNode n;
+    if (!readShaderNode(parser, kSpecular | kMirror, n)) return false;
     Standard *mat = new Standard(n.mat_name.c_str());
     mat->Kd = n.Kd.scaledChannel(n.kd);
     mat->ka = n.ka;
@@ -114,22 +130,28 @@ void parseStandard(TextParser &parser, World &world) {
     mat->Kt = n.Kt.scaledChannel(n.kt);
     mat->shininess = n.kshi;
     world.addMaterial(mat);
+    return true;
 }
 
-void parseBlinn(TextParser &parser, World &world) {
-    ShaderNode n = readShaderNode(parser, kSpecular | kPower);
+bool parseBlinn(TextParser &parser, World &world) {
+    ShaderNode n;
+    if (!readShaderNode(parser, kSpecular | kPower, n)) return false;
     world.addMaterial(new BlinnPhong(n.mat_name.c_str(), n.kd, n.Kd.channel(n.kd), n.ks,
                                      n.Ks.channel(n.ks), n.power));
+    return true;
 }
 
-bool parseMaterialNode(const std::string &keyword, TextParser &parser, World &world) {
+bool parseMaterialNode(const std::string &keyword, TextParser &parser, World &world,
+                       bool *refused) {
+    bool ok;
     if (keyword == "LAMBERT")
-        parseLambert(parser, world);
+        ok = parseLambert(parser, world);
     else if (keyword == "AISTANDARD")
-        parseStandard(parser, world);
+        ok = parseStandard(parser, world);
     else if (keyword == "BLINN")
-        parseBlinn(parser, world);
+        ok = parseBlinn(parser, world);
     else
         return false;
+    if (refused != nullptr) *refused = !ok;
     return true;
 }

@@ -8,6 +8,14 @@ constexpr float kFarClip = 1000.0f;
 
 Camera::Camera(float fov) : m_cameraToScreen(makePerspective(fov, kNearClip, kFarClip)) {}
 
+Camera *Camera::makeOrthographic() {
+    Camera *camera = new Camera(45.0f);
+    // Screen x and y are camera x and y; depth is not used by the rays.
+    camera->m_cameraToScreen = Transform();
+    camera->m_orthographic = true;
+    return camera;
+}
+
 void Camera::setScreenWindow(const float w[4], const unsigned r[2]) {
     m_resolution = Vec2i(static_cast<int>(r[0]), static_cast<int>(r[1]));
     const float rx = static_cast<float>(r[0]);
@@ -21,6 +29,13 @@ void Camera::setScreenWindow(const float w[4], const unsigned r[2]) {
 }
 
 vmath::Ray Camera::generateRay(float x, float y) const {
+    if (m_orthographic) {
+        // Every ray starts on the camera's image plane and runs along its axis.
+        const Point3f onFilm = m_rasterToCamera(Point3f(x, y, 0.0f));
+        const Point3f origin = m_cameraToWorld(Point3f(onFilm.x, onFilm.y, 0.0f));
+        const Point3f ahead = m_cameraToWorld(Point3f(onFilm.x, onFilm.y, 1.0f));
+        return vmath::Ray(origin, vmath::normalized(ahead - origin), vmath::kMaxFloat);
+    }
     const Point3f cameraPosition(0.0f, 0.0f, 0.0f);
     const Point3f rasterPositionPoint(x, y, 0.0f);
     const Transform mvp = m_cameraToWorld * m_rasterToCamera;

@@ -1,4 +1,4 @@
-// Perspective camera: turns a raster position (pixels, origin at the top-left
+// Perspective or orthographic camera: turns a raster position (pixels, origin at the top-left
 // of the film, y down) into a world-space primary ray. Camera space looks
 // along +z with y up.
 #pragma once
@@ -11,6 +11,10 @@
 class Camera {
 public:
     explicit Camera(float fov);
+    // An orthographic camera: parallel rays along +z in camera space; the
+    // screen window is its visible extent in camera-space units.
+    static Camera *makeOrthographic();
+    bool isOrthographic() const { return m_orthographic; }
 
     void setName(const std::string &name) { m_name = name; }
     const std::string &getName() const { return m_name; }
@@ -41,4 +45,11 @@ public:
     Transform m_rasterToScreen;
     Vec2i m_resolution;
     std::string m_outputFileName;
+    // Orthographic cameras: the visible extent given in the file
+    // (screen_window_min, screen_window_max), camera-space units.
+    Point2f windowMin{-1.0f, -1.0f};
+    Point2f windowMax{1.0f, 1.0f};
+
+private:
+    bool m_orthographic = false;
 };

@@ -1,5 +1,6 @@
 #include "mesh.h"
 
+#include <cmath>
 #include <cstddef>
 #include <limits>
 #include <utility>
@@ -36,6 +37,10 @@ inline Vec3f applyLinear(const Matrix4x4 &m, const Vec3f &v) {
 MeshShape::MeshShape(const Transform &object2world, Material *material)
     : GeoPrimitive(object2world, material) {}
 
+MeshShape::MeshShape(const Transform &object2world, Material *material,
+                     const MeshShape &prototype)
+    : GeoPrimitive(object2world, material), m_lists(&prototype.lists()) {}
+
 void MeshShape::setData(int numTriangles, int numVertices, const int *vertexIndices,
                         const Point3f *vertices, int numNormals, const int *normalIndices,
                         const Vec3f *normals, const Vec3f *tangents, int numUVs,
@@ -58,7 +63,8 @@ void MeshShape::adoptData(std::vector<int> &&vertexIndices_, std::vector<Point3f
     vertexIndices.resize(numCorners);
     vertices = std::move(vertices_);
     normalIndices = std::move(normalIndices_);
-    normalIndices.resize(numCorners);
+    // No normal indices: the triangles' own normals.
+    if (!normalIndices.empty()) normalIndices.resize(numCorners);
     normals = std::move(normals_);
     uvs = std::move(uvs_);
     if (!tangents_.empty()) {
@@ -71,11 +77,12 @@ Point3f MeshShape::cornerWorld(int i, int k) const {
     // A corner that does not exist is NaN, which growing a box ignores.
     constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
     if (i < 0 || k < 0 || k > 2) return Point3f(kNaN, kNaN, kNaN);
+    const MeshShape &L = lists();
     const std::size_t corner = 3 * static_cast<std::size_t>(i) + static_cast<std::size_t>(k);
-    if (corner >= vertexIndices.size()) return Point3f(kNaN, kNaN, kNaN);
-    const int vi = vertexIndices[corner];
-    if (!inList(vi, vertices.size())) return Point3f(kNaN, kNaN, kNaN);
-    return object2world(vertices[vi]);
+    if (corner >= L.vertexIndices.size()) return Point3f(kNaN, kNaN, kNaN);
+    const int vi = L.vertexIndices[corner];
+    if (!inList(vi, L.vertices.size())) return Point3f(kNaN, kNaN, kNaN);
+    return object2world(L.vertices[vi]);
 }
 
 bool MeshShape::worldEdges(int i, Point3f *p0, Vec3f *e1, Vec3f *e2) const {
@@ -83,17 +90,18 @@ bool MeshShape::worldEdges(int i, Point3f *p0, Vec3f *e1, Vec3f *e2) const {
     // in a render; they only keep a hand-built or inconsistent mesh from
     // reading outside its lists.
     if (i < 0) return false;
+    const MeshShape &L = lists();
     const std::size_t base = 3 * static_cast<std::size_t>(i);
-    if (base + 3 > vertexIndices.size()) return false;
-    const int vi0 = vertexIndices[base], vi1 = vertexIndices[base + 1],
-              vi2 = vertexIndices[base + 2];
-    const std::size_t numVertices = vertices.size();
+    if (base + 3 > L.vertexIndices.size()) return false;
+    const int vi0 = L.vertexIndices[base], vi1 = L.vertexIndices[base + 1],
+              vi2 = L.vertexIndices[base + 2];
+    const std::size_t numVertices = L.vertices.size();
     if (!inList(vi0, numVertices) || !inList(vi1, numVertices) || !inList(vi2, numVertices))
         return false;
     // Corners are mapped to world space and the edges taken from them.
-    const Point3f c0 = object2world(vertices[vi0]);
-    const Point3f c1 = object2world(vertices[vi1]);
-    const Point3f c2 = object2world(vertices[vi2]);
+    const Point3f c0 = object2world(L.vertices[vi0]);
+    const Point3f c1 = object2world(L.vertices[vi1]);
+    const Point3f c2 = object2world(L.vertices[vi2]);
     *p0 = c0;
     *e1 = c1 - c0;
     *e2 = c2 - c0;
@@ -102,42 +110,96 @@ bool MeshShape::worldEdges(int i, Point3f *p0, Vec3f *e1, Vec3f *e2) const {
 
 bool MeshShape::attributesValid(int i) const {
     if (i < 0) return false;
+    const MeshShape &L = lists();
     const std::size_t base = 3 * static_cast<std::size_t>(i);
-    if (base + 3 > vertexIndices.size() || base + 3 > normalIndices.size()) return false;
-    const std::size_t numUVs = uvs.size(), numNormals = normals.size();
-    for (std::size_t k = base; k < base + 3; ++k)
-        if (!inList(vertexIndices[k], numUVs) || !inList(normalIndices[k], numNormals))
-            return false;
+    if (base + 3 > L.vertexIndices.size()) return false;
+    // Each optional list is either absent or indexes inside its values.
+    if (!L.normalIndices.empty()) {
+        if (base + 3 > L.normalIndices.size()) return false;
+        for (std::size_t k = base; k < base + 3; ++k)
+            if (!inList(L.normalIndices[k], L.normals.size())) return false;
+    }
+    if (!L.uvIndices.empty()) {
+        if (base + 3 > L.uvIndices.size()) return false;
+        for (std::size_t k = base; k < base + 3; ++k)
+            if (!inList(L.uvIndices[k], L.uvs.size())) return false;
+    } else if (!L.uvs.empty()) {
+        for (std::size_t k = base; k < base + 3; ++k)
+            if (!inList(L.vertexIndices[k], L.uvs.size())) return false;
+    }
     return true;
 }
 
+namespace {
+
+// A tangent for a triangle without a tangent list: the direction in which
+// u grows across the triangle when its texture coordinates vary, else its
+// first edge. Object space, not normalised.
+Vec3f triangleTangent(const Point3f &p0, const Point3f &p1, const Point3f &p2,
+                      const Point2f &w0, const Point2f &w1, const Point2f &w2) {
+    const Vec3f dp1 = p1 - p0, dp2 = p2 - p0;
+    const float du1 = w1.x - w0.x, dv1 = w1.y - w0.y;
+    const float du2 = w2.x - w0.x, dv2 = w2.y - w0.y;
+    const float det = du1 * dv2 - du2 * dv1;
+    if (det != 0.0f && std::isfinite(det)) {
+        const Vec3f t = (dv2 * dp1 - dv1 * dp2) / det;
+        if (std::isfinite(t.x) && std::isfinite(t.y) && std::isfinite(t.z) &&
+            (t.x != 0.0f || t.y != 0.0f || t.z != 0.0f))
+            return t;
+    }
+    return dp1;
+}
+
+} // namespace
+
 void MeshShape::surfaceAt(int i, float b1, float b2, float *u, float *v, Vec3f *normal,
                           Vec3f *tangent) const {
+    const MeshShape &L = lists();
     const std::size_t base = 3 * static_cast<std::size_t>(i);
-    const int vi0 = vertexIndices[base], vi1 = vertexIndices[base + 1],
-              vi2 = vertexIndices[base + 2];
-    const int ni0 = normalIndices[base], ni1 = normalIndices[base + 1],
-              ni2 = normalIndices[base + 2];
-
+    const int vi0 = L.vertexIndices[base], vi1 = L.vertexIndices[base + 1],
+              vi2 = L.vertexIndices[base + 2];
     const float b0 = 1.0f - b1 - b2;
-    const Point2f &w0 = uvs[vi0], &w1 = uvs[vi1], &w2 = uvs[vi2];
+
+    // Texture coordinates through their own indices, or the vertex's; a
+    // mesh without them has (0, 0) everywhere.
+    Point2f w0, w1, w2;
+    if (!L.uvIndices.empty()) {
+        w0 = L.uvs[L.uvIndices[base]];
+        w1 = L.uvs[L.uvIndices[base + 1]];
+        w2 = L.uvs[L.uvIndices[base + 2]];
+    } else if (!L.uvs.empty()) {
+        w0 = L.uvs[vi0];
+        w1 = L.uvs[vi1];
+        w2 = L.uvs[vi2];
+    }
     *u = b0 * w0.x + b1 * w1.x + b2 * w2.x;
     *v = b0 * w0.y + b1 * w1.y + b2 * w2.y;
 
-    // Interpolated file normal through the forward 3x3 block (no inverse
-    // transpose), as the scenes were authored against it; not flipped
-    // toward the ray.
-    const Vec3f n = (b0 * normals[ni0] + b1 * normals[ni1]) + b2 * normals[ni2];
-    *normal = vmath::normalized(applyLinear(object2world.m, n));
+    if (!L.normalIndices.empty()) {
+        // Interpolated file normal through the forward 3x3 block (no inverse
+        // transpose), as the scenes were authored against it; not flipped
+        // toward the ray.
+        const int ni0 = L.normalIndices[base], ni1 = L.normalIndices[base + 1],
+                  ni2 = L.normalIndices[base + 2];
+        const Vec3f n = (b0 * L.normals[ni0] + b1 * L.normals[ni1]) + b2 * L.normals[ni2];
+        *normal = vmath::normalized(applyLinear(object2world.m, n));
+    } else {
+        // No normals in the file: the triangle's own, from its world-space
+        // edges, on the side from which its corners run counter-clockwise.
+        const Point3f c0 = object2world(L.vertices[vi0]);
+        const Vec3f e1 = object2world(L.vertices[vi1]) - c0;
+        const Vec3f e2 = object2world(L.vertices[vi2]) - c0;
+        *normal = vmath::normalized(vmath::cross(e1, e2));
+    }
 
-    // A mesh without per-corner tangents (possible only for hand-built
-    // meshes: the loader requires them) gets a zero tangent.
-    if (base + 3 <= tangents.size()) {
+    if (base + 3 <= L.tangents.size()) {
         const Vec3f tg =
-            (b0 * tangents[base] + b1 * tangents[base + 1]) + b2 * tangents[base + 2];
+            (b0 * L.tangents[base] + b1 * L.tangents[base + 1]) + b2 * L.tangents[base + 2];
         *tangent = vmath::normalized(applyLinear(object2world.m, tg));
     } else {
-        *tangent = Vec3f();
+        const Vec3f tg = triangleTangent(L.vertices[vi0], L.vertices[vi1], L.vertices[vi2], w0,
+                                         w1, w2);
+        *tangent = vmath::normalized(applyLinear(object2world.m, tg));
     }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "primitive.h"
@@ -43,14 +44,22 @@ __attribute__((always_inline)) inline bool rayTriangle(const vmath::Ray &ray, co
 
 class MeshShape final : public GeoPrimitive {
 public:
+    // Lists of an instance are its prototype's (see the instance
+    // constructor); these stay empty then.
     std::vector<Point3f> vertices;
     std::vector<Vec3f> normals;     // not required to be unit length
-    std::vector<Point2f> uvs;       // one per vertex, found through the vertex index
-    std::vector<Vec3f> tangents;    // one per triangle corner, in corner order
+    // Texture coordinates, found through uvIndices when it is given, else
+    // through the vertex index. None: every point has (0, 0).
+    std::vector<Point2f> uvs;
+    std::vector<Vec3f> tangents;    // one per triangle corner, in corner order; none: made from the triangle
     std::vector<int> vertexIndices; // three per triangle
-    std::vector<int> normalIndices; // three per triangle
+    std::vector<int> normalIndices; // three per triangle; none: the triangle's own normal
+    std::vector<int> uvIndices;     // three per triangle, or none
 
     MeshShape(const Transform &object2world, Material *material);
+    // An instance: `prototype`'s triangles placed by object2world. It reads
+    // the prototype's lists, which must outlive it; nothing is copied.
+    MeshShape(const Transform &object2world, Material *material, const MeshShape &prototype);
 
     // Copies the caller's lists; tangents may be null. Counts are taken as
     // given: the loader checks indices against the lists before calling.
@@ -65,7 +74,11 @@ public:
                    std::vector<int> &&normalIndices, std::vector<Vec3f> &&normals,
                    std::vector<Vec3f> &&tangents, std::vector<Point2f> &&uvs);
 
-    int numTriangles() const { return static_cast<int>(vertexIndices.size() / 3); }
+    // Sets the per-corner texture coordinate indices (three per triangle).
+    void adoptUVIndices(std::vector<int> &&indices) { uvIndices = std::move(indices); }
+
+    int numTriangles() const { return static_cast<int>(lists().vertexIndices.size() / 3); }
+    bool hasTextureCoordinates() const { return !lists().uvs.empty(); }
     // Corner k (0..2) of triangle i in world space.
     Point3f cornerWorld(int i, int k) const;
     // The world-space corners of triangle i as the test uses them: first
@@ -91,6 +104,11 @@ public:
     bool intersect(const vmath::Ray &ray, float *t, IntersectInfo *info) const override;
     // Union of the boxes of its triangles.
     Bounds3f worldBounds() const override;
+
+private:
+    // The shape whose lists this one reads: itself, or an instance's prototype.
+    const MeshShape &lists() const { return m_lists != nullptr ? *m_lists : *this; }
+    const MeshShape *m_lists = nullptr;
 };
 
 class TrianglePrimitive final : public Primitive {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,30 @@ public:
     std::vector<MeshShape *> meshes;
     std::vector<std::string> meshMaterialNames; // parallel to meshes
     std::vector<Primitive *> pendingTriangles;  // triangles waiting for the binding step
+
+    // Shapes by node name (upper-cased), so that instances can find them.
+    struct NamedShape {
+        GeoPrimitive *shape = nullptr; // a MeshShape or a SpherePrimitive
+        std::string shaderName;
+        Point3f localCenter; // spheres: the centre before the node's matrix
+    };
+    std::unordered_map<std::string, NamedShape> namedShapes;
+    // Shapes with visibility 0: never drawn themselves, kept for their instances.
+    std::vector<GeoPrimitive *> prototypes;
+
+    // An instance node as read: it draws the node named `target` again,
+    // placed by its matrix. Expanded into shapes after the whole file is read.
+    struct InstanceNode {
+        std::string name;   // upper-cased
+        std::string target; // upper-cased
+        Transform matrix;
+        bool inheritXform = true; // the instance's matrix goes on top of the target's
+        bool visible = true;
+        std::string shaderName; // empty: the target's shader
+    };
+    std::vector<InstanceNode> instanceNodes;
+    // Every camera node read, in file order; the loader picks one at the end.
+    std::vector<Camera *> cameraNodes;
 
     World() = default;
 

@@ -487,7 +487,7 @@ std::unique_ptr<TopNode> buildTree(const BuildSettings &s, const Bounds3f &rootB
     if (!parallel || primNums.size() < static_cast<size_t>(kParallelMinPrimitives))
         return serialPiece(s, rootBounds, primNums, depth, 0);
     std::unique_ptr<TopNode> top;
-    const int threads = renderThreadsFromEnvironment();
+    [[maybe_unused]] const int threads = renderThreadsFromEnvironment();
 #pragma omp parallel num_threads(threads) default(none) shared(s, rootBounds, primNums, depth, top)
 #pragma omp single
     top = buildTop(s, rootBounds, std::move(primNums), depth, 0, 0);

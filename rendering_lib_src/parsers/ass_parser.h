@@ -32,26 +32,34 @@ extern const char kDefaultOutputFile[];
 // after an Error, when the file cannot be read, a mesh is refused, there is
 // no camera or the resolution is unusable.
 bool loadScene(const char *path, World *&world);
-// Dispatches one node by its upper-cased keyword. False only when a mesh is refused.
+// Dispatches one node by its upper-cased keyword. False when the node is refused.
 bool parseNode(const std::string &keyword, TextParser &parser, World &world);
 
-// Sixteen numbers; the k-th becomes row k mod 4, column k div 4.
-void readMatrix(TextParser &parser, Transform &out);
-Vec3f readVector(TextParser &parser);
-Point3f readPoint(TextParser &parser);
-Point2f readPoint2(TextParser &parser);
+// Node readers. Each returns false, after an Error, when the node is
+// refused (a damaged value, a mesh whose lists do not fit); the load ends.
 
 // Shape nodes.
 bool parseMesh(TextParser &parser, World &world);
-void parsePlane(TextParser &parser, World &world);
-void parseSphere(TextParser &parser, World &world);
+bool parsePlane(TextParser &parser, World &world);
+bool parseSphere(TextParser &parser, World &world);
+// Instances: recorded while reading, expanded by expandInstances after the
+// last node.
+bool parseInstance(TextParser &parser, World &world);
+void expandInstances(World &world);
 
 // Scene nodes.
-void parseOptions(TextParser &parser, World &world);
-void parseCamera(TextParser &parser, World &world);
-void parsePointLight(TextParser &parser, World &world);
-void parseAreaLight(TextParser &parser, World &world);
-void parseAmbientLight(TextParser &parser, World &world);
-void parseDriver(TextParser &parser, World &world);
-void parseShadingEngine(TextParser &parser, World &world);
-void parseFileNode(TextParser &parser, World &world);
+bool parseOptions(TextParser &parser, World &world);
+bool parseCamera(TextParser &parser, World &world);
+bool parseOrthoCamera(TextParser &parser, World &world);
+// Makes the camera the options named (the last node of that name) the
+// world's camera, or else the first camera node of the file.
+void selectCamera(World &world);
+bool parsePointLight(TextParser &parser, World &world);
+bool parseAreaLight(TextParser &parser, World &world);
+bool parseAmbientLight(TextParser &parser, World &world);
+bool parseDriver(TextParser &parser, World &world);
+bool parseShadingEngine(TextParser &parser, World &world);
+bool parseFileNode(TextParser &parser, World &world);
+// Geometry node types this renderer cannot draw: one Warning naming the
+// node, then its block is passed.
+void warnUndrawnNode(const std::string &keyword, TextParser &parser);

@@ -4,11 +4,13 @@
 
 #include <string>
 
+#include "parsers/array_reader.h"
 #include "text_parser.h"
 
 // `handle` gets each token and returns true when it knew the keyword and read
 // its value; any other token (the opening brace included) makes the loop skip
-// the rest of its line. "}" ends the block.
+// the rest of its line, and the packed text of an array written there. "}"
+// ends the block.
 template <typename Handler> void readNodeBlock(TextParser &parser, Handler &&handle) {
     std::string sToken;
     while (!parser.eof()) {
@@ -20,6 +22,7 @@ template <typename Handler> void readNodeBlock(TextParser &parser, Handler &&han
         }
         if (handle(sToken)) continue;
         if (sToken == "}") break;
+        skipPackedValue(parser);
         parser.nextLine();
     }
 }

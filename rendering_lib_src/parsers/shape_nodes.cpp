@@ -1,10 +1,15 @@
-// Readers of the geometry nodes: POLYMESH, PLANE and SPHERE.
+// Readers of the geometry nodes: POLYMESH (polygons of any corner count,
+// split into triangles), PLANE and SPHERE.
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
 #include "ass_parser.h"
 #include "error.h"
+#include "parsers/array_reader.h"
+#include "parsers/polygon_split.h"
 #include "mesh.h"
 #include "node_block.h"
 #include "sphere.h"
@@ -13,166 +18,206 @@
 
 namespace {
 
-// The parameters every shape node has: NAME, MATRIX and SHADER.
+// The parameters every shape node has: NAME, MATRIX, SHADER and VISIBILITY.
 struct ShapeNode {
     std::string name = "unnamed";
-    std::string mat_name; // shading engine to bind, upper-cased
+    std::string mat_name; // shader name to bind, upper-cased
     Transform object2world;
+    bool visible = true; // visibility 0: a prototype, drawn only through instances
+    bool ok = true;      // false once a value was damaged: the node is refused
+    NodeRef node;
+
+    explicit ShapeNode(const char *type) : node{type, name} {}
 
     // True when key was one of the common parameters and its value was read.
     bool read(const std::string &key, TextParser &parser) {
-        if (key == "NAME")
-            parser.readToken(name, true);
-        else if (key == "MATRIX")
-            readMatrix(parser, object2world);
-        else if (key == "SHADER")
-            parser.readQuoted(mat_name, true);
-        else
+        if (key == "NAME") {
+            ok = readStringValue(parser, node, "name", name, true) && ok;
+        } else if (key == "MATRIX") {
+            ok = readMatrixValue(parser, node, "matrix", object2world) && ok;
+        } else if (key == "SHADER") {
+            ok = readStringValue(parser, node, "shader", mat_name, true) && ok;
+        } else if (key == "VISIBILITY") {
+            int32_t visibility = 255;
+            ok = readIntValue(parser, node, "visibility", visibility) && ok;
+            visible = visibility != 0;
+        } else {
             return false;
+        }
         return true;
+    }
+
+    // Hands a finished shape to the World: drawn, or kept as a prototype
+    // when invisible; either way instances find it by name.
+    void add(World &world, GeoPrimitive *shape, bool mesh,
+             const Point3f &localCenter = Point3f()) const {
+        shape->name = name;
+        World::NamedShape &named = world.namedShapes[name];
+        named.shape = shape;
+        named.shaderName = mat_name;
+        named.localCenter = localCenter;
+        if (!visible) {
+            world.prototypes.push_back(shape);
+        } else if (mesh) {
+            world.addMesh(static_cast<MeshShape *>(shape), mat_name.c_str());
+        } else {
+            world.addPrimitive(shape, mat_name.c_str());
+        }
     }
 };
 
-// Numbers are found by a forward search and two numbers need a separator
-// between them, so the rest of the text holds at most (bytes + 1) / 2 numbers.
-// A list claiming more is refused before anything is allocated for it.
-int64_t numbersLeft(const TextParser &parser) {
-    return (static_cast<int64_t>(parser.remaining()) + 1) / 2;
-}
-
 // The lists and settings of one POLYMESH node while it is read.
 struct MeshNode : ShapeNode {
-    int numTriangles = 0;
+    MeshNode() : ShapeNode("Mesh") {}
+    // Face sizes: absent (all triangles), a list, or one bare count.
+    bool haveSides = false;
+    bool singleSize = false;
+    std::vector<int32_t> sides;
     std::vector<int> vertexIndices;
     std::vector<Point3f> points;
     std::vector<int> normalIndices;
     std::vector<Vec3f> normals;
     std::vector<Vec3f> tangents;
+    std::vector<int> uvIndices;
     std::vector<Point2f> uvs;
 };
 
-// Reads a list header: count, an ignored integer and an ignored type word.
-// False, after an Error, when the count is negative or larger than the rest
-// of the file can hold at `numbersPerElement` numbers per element.
-bool readListHeader(TextParser &parser, const MeshNode &mesh, int numbersPerElement,
-                    int &count) {
-    count = parser.readInt();
-    parser.readInt();
-    std::string type;
-    parser.readToken(type, true);
-    if (count < 0) {
-        Error("Mesh %s has a negative list count", mesh.name.c_str());
-        return false;
+bool readIndexList(TextParser &parser, MeshNode &mesh, const char *param, std::vector<int> &out) {
+    ArrayHeader header;
+    return readListHeader(parser, mesh.node, param, 1, header) &&
+           readIntArray(parser, header, mesh.node, param, out);
+}
+
+template <typename T>
+bool readVectorList(TextParser &parser, MeshNode &mesh, const char *param, std::vector<T> &out) {
+    ArrayHeader header;
+    return readListHeader(parser, mesh.node, param, static_cast<int>(sizeof(T) / sizeof(float)),
+                          header) &&
+           readVectorArray(parser, header, mesh.node, param, out);
+}
+
+// NSIDES is an array (count, keys, type, then one size per face, plain or
+// packed), or numbers on the rest of its line: one bare count (see
+// facesOfSingleSize), or several sizes.
+bool readSides(TextParser &parser, MeshNode &mesh) {
+    ArrayHeader header;
+    if (readArrayHeader(parser, header)) {
+        mesh.haveSides = true;
+        mesh.singleSize = false;
+        return readIntArray(parser, header, mesh.node, "nsides", mesh.sides);
     }
-    if (static_cast<int64_t>(count) * numbersPerElement > numbersLeft(parser)) {
-        Error("Mesh %s has a list of %d elements, longer than the rest of the file",
-              mesh.name.c_str(), count);
-        return false;
-    }
-    return true;
-}
-
-template <typename T, typename ReadOne>
-bool readList(TextParser &parser, const MeshNode &mesh, int numbersPerElement,
-              std::vector<T> &out, ReadOne readOne) {
-    int count = 0;
-    if (!readListHeader(parser, mesh, numbersPerElement, count)) return false;
-    out.clear();
-    out.reserve(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        out.push_back(readOne());
-        parser.releaseConsumed();
-    }
-    return true;
-}
-
-bool readIndexList(TextParser &parser, const MeshNode &mesh, std::vector<int> &out) {
-    return readList(parser, mesh, 1, out, [&] { return parser.readInt(); });
-}
-
-bool reportSides(const MeshNode &mesh, int sides) {
-    if (sides == 3) return true;
-    Error("Mesh %s have %d sides, it has to have 3", mesh.name.c_str(), sides);
-    return false;
-}
-
-// NSIDES is either one side count for every face, or a face count, an
-// ignored integer, a type word and one count per face (continuing on the
-// following lines). Only triangles are supported.
-bool checkSides(TextParser &parser, const MeshNode &mesh) {
+    const TextParser::Position lineStart = parser.position();
     std::string nsidesLine;
     parser.readLine(nsidesLine);
-    TextParser nsidesParser(nsidesLine);
-    if (nsidesParser.eof()) return true;
-
-    bool gotNumber = false;
-    const int numSides = nsidesParser.readInt(&gotNumber);
-    nsidesParser.readInt(&gotNumber);
-    if (!gotNumber) return reportSides(mesh, numSides);
-
-    std::string sType;
-    nsidesParser.readToken(sType, true);
-    bool allTriangles = true;
-    bool fromFile = false;
-    for (int face = 0; face < numSides; ++face) {
-        bool found = false;
-        int thisSides = 0;
-        if (!fromFile) {
-            thisSides = nsidesParser.readInt(&found);
-            if (!found) fromFile = true;
+    TextParser lineParser(nsidesLine);
+    std::vector<int32_t> numbers;
+    std::string token;
+    while (lineParser.readToken(token, true)) {
+        char *end = nullptr;
+        const long value = std::strtol(token.c_str(), &end, 10);
+        if (end == token.c_str() || *end != '\0') {
+            // Two numbers and a type word this reader does not know: the
+            // list form, its sizes continuing on the following lines.
+            if (numbers.size() != 2) break;
+            parser.restore(lineStart);
+            mesh.haveSides = true;
+            mesh.singleSize = false;
+            return readListHeader(parser, mesh.node, "nsides", 1, header) &&
+                   readIntArray(parser, header, mesh.node, "nsides", mesh.sides);
         }
-        if (fromFile) {
-            thisSides = parser.readInt(&found);
-            if (!found) { // the file ends before the last count: a missing count reads as 0
-                reportSides(mesh, thisSides);
-                return false;
-            }
-        }
-        if (!reportSides(mesh, thisSides)) allTriangles = false;
+        numbers.push_back(value > INT32_MAX ? INT32_MAX
+                                            : (value < INT32_MIN ? INT32_MIN
+                                                                 : static_cast<int32_t>(value)));
     }
-    return allTriangles;
+    if (numbers.empty()) return true;
+    mesh.haveSides = true;
+    mesh.singleSize = numbers.size() == 1;
+    mesh.sides = std::move(numbers);
+    return true;
 }
 
-// Lists given per triangle corner hold three entries per triangle.
+// Faces of the mesh as corner counts; false after an Error when they do
+// not fit the vertex indices. Empty sizes: every face is a triangle.
+bool resolveFaces(MeshNode &mesh) {
+    const size_t numCorners = mesh.vertexIndices.size();
+    const char *name = mesh.name.c_str();
+    if (mesh.haveSides && mesh.singleSize) {
+        const int32_t size = mesh.sides[0];
+        if (size < 3) {
+            Error("Mesh %s has faces of %d corners, fewer than 3", name, size);
+            return false;
+        }
+        mesh.sides = numCorners == static_cast<size_t>(size)
+                         ? std::vector<int32_t>(1, size)
+                         : facesOfSingleSize(size, numCorners);
+        if (mesh.sides.empty() && numCorners != 0) {
+            Error("Mesh %s has faces of %d corners but %zu vertex indices", name, size,
+                  numCorners);
+            return false;
+        }
+    } else if (mesh.haveSides) {
+        const std::string why = checkFaceSizes(mesh.sides, numCorners);
+        if (!why.empty()) {
+            Error("Mesh %s: %s", name, why.c_str());
+            return false;
+        }
+    } else if (numCorners % 3 != 0) {
+        Error("Mesh %s has %zu vertex indices, not a whole number of triangles", name,
+              numCorners);
+        return false;
+    }
+    if (allTriangles(mesh.sides)) mesh.sides.clear();
+    return true;
+}
+
+// Lists given per face corner hold one entry per vertex index.
 bool checkCornerCount(const MeshNode &mesh, size_t count, const char *what) {
-    if (count == 3 * static_cast<size_t>(mesh.numTriangles)) return true;
-    Error("Mesh %s has %zu %s, it needs %d", mesh.name.c_str(), count, what,
-          3 * mesh.numTriangles);
+    if (count == mesh.vertexIndices.size()) return true;
+    Error("Mesh %s has %zu %s for %zu vertex indices", mesh.name.c_str(), count, what,
+          mesh.vertexIndices.size());
     return false;
+}
+
+bool indicesInside(const std::vector<int> &indices, size_t size) {
+    for (int index : indices)
+        if (index < 0 || static_cast<size_t>(index) >= size) return false;
+    return true;
 }
 
 // Final checks of a mesh block; every index must lie inside its list.
-bool validateMesh(const MeshNode &mesh) {
+bool validateMesh(MeshNode &mesh) {
     const char *name = mesh.name.c_str();
-    const size_t numVertexIndices = mesh.vertexIndices.size();
-    const size_t numNormalIndices = mesh.normalIndices.size();
-    if (numNormalIndices == 0) {
-        Error("Mesh %s has no normal indices", name);
+    if (!mesh.normalIndices.empty() &&
+        !checkCornerCount(mesh, mesh.normalIndices.size(), "normal indices"))
         return false;
-    }
-    if (numNormalIndices != numVertexIndices) {
-        Error("Mesh %s has %zu normal indices for %zu vertex indices", name, numNormalIndices,
-              numVertexIndices);
+    if (!mesh.uvIndices.empty() && !checkCornerCount(mesh, mesh.uvIndices.size(), "uv indices"))
         return false;
-    }
     if (!mesh.tangents.empty() && !checkCornerCount(mesh, mesh.tangents.size(), "tangents"))
         return false;
-    if (mesh.tangents.empty() || mesh.uvs.empty()) {
-        std::fprintf(stderr, "Model %s doesn't have texture coordinates\n", name);
+    if (!indicesInside(mesh.vertexIndices, mesh.points.size())) {
+        Error("Mesh %s has a vertex index out of range", name);
         return false;
     }
-    for (int index : mesh.vertexIndices) {
-        if (index < 0 || static_cast<size_t>(index) >= mesh.points.size() ||
-            static_cast<size_t>(index) >= mesh.uvs.size()) {
-            Error("Mesh %s has a vertex index out of range", name);
+    // Normals without indices belong to the vertices.
+    if (mesh.normalIndices.empty() && !mesh.normals.empty()) {
+        if (!indicesInside(mesh.vertexIndices, mesh.normals.size())) {
+            Error("Mesh %s has %zu normals for %zu points and no normal indices", name,
+                  mesh.normals.size(), mesh.points.size());
             return false;
         }
+        mesh.normalIndices = mesh.vertexIndices;
     }
-    for (int index : mesh.normalIndices) {
-        if (index < 0 || static_cast<size_t>(index) >= mesh.normals.size()) {
-            Error("Mesh %s has a normal index out of range", name);
-            return false;
-        }
+    if (!indicesInside(mesh.normalIndices, mesh.normals.size())) {
+        Error("Mesh %s has a normal index out of range", name);
+        return false;
+    }
+    // Texture coordinates have indices of their own, or are the vertices'.
+    if (!mesh.uvIndices.empty() ? !indicesInside(mesh.uvIndices, mesh.uvs.size())
+                                : !mesh.uvs.empty() &&
+                                      !indicesInside(mesh.vertexIndices, mesh.uvs.size())) {
+        Error("Mesh %s has a %s index out of range", name,
+              mesh.uvIndices.empty() ? "vertex" : "uv");
+        return false;
     }
     return true;
 }
@@ -181,68 +226,77 @@ bool validateMesh(const MeshNode &mesh) {
 
 bool parseMesh(TextParser &parser, World &world) {
     MeshNode mesh;
-    bool ok = true;
     readNodeBlock(parser, [&](const std::string &key) {
-        if (!ok) return false;
+        // Once the mesh is refused, the rest of its block is skipped line by
+        // line up to the closing brace; the load ends after it.
+        if (!mesh.ok) return false;
         if (mesh.read(key, parser)) return true;
+        bool &ok = mesh.ok;
         if (key == "NSIDES") {
-            ok = checkSides(parser, mesh);
+            ok = readSides(parser, mesh);
         } else if (key == "VIDXS") {
-            ok = readIndexList(parser, mesh, mesh.vertexIndices);
-            mesh.numTriangles = static_cast<int>(mesh.vertexIndices.size() / 3);
+            ok = readIndexList(parser, mesh, "vidxs", mesh.vertexIndices);
         } else if (key == "VLIST") {
-            ok = readList(parser, mesh, 3, mesh.points, [&] { return readPoint(parser); });
+            ok = readVectorList(parser, mesh, "vlist", mesh.points);
         } else if (key == "NIDXS") {
-            ok = readIndexList(parser, mesh, mesh.normalIndices) &&
-                 checkCornerCount(mesh, mesh.normalIndices.size(), "normal indices");
+            ok = readIndexList(parser, mesh, "nidxs", mesh.normalIndices);
         } else if (key == "NLIST") {
-            ok = readList(parser, mesh, 3, mesh.normals, [&] { return readVector(parser); });
+            ok = readVectorList(parser, mesh, "nlist", mesh.normals);
         } else if (key == "TLIST") {
-            ok = readList(parser, mesh, 3, mesh.tangents, [&] { return readVector(parser); }) &&
-                 checkCornerCount(mesh, mesh.tangents.size(), "tangents");
+            ok = readVectorList(parser, mesh, "tlist", mesh.tangents);
+        } else if (key == "UVIDXS") {
+            ok = readIndexList(parser, mesh, "uvidxs", mesh.uvIndices);
         } else if (key == "UVLIST") {
-            ok = readList(parser, mesh, 2, mesh.uvs, [&] { return readPoint2(parser); });
+            ok = readVectorList(parser, mesh, "uvlist", mesh.uvs);
         } else {
             return false;
         }
-        // Once the mesh is refused, the rest of its block is skipped line by
-        // line up to the closing brace; the load ends after it.
-        return ok;
+        return true;
     });
-    if (!ok || !validateMesh(mesh)) return false;
+    if (!mesh.ok || !resolveFaces(mesh) || !validateMesh(mesh)) return false;
+
+    // Polygons become triangles, every per-corner list split alike.
+    if (!mesh.sides.empty()) {
+        mesh.vertexIndices = fanSplit(mesh.sides, mesh.vertexIndices);
+        if (!mesh.normalIndices.empty())
+            mesh.normalIndices = fanSplit(mesh.sides, mesh.normalIndices);
+        if (!mesh.uvIndices.empty()) mesh.uvIndices = fanSplit(mesh.sides, mesh.uvIndices);
+        if (!mesh.tangents.empty()) mesh.tangents = fanSplit(mesh.sides, mesh.tangents);
+    }
 
     // The lists move into the shape: a large mesh is never held twice.
     MeshShape *shape = new MeshShape(mesh.object2world, nullptr);
     shape->adoptData(std::move(mesh.vertexIndices), std::move(mesh.points),
                      std::move(mesh.normalIndices), std::move(mesh.normals),
                      std::move(mesh.tangents), std::move(mesh.uvs));
-    shape->name = mesh.name;
-    world.addMesh(shape, mesh.mat_name.c_str());
+    shape->adoptUVIndices(std::move(mesh.uvIndices));
+    mesh.add(world, shape, true);
     return true;
 }
 
-void parsePlane(TextParser &parser, World &world) {
-    ShapeNode plane;
+bool parsePlane(TextParser &parser, World &world) {
+    ShapeNode plane("Plane");
     float width = 1.0f, height = 1.0f;
-    Point3f origin(0.0f, 0.0f, 0.0f);
+    Vec3f origin(0.0f, 0.0f, 0.0f);
     Vec3f axis(0.0f, 1.0f, 0.0f);
     readNodeBlock(parser, [&](const std::string &key) {
+        if (!plane.ok) return false;
         if (plane.read(key, parser)) return true;
+        bool &ok = plane.ok;
         if (key == "WIDTH") {
-            width = parser.readFloat();
+            ok = readFloatValue(parser, plane.node, "width", width);
         } else if (key == "HEIGHT") {
-            height = parser.readFloat();
+            ok = readFloatValue(parser, plane.node, "height", height);
         } else if (key == "PIVOT") {
-            origin = readPoint(parser); // only the local origin is supported
+            ok = readVec3Value(parser, plane.node, "pivot", origin); // only the local origin is supported
         } else if (key == "AXIS") {
-            axis = readVector(parser); // only +y is supported
+            ok = readVec3Value(parser, plane.node, "axis", axis); // only +y is supported
         } else {
             return false;
         }
         return true;
     });
-    (void)origin;
-    (void)axis;
+    if (!plane.ok) return false;
 
     // A width x height rectangle in the local plane y = 0, centred on the origin.
     const float hw = width / 2.0f, nhw = -width / 2.0f;
@@ -257,22 +311,30 @@ void parsePlane(TextParser &parser, World &world) {
     const Point2f UV[4] = {Point2f(0, 0), Point2f(1, 0), Point2f(1, 1), Point2f(0, 1)};
 
     MeshShape *shape = new MeshShape(plane.object2world, nullptr);
-    shape->name = plane.name;
     shape->setData(2, 4, vi, P, 1, ni, N, T, 4, UV);
-    world.addMesh(shape, plane.mat_name.c_str());
+    plane.add(world, shape, true);
+    return true;
 }
 
-void parseSphere(TextParser &parser, World &world) {
-    ShapeNode node;
+bool parseSphere(TextParser &parser, World &world) {
+    ShapeNode node("Sphere");
     float radius = 1.0f;
+    Vec3f center(0.0f, 0.0f, 0.0f);
     readNodeBlock(parser, [&](const std::string &key) {
+        if (!node.ok) return false;
         if (node.read(key, parser)) return true;
-        if (key != "RADIUS") return false;
-        radius = parser.readFloat();
+        if (key == "RADIUS") {
+            node.ok = readFloatValue(parser, node.node, "radius", radius);
+        } else if (key == "CENTER") {
+            node.ok = readVec3Value(parser, node.node, "center", center);
+        } else {
+            return false;
+        }
         return true;
     });
-    SpherePrimitive *sphere =
-        new SpherePrimitive(node.object2world, nullptr, Point3f(0.0f, 0.0f, 0.0f), radius);
-    sphere->name = node.name;
-    world.addPrimitive(sphere, node.mat_name.c_str());
+    if (!node.ok) return false;
+    const Point3f localCenter(center.x, center.y, center.z);
+    SpherePrimitive *sphere = new SpherePrimitive(node.object2world, nullptr, localCenter, radius);
+    node.add(world, sphere, false, localCenter);
+    return true;
 }

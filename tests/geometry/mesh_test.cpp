@@ -234,17 +234,28 @@ TEST(MeshShape, NonUniformScaleTiltsNormal) {
 }
 
 TEST(MeshShape, MissingOrBrokenListsNeverReadOutside) {
-    // Without tangents the hit still happens, with a zero tangent.
+    // Without tangents the hit still happens, with a tangent made from the
+    // triangle: the direction in which u grows when the uvs vary, else the
+    // first edge. On triangle 1 the two differ: u grows along x, the first
+    // edge (vertex 1 to vertex 3) runs along y.
     MeshData d = unitSquare();
     d.tangents.clear();
     MeshShape noTangents(kIdentity, nullptr);
     d.load(noTangents);
     EXPECT_TRUE(noTangents.tangents.empty());
+    const vmath::Ray second(Point3f(0.75f, 0.75f, -1), Vec3f(0, 0, 1));
     Hit h;
-    h.tg = Vec3f(9, 9, 9);
-    ASSERT_TRUE(
-        hitTriangle(noTangents, 0, vmath::Ray(Point3f(0.25f, 0.25f, -1), Vec3f(0, 0, 1)), &h));
-    EXPECT_EQ(h.tg, Vec3f(0, 0, 0));
+    ASSERT_TRUE(hitTriangle(noTangents, 1, second, &h));
+    EXPECT_EQ(h.tg, Vec3f(1, 0, 0));
+    // Without uvs as well: uv (0, 0) and the first edge.
+    d.uvs.clear();
+    MeshShape bare(kIdentity, nullptr);
+    d.load(bare);
+    h = Hit();
+    ASSERT_TRUE(hitTriangle(bare, 1, second, &h));
+    EXPECT_EQ(h.tg, Vec3f(0, 1, 0));
+    EXPECT_EQ(h.u, 0.0f);
+    EXPECT_EQ(h.v, 0.0f);
 
     const vmath::Ray r(Point3f(0.25f, 0.25f, -1), Vec3f(0, 0, 1));
     // Triangle numbers outside the mesh.

@@ -93,7 +93,7 @@ TEST_F(SceneLoader, OptionsNodeResetsResolutionAndSettingsOutliveTheLoad) {
     EXPECT_EQ(world->getCamera()->getResolution()[1], 200);
 }
 
-TEST_F(SceneLoader, CameraSelectionIsCaseSensitiveAndNeedsOptionsFirst) {
+TEST_F(SceneLoader, CameraSelectionIsCaseSensitiveMadeAtTheEndAndFallsBackToTheFirst) {
     const std::string options = "options\n{\n camera \"Main\"\n}\n";
     {
         LogCapture log;
@@ -104,19 +104,30 @@ TEST_F(SceneLoader, CameraSelectionIsCaseSensitiveAndNeedsOptionsFirst) {
         EXPECT_TRUE(contains(log.infos(), "Selected camera Main"));
     }
 
-    // A name differing in case only does not match.
-    std::string path = dir_.file("case.ass");
-    std::vector<std::string> errors = refuse(options + "persp_camera\n{\n name main\n}\n", "case.ass");
-    EXPECT_EQ(errors, (std::vector<std::string>{"Couldn't find a camera reading file " + path,
-                                                 "Could not read file: " + path}));
+    // Names differing in case only do not match: the first camera is used,
+    // with a word, and the load goes on.
+    {
+        LogCapture log;
+        World *world = load(options + "persp_camera\n{\n name main\n}\n"
+                                      "persp_camera\n{\n name MAIN\n}\n",
+                            "case.ass");
+        ASSERT_NE(world, nullptr);
+        EXPECT_EQ(world->getCamera()->getName(), "main");
+        EXPECT_TRUE(contains(log.infos(), "No camera named \"Main\", using the first camera \"main\""));
+        EXPECT_TRUE(log.errors().empty());
+    }
 
-    // The selection is still empty while a camera before the options node is read.
+    // The choice is made after the last node: cameras before the options
+    // node are candidates too.
     resetSceneFileSettings();
-    refuse("persp_camera\n{\n name Main\n}\n" + options, "order.ass");
+    World *world = load("persp_camera\n{\n name Other\n}\npersp_camera\n{\n name Main\n}\n" +
+                        options, "order.ass");
+    ASSERT_NE(world, nullptr);
+    EXPECT_EQ(world->getCamera()->getName(), "Main");
 
     // An unnamed camera matches the empty selection.
     resetSceneFileSettings();
-    World *world = load(kCameraNode);
+    world = load(kCameraNode);
     ASSERT_NE(world, nullptr);
     EXPECT_EQ(world->getCamera()->getName(), "");
 }

@@ -1,0 +1,568 @@
+#include "parsers/array_reader.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "error.h"
+#include "parsers/packed_arrays.h"
+#include "parsers/text_parser.h"
+
+namespace {
+
+struct TypeWord {
+    const char *word;
+    ArrayType type;
+};
+
+// Type words as files write them (compared upper-cased). ENUM values are
+// words and POINTER is the older name of NODE.
+constexpr TypeWord kTypeWords[] = {
+    {"BOOL", ArrayType::Bool},       {"BYTE", ArrayType::Byte},     {"INT", ArrayType::Int},
+    {"UINT", ArrayType::UInt},       {"FLOAT", ArrayType::Float},   {"RGB", ArrayType::Rgb},
+    {"RGBA", ArrayType::Rgba},       {"VECTOR", ArrayType::Vector}, {"POINT", ArrayType::Point},
+    {"VECTOR2", ArrayType::Vector2}, {"POINT2", ArrayType::Point2}, {"MATRIX", ArrayType::Matrix},
+    {"STRING", ArrayType::String},   {"NODE", ArrayType::Node},     {"ENUM", ArrayType::String},
+    {"POINTER", ArrayType::Node},
+};
+
+// Splits an upper-cased type word into its encoding prefix and type.
+// False when the type is not one of the known words.
+bool parseTypeWord(const std::string &word, ArrayType &type, ArrayEncoding &encoding) {
+    const char *p = word.c_str();
+    encoding = ArrayEncoding::Plain;
+    if (std::strncmp(p, "B85", 3) == 0) {
+        encoding = ArrayEncoding::B85;
+        p += 3;
+    } else if (std::strncmp(p, "B64", 3) == 0) {
+        encoding = ArrayEncoding::B64;
+        p += 3;
+    }
+    for (const TypeWord &t : kTypeWords) {
+        if (std::strcmp(p, t.word) == 0) {
+            type = t.type;
+            return true;
+        }
+    }
+    type = ArrayType::Other;
+    return false;
+}
+
+const char *encodingName(ArrayEncoding e) { return e == ArrayEncoding::B85 ? "b85" : "b64"; }
+
+// An unsigned decimal token; counts beyond 32 bits are clamped (the size
+// guard refuses them later).
+bool parseCount(const std::string &token, uint32_t &out) {
+    if (token.empty() || token.size() > 20) return false;
+    uint64_t value = 0;
+    for (char c : token) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    out = value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value);
+    return true;
+}
+
+// How many values the rest of the text can hold. Plain numbers need a
+// separator between them; b64 carries 3 bytes per 4 characters; b85 words
+// may be shorthand ("z", or a repeated word), so a packed array is allowed
+// this many values per character left, which covers the repeats real files
+// use (a face-size list of one repeated word) and keeps a small damaged
+// file from asking for gigabytes.
+constexpr uint64_t kB85ValuesPerChar = 64;
+
+uint64_t valuesLeft(const TextParser &parser, ArrayEncoding encoding) {
+    const uint64_t bytes = parser.remaining();
+    switch (encoding) {
+    case ArrayEncoding::Plain:
+        return (bytes + 1) / 2;
+    case ArrayEncoding::B64:
+        return bytes * 3 / 16 + 1;
+    case ArrayEncoding::B85:
+        break;
+    }
+    return (bytes + 1) * kB85ValuesPerChar;
+}
+
+enum class NumberKind { Float, Integer };
+
+// Destination of the first key's values: `keep` 32-bit values, float bits
+// or integers, at `bytes` (little-endian, as packed words are); `ints` is
+// the same storage seen as integers when the values are integers.
+struct ValueSink {
+    unsigned char *bytes;
+    uint32_t *ints;
+    size_t keep;
+};
+
+void storeFloat(const ValueSink &sink, size_t i, float v) {
+    if (i < sink.keep) std::memcpy(sink.bytes + 4 * i, &v, 4);
+}
+void storeInt(const ValueSink &sink, size_t i, int32_t v) {
+    if (i < sink.keep) std::memcpy(sink.bytes + 4 * i, &v, 4);
+}
+
+bool damaged(const NodeRef &node, const char *param, ArrayEncoding encoding) {
+    Error("%s %s: %s is not valid %s text", node.type, node.name.c_str(), param,
+          encodingName(encoding));
+    return false;
+}
+
+bool countMismatch(const NodeRef &node, const char *param, uint64_t decoded, uint64_t wanted) {
+    Error("%s %s: %s decodes to %llu values, its header says %llu", node.type, node.name.c_str(),
+          param, static_cast<unsigned long long>(decoded),
+          static_cast<unsigned long long>(wanted));
+    return false;
+}
+
+bool readPlain(TextParser &parser, NumberKind kind, uint64_t total, const ValueSink &sink) {
+    for (uint64_t i = 0; i < total; ++i) {
+        if (kind == NumberKind::Float)
+            storeFloat(sink, i, parser.readFloat());
+        else
+            storeInt(sink, i, parser.readInt());
+        parser.releaseConsumed();
+    }
+    return true;
+}
+
+bool readB85(TextParser &parser, const NodeRef &node, const char *param, NumberKind kind,
+             uint64_t total, const ValueSink &sink) {
+    const char *begin = nullptr, *end = nullptr;
+    if (!parser.readWord(begin, end)) return countMismatch(node, param, 0, total);
+    if (kind == NumberKind::Float) {
+        const int64_t words = decodeB85(begin, end, sink.bytes, sink.keep);
+        if (words == kPackedDamaged) return damaged(node, param, ArrayEncoding::B85);
+        if (static_cast<uint64_t>(words) != total)
+            return countMismatch(node, param, static_cast<uint64_t>(words), total);
+        return true;
+    }
+    // Integer words start with a letter saying how values are packed; some
+    // writers put a blank after it.
+    const char letter = *begin++;
+    const uint64_t per = static_cast<uint64_t>(packedValuesPerWord(letter));
+    if (per == 0) {
+        Error("%s %s: %s has an unknown packing '%c'", node.type, node.name.c_str(), param,
+              letter);
+        return false;
+    }
+    if (begin == end && !parser.readWord(begin, end)) return countMismatch(node, param, 0, total);
+    const size_t keepWords = static_cast<size_t>((sink.keep + per - 1) / per);
+    std::vector<unsigned char> words(keepWords * 4);
+    const int64_t decoded = decodeB85(begin, end, words.data(), keepWords);
+    if (decoded == kPackedDamaged) return damaged(node, param, ArrayEncoding::B85);
+    // The last word may be padded: the word count decides.
+    if (static_cast<uint64_t>(decoded) != (total + per - 1) / per)
+        return countMismatch(node, param, static_cast<uint64_t>(decoded) * per, total);
+    return unpackWords(letter, words.data(), keepWords, sink.ints, sink.keep) ||
+           damaged(node, param, ArrayEncoding::B85);
+}
+
+bool readB64(TextParser &parser, const NodeRef &node, const char *param, uint64_t total,
+             const ValueSink &sink) {
+    const uint64_t wanted = total * 4;
+    Base64Decoder decoder(sink.bytes, sink.keep * 4);
+    // The text may be wrapped over several lines: words are fed until the
+    // header's byte count is reached or the text says it is complete.
+    while (decoder.bytes() < wanted && !decoder.padded()) {
+        const char *begin = nullptr, *end = nullptr;
+        if (!parser.readWord(begin, end)) break;
+        if (!decoder.feed(begin, end)) return damaged(node, param, ArrayEncoding::B64);
+        parser.releaseConsumed();
+    }
+    if (!decoder.finish()) return damaged(node, param, ArrayEncoding::B64);
+    if (decoder.bytes() != wanted) return countMismatch(node, param, decoder.bytes() / 4, total);
+    return true;
+}
+
+// Reads all count x keys x components values of an array whose header was
+// read and keeps the first sink.keep of them.
+bool readValues(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
+                const char *param, NumberKind kind, int components, const ValueSink &sink) {
+    const uint64_t total = static_cast<uint64_t>(header.count) * header.keys *
+                           static_cast<uint64_t>(components);
+    if (total > valuesLeft(parser, header.encoding)) {
+        Error("%s %s: %s claims %llu values, more than the rest of the file can hold", node.type,
+              node.name.c_str(), param, static_cast<unsigned long long>(total));
+        return false;
+    }
+    if (total == 0) return true;
+    switch (header.encoding) {
+    case ArrayEncoding::Plain:
+        return readPlain(parser, kind, total, sink);
+    case ArrayEncoding::B85:
+        return readB85(parser, node, param, kind, total, sink);
+    case ArrayEncoding::B64:
+        return readB64(parser, node, param, total, sink);
+    }
+    return false;
+}
+
+// Integral types are read as integers; everything else (and a type word
+// this reader does not know) as the caller prefers.
+NumberKind kindOf(const ArrayHeader &header, NumberKind preferred) {
+    if (header.integral()) return NumberKind::Integer;
+    if (header.type == ArrayType::Other) return preferred;
+    return NumberKind::Float;
+}
+
+// The first key's first `n` numbers of an array as floats (integers are
+// converted), for scalar and short values. False after an Error.
+bool readLeadingNumbers(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
+                        const char *param, int n, float *out, bool &found) {
+    found = false;
+    int components = header.components();
+    if (components == 0) components = 1; // an unknown type: one number per element
+    if (header.textual()) {
+        Error("%s %s: %s has type %s where numbers are expected", node.type, node.name.c_str(),
+              param, header.type == ArrayType::Node ? "NODE" : "STRING");
+        return false;
+    }
+    const NumberKind kind = kindOf(header, NumberKind::Float);
+    const size_t perKey = static_cast<size_t>(header.count) * static_cast<size_t>(components);
+    const size_t keep = perKey < static_cast<size_t>(n) ? perKey : static_cast<size_t>(n);
+    uint32_t raw[16] = {};
+    const ValueSink sink{reinterpret_cast<unsigned char *>(raw), raw, keep};
+    if (!readValues(parser, header, node, param, kind, components, sink)) return false;
+    if (keep < static_cast<size_t>(n)) return true; // too few numbers: the value stays
+    for (int i = 0; i < n; ++i) {
+        if (kind == NumberKind::Integer) {
+            int32_t v;
+            std::memcpy(&v, &raw[i], 4);
+            out[i] = static_cast<float>(v);
+        } else {
+            std::memcpy(&out[i], &raw[i], 4);
+        }
+    }
+    found = true;
+    return true;
+}
+
+// The words or quoted strings of a STRING, NODE or BOOL array whose header
+// was read; the first key's are kept.
+bool readStringElements(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
+                        const char *param, std::vector<std::string> &out, bool upperCase) {
+    out.clear();
+    if (header.encoding != ArrayEncoding::Plain) return damaged(node, param, header.encoding);
+    const uint64_t total = static_cast<uint64_t>(header.count) * header.keys;
+    // A word and a blank at least per element.
+    if (total > parser.remaining() / 2 + 1) {
+        Error("%s %s: %s claims %llu values, more than the rest of the file can hold", node.type,
+              node.name.c_str(), param, static_cast<unsigned long long>(total));
+        return false;
+    }
+    for (uint64_t i = 0; i < total; ++i) {
+        std::string value;
+        if (!parser.readString(value, upperCase)) break;
+        if (i < header.count) out.push_back(std::move(value));
+    }
+    return true;
+}
+
+} // namespace
+
+int ArrayHeader::components() const {
+    switch (type) {
+    case ArrayType::Bool:
+    case ArrayType::Byte:
+    case ArrayType::Int:
+    case ArrayType::UInt:
+    case ArrayType::Float:
+        return 1;
+    case ArrayType::Vector2:
+    case ArrayType::Point2:
+        return 2;
+    case ArrayType::Rgb:
+    case ArrayType::Vector:
+    case ArrayType::Point:
+        return 3;
+    case ArrayType::Rgba:
+        return 4;
+    case ArrayType::Matrix:
+        return 16;
+    case ArrayType::String:
+    case ArrayType::Node:
+    case ArrayType::Other:
+        break;
+    }
+    return 0;
+}
+
+bool ArrayHeader::integral() const {
+    return type == ArrayType::Bool || type == ArrayType::Byte || type == ArrayType::Int ||
+           type == ArrayType::UInt;
+}
+
+bool ArrayHeader::textual() const { return type == ArrayType::String || type == ArrayType::Node; }
+
+bool readArrayHeader(TextParser &parser, ArrayHeader &header) {
+    const TextParser::Position start = parser.position();
+    std::string count, keys, type;
+    ArrayHeader h;
+    if (parser.readToken(count, false) && parseCount(count, h.count) &&
+        parser.readToken(keys, false) && parseCount(keys, h.keys) &&
+        parser.readToken(type, true) && parseTypeWord(type, h.type, h.encoding)) {
+        header = h;
+        return true;
+    }
+    parser.restore(start);
+    return false;
+}
+
+void skipPackedValue(TextParser &parser) {
+    const TextParser::Position start = parser.position();
+    ArrayHeader header;
+    if (!readArrayHeader(parser, header)) return;
+    // Only a header on the parameter's own line counts.
+    const TextParser::Position end = parser.position();
+    for (const char *p = start.cursor; p != nullptr && p < end.cursor; ++p) {
+        if (*p == '\n' || *p == '\r') {
+            parser.restore(start);
+            return;
+        }
+    }
+    const uint64_t values = static_cast<uint64_t>(header.count) * header.keys *
+                            static_cast<uint64_t>(header.components() > 0 ? header.components() : 1);
+    if (header.encoding == ArrayEncoding::Plain || values == 0) return;
+    const char *begin = nullptr, *wordEnd = nullptr;
+    if (header.encoding == ArrayEncoding::B85) {
+        // One word, after a lone packing letter for integers.
+        if (parser.readWord(begin, wordEnd) && header.integral() && wordEnd - begin == 1)
+            parser.readWord(begin, wordEnd);
+        return;
+    }
+    Base64Decoder decoder(nullptr, 0);
+    while (decoder.bytes() < values * 4 && !decoder.padded() && parser.readWord(begin, wordEnd))
+        if (!decoder.feed(begin, wordEnd)) return;
+}
+
+bool readListHeader(TextParser &parser, const NodeRef &node, const char *param, int components,
+                    ArrayHeader &header) {
+    // Count, keys and type are always written for these lists; the numbers
+    // are found by forward search as they always were.
+    const int32_t count = parser.readInt();
+    const int32_t keys = parser.readInt();
+    std::string type;
+    parser.readToken(type, true);
+    if (count < 0 || keys < 0) {
+        Error("%s %s: %s has a negative count", node.type, node.name.c_str(), param);
+        return false;
+    }
+    header = ArrayHeader();
+    header.count = static_cast<uint32_t>(count);
+    // Files of the first exporter wrote a 1 here; a 0 means one key too.
+    header.keys = keys > 1 ? static_cast<uint32_t>(keys) : 1u;
+    parseTypeWord(type, header.type, header.encoding);
+    const int c = header.components();
+    if (header.type != ArrayType::Other && c != components) {
+        Error("%s %s: %s has type %s, not %d numbers per element", node.type, node.name.c_str(),
+              param, type.c_str(), components);
+        return false;
+    }
+    return true;
+}
+
+bool readFloatArray(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
+                    const char *param, std::vector<float> &out) {
+    int components = header.components();
+    if (components == 0) components = 1;
+    const uint64_t keep = static_cast<uint64_t>(header.count) * static_cast<uint64_t>(components);
+    if (keep > valuesLeft(parser, header.encoding))
+        return readValues(parser, header, node, param, NumberKind::Float, components,
+                          ValueSink{nullptr, nullptr, 0});
+    out.assign(static_cast<size_t>(keep), 0.0f);
+    const NumberKind kind = kindOf(header, NumberKind::Float);
+    const ValueSink sink{reinterpret_cast<unsigned char *>(out.data()), nullptr, out.size()};
+    if (!readValues(parser, header, node, param, kind, components, sink)) return false;
+    if (kind == NumberKind::Integer) {
+        for (float &v : out) {
+            int32_t i;
+            std::memcpy(&i, &v, 4);
+            v = static_cast<float>(i);
+        }
+    }
+    return true;
+}
+
+bool readIntArray(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
+                  const char *param, std::vector<int32_t> &out) {
+    const uint64_t keep = header.count;
+    if (!header.integral() && header.type != ArrayType::Other) {
+        Error("%s %s: %s has type %s where integers are expected", node.type, node.name.c_str(),
+              param, header.textual() ? "STRING" : "FLOAT");
+        return false;
+    }
+    if (keep > valuesLeft(parser, header.encoding))
+        return readValues(parser, header, node, param, NumberKind::Integer, 1,
+                          ValueSink{nullptr, nullptr, 0});
+    out.assign(static_cast<size_t>(keep), 0);
+    // int32_t storage seen as uint32_t: the same object representation.
+    const ValueSink sink{reinterpret_cast<unsigned char *>(out.data()),
+                         reinterpret_cast<uint32_t *>(out.data()), out.size()};
+    return readValues(parser, header, node, param, NumberKind::Integer, 1, sink);
+}
+
+template <typename T>
+bool readVectorArray(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
+                     const char *param, std::vector<T> &out) {
+    static_assert(sizeof(T) % sizeof(float) == 0, "a record of floats");
+    constexpr int kComponents = static_cast<int>(sizeof(T) / sizeof(float));
+    const uint64_t keep = static_cast<uint64_t>(header.count) * kComponents;
+    if (header.integral()) {
+        Error("%s %s: %s has an integer type where numbers are expected", node.type,
+              node.name.c_str(), param);
+        return false;
+    }
+    if (keep > valuesLeft(parser, header.encoding))
+        return readValues(parser, header, node, param, NumberKind::Float, kComponents,
+                          ValueSink{nullptr, nullptr, 0});
+    out.assign(header.count, T());
+    // The records are filled through their bytes, number after number.
+    const ValueSink sink{reinterpret_cast<unsigned char *>(out.data()), nullptr,
+                         static_cast<size_t>(keep)};
+    return readValues(parser, header, node, param, NumberKind::Float, kComponents, sink);
+}
+
+template bool readVectorArray<Point3f>(TextParser &, const ArrayHeader &, const NodeRef &,
+                                       const char *, std::vector<Point3f> &);
+template bool readVectorArray<Vec3f>(TextParser &, const ArrayHeader &, const NodeRef &,
+                                     const char *, std::vector<Vec3f> &);
+template bool readVectorArray<Point2f>(TextParser &, const ArrayHeader &, const NodeRef &,
+                                       const char *, std::vector<Point2f> &);
+
+bool readFloatValue(TextParser &parser, const NodeRef &node, const char *param, float &out) {
+    ArrayHeader header;
+    if (!readArrayHeader(parser, header)) {
+        out = parser.readFloat();
+        return true;
+    }
+    bool found = false;
+    float v = 0.0f;
+    if (!readLeadingNumbers(parser, header, node, param, 1, &v, found)) return false;
+    if (found) out = v;
+    return true;
+}
+
+bool readIntValue(TextParser &parser, const NodeRef &node, const char *param, int32_t &out) {
+    ArrayHeader header;
+    if (!readArrayHeader(parser, header)) {
+        out = parser.readInt();
+        return true;
+    }
+    if (!header.integral()) {
+        float v = 0.0f;
+        bool found = false;
+        if (!readLeadingNumbers(parser, header, node, param, 1, &v, found)) return false;
+        // Out-of-range and NaN values are not converted.
+        if (found && v > -2147483648.0f && v < 2147483648.0f) out = static_cast<int32_t>(v);
+        return true;
+    }
+    std::vector<int32_t> values;
+    if (!readIntArray(parser, header, node, param, values)) return false;
+    if (!values.empty()) out = values[0];
+    return true;
+}
+
+namespace {
+// "on", "true" or a non-zero number.
+bool boolWord(const std::string &word) {
+    if (word == "ON" || word == "TRUE") return true;
+    if (word == "OFF" || word == "FALSE") return false;
+    return std::strtol(word.c_str(), nullptr, 10) != 0;
+}
+} // namespace
+
+bool readBoolValue(TextParser &parser, const NodeRef &node, const char *param, bool &out) {
+    ArrayHeader header;
+    if (!readArrayHeader(parser, header)) {
+        std::string word;
+        if (parser.readString(word, true)) out = boolWord(word);
+        return true;
+    }
+    if (header.type == ArrayType::Bool && header.encoding == ArrayEncoding::Plain) {
+        // Plain BOOL arrays are words ("on", "false", "1").
+        std::vector<std::string> words;
+        if (!readStringElements(parser, header, node, param, words, true)) return false;
+        if (!words.empty()) out = boolWord(words[0]);
+        return true;
+    }
+    std::vector<int32_t> values;
+    if (!readIntArray(parser, header, node, param, values)) return false;
+    if (!values.empty()) out = values[0] != 0;
+    return true;
+}
+
+bool readMatrixValue(TextParser &parser, const NodeRef &node, const char *param,
+                     Transform &out) {
+    float values[16];
+    ArrayHeader header;
+    if (readArrayHeader(parser, header)) {
+        bool found = false;
+        if (!readLeadingNumbers(parser, header, node, param, 16, values, found)) return false;
+        if (!found) return true;
+    } else {
+        for (float &v : values) v = parser.readFloat();
+    }
+    // The file lists the matrix for row vectors: read it transposed.
+    float m[4][4];
+    for (int k = 0; k < 16; ++k) m[k % 4][k / 4] = values[k];
+    out = Transform(Matrix4x4(m));
+    return true;
+}
+
+bool readVec3Value(TextParser &parser, const NodeRef &node, const char *param, Vec3f &out) {
+    ArrayHeader header;
+    if (!readArrayHeader(parser, header)) {
+        parser.read3Floats(out.x, out.y, out.z);
+        return true;
+    }
+    float v[3];
+    bool found = false;
+    if (!readLeadingNumbers(parser, header, node, param, 3, v, found)) return false;
+    if (found) out = Vec3f(v[0], v[1], v[2]);
+    return true;
+}
+
+bool readVec2Value(TextParser &parser, const NodeRef &node, const char *param, Point2f &out) {
+    ArrayHeader header;
+    if (!readArrayHeader(parser, header)) {
+        const float x = parser.readFloat();
+        const float y = parser.readFloat();
+        out = Point2f(x, y);
+        return true;
+    }
+    float v[2];
+    bool found = false;
+    if (!readLeadingNumbers(parser, header, node, param, 2, v, found)) return false;
+    if (found) out = Point2f(v[0], v[1]);
+    return true;
+}
+
+bool readStringList(TextParser &parser, const NodeRef &node, const char *param,
+                    std::vector<std::string> &out, bool upperCase) {
+    out.clear();
+    ArrayHeader header;
+    if (!readArrayHeader(parser, header)) {
+        std::string value;
+        if (parser.readString(value, upperCase)) out.push_back(value);
+        return true;
+    }
+    if (!header.textual() && header.type != ArrayType::Other) {
+        Error("%s %s: %s has a numeric type where a name is expected", node.type,
+              node.name.c_str(), param);
+        return false;
+    }
+    return readStringElements(parser, header, node, param, out, upperCase);
+}
+
+bool readStringValue(TextParser &parser, const NodeRef &node, const char *param,
+                     std::string &out, bool upperCase) {
+    std::vector<std::string> values;
+    if (!readStringList(parser, node, param, values, upperCase)) return false;
+    if (values.empty()) {
+        out.clear();
+    } else {
+        out = std::move(values[0]);
+    }
+    return true;
+}

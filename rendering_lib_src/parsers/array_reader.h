@@ -1,0 +1,113 @@
+// Parameter values of scene nodes in every form files write them: a plain
+// value ("radius 2", "matrix" and sixteen numbers, "shader lambert1"), or an
+// array "NAME COUNT KEYS TYPE" followed by COUNT x KEYS elements, written as
+// numbers or packed as one b85 or b64 text. A still image uses the first
+// motion key; the others are read past. Node readers call these and never
+// see an encoding.
+//
+// Every reader returns false, after an Error naming the node and the
+// parameter, when the value is damaged (a packed text that does not decode,
+// a decoded count that differs from the header, a count the rest of the file
+// cannot hold); the node is then refused and the load ends.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "transform.h"
+#include "vecmath.h"
+
+class TextParser;
+
+enum class ArrayType : uint8_t {
+    Other, // a type word this reader does not know (read as the caller expects)
+    Bool,
+    Byte,
+    Int,
+    UInt,
+    Float,
+    Rgb,
+    Rgba,
+    Vector,
+    Point,
+    Vector2,
+    Point2,
+    Matrix,
+    String,
+    Node,
+};
+
+enum class ArrayEncoding : uint8_t { Plain, B85, B64 };
+
+struct ArrayHeader {
+    uint32_t count = 0;
+    uint32_t keys = 1;
+    ArrayType type = ArrayType::Other;
+    ArrayEncoding encoding = ArrayEncoding::Plain;
+
+    // Numbers per element: 16 for a matrix, 3 for colours and vectors, ...;
+    // 0 for strings, node names and unknown types.
+    int components() const;
+    bool integral() const; // BOOL, BYTE, INT, UINT
+    bool textual() const;  // STRING, NODE
+};
+
+// The node a value belongs to, for messages: its type word as files write
+// it and its name as read so far.
+struct NodeRef {
+    const char *type;
+    const std::string &name;
+};
+
+// Reads "COUNT KEYS TYPE" at the cursor when the text there is such a header
+// (two unsigned integers and a known type word, b85/b64 prefix allowed).
+// Otherwise the cursor stays where it was and false is returned.
+bool readArrayHeader(TextParser &parser, ArrayHeader &header);
+
+// After a parameter name the node does not know: when an array header
+// follows on the same line and its values are packed, steps over the
+// encoded text (reporting nothing), so that it is never taken for
+// parameters. Otherwise the cursor stays where it was.
+void skipPackedValue(TextParser &parser);
+
+// The list header of a mesh list, which is always written: count, keys and
+// a type word, where an unknown word means the list's usual type. False,
+// after an Error, when the type's element size is not `components`.
+bool readListHeader(TextParser &parser, const NodeRef &node, const char *param,
+                    int components, ArrayHeader &header);
+
+// The elements of an array whose header was just read: the first key's
+// count x components numbers. Floats for lists of numbers, integers (plain
+// numbers read with readInt, packed words as unsigned 32-bit values) for
+// index lists.
+bool readFloatArray(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
+                    const char *param, std::vector<float> &out);
+bool readIntArray(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
+                  const char *param, std::vector<int32_t> &out);
+
+// Typed lists: Point3f, Vec3f and Point2f are plain records of 3 or 2
+// floats, filled element by element.
+template <typename T>
+bool readVectorArray(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
+                     const char *param, std::vector<T> &out);
+
+// Scalar parameters. Plain forms read as the tokenizer always has (numbers
+// by forward search); the array form yields its first element and keeps the
+// value unchanged when the array is empty.
+bool readFloatValue(TextParser &parser, const NodeRef &node, const char *param, float &out);
+bool readIntValue(TextParser &parser, const NodeRef &node, const char *param, int32_t &out);
+// "on", "off", "true", "false" or a number (non-zero is true).
+bool readBoolValue(TextParser &parser, const NodeRef &node, const char *param, bool &out);
+// Sixteen numbers, the k-th becoming row k mod 4, column k div 4.
+bool readMatrixValue(TextParser &parser, const NodeRef &node, const char *param,
+                     Transform &out);
+bool readVec3Value(TextParser &parser, const NodeRef &node, const char *param, Vec3f &out);
+bool readVec2Value(TextParser &parser, const NodeRef &node, const char *param, Point2f &out);
+// A string or node name: quoted, a bare word, or the first element of a
+// STRING or NODE array. Upper-cased when asked.
+bool readStringValue(TextParser &parser, const NodeRef &node, const char *param,
+                     std::string &out, bool upperCase);
+// Like readStringValue, but every element of the array (one for the plain forms).
+bool readStringList(TextParser &parser, const NodeRef &node, const char *param,
+                    std::vector<std::string> &out, bool upperCase);

@@ -1,0 +1,144 @@
+// Instance nodes: a node that draws another shape again, placed by its own
+// matrix. They are read as they come and expanded into shapes after the
+// whole file is read, so an instance may name a shape defined after it.
+#include <string>
+#include <unordered_map>
+
+#include "ass_parser.h"
+#include "error.h"
+#include "mesh.h"
+#include "node_block.h"
+#include "parsers/array_reader.h"
+#include "sphere.h"
+#include "text_parser.h"
+#include "world.h"
+
+namespace {
+
+// Instances of instances are followed this deep; deeper (or circular)
+// chains are reported and skipped.
+constexpr int kMaxInstanceDepth = 16;
+
+// Triangles all instances together may add. Every instance triangle costs
+// the renderer a record and a place in the kd-tree (about 100 bytes), so a
+// few lines of text naming a large mesh many times could otherwise ask for
+// any amount of memory.
+constexpr uint64_t kMaxInstancedTriangles = uint64_t{1} << 24;
+
+struct Placement {
+    const World::NamedShape *shape = nullptr;
+    Transform object2world;
+    std::string shaderName;
+};
+
+class Expander {
+public:
+    explicit Expander(World &world) : m_world(world) {
+        for (size_t i = 0; i < world.instanceNodes.size(); ++i)
+            m_instances.emplace(world.instanceNodes[i].name, i);
+    }
+
+    void run() {
+        for (const World::InstanceNode &node : m_world.instanceNodes) {
+            if (!node.visible) continue;
+            Placement placement;
+            if (!resolve(node, 0, placement)) continue;
+            if (placement.shaderName.empty()) placement.shaderName = placement.shape->shaderName;
+            draw(node, placement);
+        }
+    }
+
+private:
+    // Follows `node`'s target down to a shape, composing the matrices: the
+    // instance's matrix goes on top of its target's own placement unless the
+    // instance does not inherit it. The nearest shader of the chain wins.
+    bool resolve(const World::InstanceNode &node, int depth, Placement &out) {
+        if (depth >= kMaxInstanceDepth) {
+            Warning("Instance %s is nested too deeply (or names itself); it is not drawn",
+                    node.name.c_str());
+            return false;
+        }
+        const auto shape = m_world.namedShapes.find(node.target);
+        if (shape != m_world.namedShapes.end()) {
+            out.shape = &shape->second;
+            out.object2world = node.inheritXform
+                                   ? node.matrix * shape->second.shape->object2world
+                                   : node.matrix;
+            out.shaderName = node.shaderName;
+            return true;
+        }
+        const auto inner = m_instances.find(node.target);
+        if (inner == m_instances.end()) {
+            Warning("Instance %s names \"%s\", which is no shape; it is not drawn",
+                    node.name.c_str(), node.target.c_str());
+            return false;
+        }
+        const World::InstanceNode &next = m_world.instanceNodes[inner->second];
+        if (!resolve(next, depth + 1, out)) return false;
+        if (node.inheritXform) out.object2world = node.matrix * out.object2world;
+        if (!node.shaderName.empty()) out.shaderName = node.shaderName;
+        return true;
+    }
+
+    void draw(const World::InstanceNode &node, const Placement &placement) {
+        GeoPrimitive *shape = placement.shape->shape;
+        if (const MeshShape *mesh = dynamic_cast<const MeshShape *>(shape)) {
+            const uint64_t triangles = static_cast<uint64_t>(mesh->numTriangles());
+            if (m_triangles + triangles > kMaxInstancedTriangles) {
+                Warning("Instance %s is not drawn: instances would add more than %llu triangles",
+                        node.name.c_str(), static_cast<unsigned long long>(kMaxInstancedTriangles));
+                return;
+            }
+            m_triangles += triangles;
+            MeshShape *copy = new MeshShape(placement.object2world, nullptr, *mesh);
+            copy->name = node.name;
+            m_world.addMesh(copy, placement.shaderName.c_str());
+        } else if (const SpherePrimitive *sphere = dynamic_cast<const SpherePrimitive *>(shape)) {
+            SpherePrimitive *copy = new SpherePrimitive(
+                placement.object2world, nullptr, placement.shape->localCenter, sphere->radius);
+            copy->name = node.name;
+            m_world.addPrimitive(copy, placement.shaderName.c_str());
+        }
+    }
+
+    World &m_world;
+    std::unordered_map<std::string, size_t> m_instances;
+    uint64_t m_triangles = 0;
+};
+
+} // namespace
+
+bool parseInstance(TextParser &parser, World &world) {
+    World::InstanceNode instance;
+    const NodeRef node{"Instance", instance.name};
+    bool ok = true;
+    readNodeBlock(parser, [&](const std::string &key) {
+        if (!ok) return false;
+        if (key == "NAME") {
+            ok = readStringValue(parser, node, "name", instance.name, true);
+        } else if (key == "NODE") {
+            ok = readStringValue(parser, node, "node", instance.target, true);
+        } else if (key == "MATRIX") {
+            ok = readMatrixValue(parser, node, "matrix", instance.matrix);
+        } else if (key == "INHERIT_XFORM") {
+            ok = readBoolValue(parser, node, "inherit_xform", instance.inheritXform);
+        } else if (key == "SHADER") {
+            ok = readStringValue(parser, node, "shader", instance.shaderName, true);
+        } else if (key == "VISIBILITY") {
+            int32_t visibility = 255;
+            ok = readIntValue(parser, node, "visibility", visibility);
+            instance.visible = visibility != 0;
+        } else {
+            return false;
+        }
+        return true;
+    });
+    if (!ok) return false;
+    world.instanceNodes.push_back(std::move(instance));
+    return true;
+}
+
+void expandInstances(World &world) {
+    if (world.instanceNodes.empty()) return;
+    Expander(world).run();
+}

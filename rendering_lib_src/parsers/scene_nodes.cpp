@@ -1,0 +1,311 @@
+// Readers of the non-geometric nodes: options, cameras, lights, output
+// drivers, shading engines and image file nodes.
+#include <string>
+#include <vector>
+
+#include "ass_parser.h"
+#include "error.h"
+#include "light.h"
+#include "node_block.h"
+#include "parsers/array_reader.h"
+#include "text_parser.h"
+#include "world.h"
+
+namespace {
+
+// The options' OUTPUTS entries are "<aov> <type> <filter> <driver>", or
+// "<camera> <aov> <type> <filter> <driver>" for one camera: only the driver
+// name is used. Empty when the entry has fewer than four words.
+std::string driverOfOutput(const std::string &entry) {
+    // Words are split at blanks only: driver names keep ":" and "/".
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (words.size() < 5) {
+        while (i < entry.size() && (entry[i] == ' ' || entry[i] == '\t')) ++i;
+        if (i == entry.size()) break;
+        const size_t start = i;
+        while (i < entry.size() && entry[i] != ' ' && entry[i] != '\t') ++i;
+        words.push_back(entry.substr(start, i - start));
+    }
+    if (words.size() < 4) return std::string();
+    std::string driver = words.back();
+    TextParser::toUpper(driver);
+    return driver;
+}
+
+} // namespace
+
+bool parseOptions(TextParser &parser, World &) {
+    SceneFileSettings &s = sceneFileSettings();
+    s.xResolution = 600;
+    s.yResolution = 600;
+    std::string name;
+    const NodeRef node{"Options", name};
+    bool ok = true;
+    readNodeBlock(parser, [&](const std::string &key) {
+        if (!ok) return false;
+        int32_t i = 0;
+        float f = 0.0f;
+        if (key == "NAME") {
+            ok = readStringValue(parser, node, "name", name, true);
+        } else if (key == "AA_SAMPLES") {
+            ok = readIntValue(parser, node, "AA_samples", i);
+        } else if (key == "OUTPUTS") {
+            std::vector<std::string> entries;
+            ok = readStringList(parser, node, "outputs", entries, false);
+            // The first entry that names a driver selects it.
+            for (const std::string &entry : entries) {
+                const std::string driver = driverOfOutput(entry);
+                if (driver.empty()) continue;
+                s.selectedDriver = driver;
+                break;
+            }
+            INFO_LOG << "Driver selected " << s.selectedDriver;
+        } else if (key == "XRES") {
+            i = static_cast<int32_t>(s.xResolution);
+            ok = readIntValue(parser, node, "xres", i);
+            s.xResolution = static_cast<uint32_t>(i);
+            INFO_LOG << "xResolution " << s.xResolution;
+        } else if (key == "YRES") {
+            i = static_cast<int32_t>(s.yResolution);
+            ok = readIntValue(parser, node, "yres", i);
+            s.yResolution = static_cast<uint32_t>(i);
+            INFO_LOG << "yResolution " << s.yResolution;
+        } else if (key == "ASPECT_RATIO") {
+            ok = readFloatValue(parser, node, "aspect_ratio", f);
+        } else if (key == "CAMERA") {
+            ok = readStringValue(parser, node, "camera", s.selectedCamera, false);
+            INFO_LOG << "Selected camera " << s.selectedCamera;
+        } else if (key == "TEXTURE_GAMMA" || key == "LIGHT_GAMMA" || key == "SHADER_GAMMA") {
+            ok = readFloatValue(parser, node, "gamma", f);
+        } else if (key == "GI_DIFFUSE_DEPTH" || key == "GI_GLOSSY_DEPTH" ||
+                   key == "GI_TOTAL_DEPTH") {
+            ok = readIntValue(parser, node, "depth", i);
+        } else if (key == "BINARY_ASS") {
+            bool b = false;
+            ok = readBoolValue(parser, node, "binary_ass", b);
+        } else {
+            return false;
+        }
+        return true;
+    });
+    return ok;
+}
+
+namespace {
+
+// Perspective and orthographic camera nodes. Every camera node is kept; the
+// loader picks the one the options name (or the first) at the end.
+bool readCameraNode(TextParser &parser, World &world, bool orthographic) {
+    std::string sCameraName;
+    const NodeRef node{"Camera", sCameraName};
+    float fov = 45.0f, clip = 0.0f;
+    Transform cam2world;
+    Point2f windowMin(-1.0f, -1.0f), windowMax(1.0f, 1.0f);
+    bool ok = true;
+    readNodeBlock(parser, [&](const std::string &key) {
+        if (!ok) return false;
+        if (key == "NAME") {
+            // Camera names keep their case.
+            ok = readStringValue(parser, node, "name", sCameraName, false);
+        } else if (key == "FOV") {
+            ok = readFloatValue(parser, node, "fov", fov);
+        } else if (key == "MATRIX") {
+            ok = readMatrixValue(parser, node, "matrix", cam2world);
+        } else if (key == "NEAR_CLIP" || key == "FAR_CLIP") {
+            ok = readFloatValue(parser, node, "clip", clip);
+        } else if (key == "SCREEN_WINDOW_MIN") {
+            ok = readVec2Value(parser, node, "screen_window_min", windowMin);
+        } else if (key == "SCREEN_WINDOW_MAX") {
+            ok = readVec2Value(parser, node, "screen_window_max", windowMax);
+        } else {
+            return false;
+        }
+        return true;
+    });
+    if (!ok) return false;
+
+    Camera *camera = orthographic ? Camera::makeOrthographic() : new Camera(fov);
+    // The file's cameras look along -z; camera space looks along +z.
+    const Matrix4x4 refl_mat(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1);
+    const Transform refl_tm(refl_mat);
+    camera->setCam2World(cam2world * refl_tm);
+    camera->setName(sCameraName);
+    camera->windowMin = windowMin;
+    camera->windowMax = windowMax;
+    world.cameraNodes.push_back(camera);
+    return true;
+}
+
+struct LightNode {
+    std::string light_name;
+    Transform light2world;
+    float intensity = 10.0f;
+    Vec3f light_color{1.0f, 1.0f, 1.0f};
+};
+
+// Reads the block of a light node; the ambient light has no MATRIX.
+bool readLightNode(TextParser &parser, bool withMatrix, LightNode &n) {
+    const NodeRef node{"Light", n.light_name};
+    bool ok = true;
+    readNodeBlock(parser, [&](const std::string &key) {
+        if (!ok) return false;
+        if (key == "NAME") {
+            ok = readStringValue(parser, node, "name", n.light_name, true);
+        } else if (withMatrix && key == "MATRIX") {
+            ok = readMatrixValue(parser, node, "matrix", n.light2world);
+        } else if (key == "INTENSITY") {
+            ok = readFloatValue(parser, node, "intensity", n.intensity);
+        } else if (key == "COLOR") {
+            ok = readVec3Value(parser, node, "color", n.light_color);
+        } else {
+            return false;
+        }
+        return true;
+    });
+    return ok;
+}
+
+// Reads a node's block for its name only, skipping everything else.
+std::string readNodeName(TextParser &parser) {
+    std::string name;
+    readNodeBlock(parser, [&](const std::string &key) {
+        if (key != "NAME") return false;
+        parser.readString(name, false);
+        return true;
+    });
+    return name;
+}
+
+} // namespace
+
+bool parseCamera(TextParser &parser, World &world) {
+    return readCameraNode(parser, world, false);
+}
+
+bool parseOrthoCamera(TextParser &parser, World &world) {
+    return readCameraNode(parser, world, true);
+}
+
+void selectCamera(World &world) {
+    const std::string &wanted = sceneFileSettings().selectedCamera;
+    // A later camera of the selected name replaces an earlier one.
+    Camera *chosen = nullptr;
+    for (Camera *camera : world.cameraNodes)
+        if (camera->getName() == wanted) chosen = camera;
+    if (chosen == nullptr && !world.cameraNodes.empty()) {
+        // Files made for several cameras may name none: take the first.
+        chosen = world.cameraNodes.front();
+        if (wanted.empty())
+            INFO_LOG << "No camera selected, using the first camera \"" << chosen->getName()
+                     << "\"";
+        else
+            INFO_LOG << "No camera named \"" << wanted << "\", using the first camera \""
+                     << chosen->getName() << "\"";
+    }
+    if (chosen != nullptr) world.setCamera(chosen);
+}
+
+bool parsePointLight(TextParser &parser, World &world) {
+    LightNode n;
+    if (!readLightNode(parser, true, n)) return false;
+    const Point3f pos(0.0f, 0.0f, 0.0f);
+    PointLight *light = new PointLight(n.light2world, n.light_color, n.intensity, pos);
+    light->setName(n.light_name);
+    world.addLight(light);
+    return true;
+}
+
+bool parseAreaLight(TextParser &parser, World &world) {
+    LightNode n;
+    if (!readLightNode(parser, true, n)) return false;
+    const Point3f pos(0.0f, 0.0f, 0.0f);
+    AreaLight *light = new AreaLight(n.light2world, n.light_color, n.intensity, pos);
+    light->setName(n.light_name);
+    world.addLight(light);
+    return true;
+}
+
+bool parseAmbientLight(TextParser &parser, World &world) {
+    LightNode n;
+    if (!readLightNode(parser, false, n)) return false;
+    Light *light = new AmbientLight(n.light_color, n.intensity);
+    light->setName(n.light_name);
+    world.ambientLight = light;
+    return true;
+}
+
+bool parseDriver(TextParser &parser, World &) {
+    std::string driverName, outputPath;
+    const NodeRef node{"Driver", driverName};
+    bool ok = true;
+    float gamma = 0.0f;
+    readNodeBlock(parser, [&](const std::string &key) {
+        if (!ok) return false;
+        if (key == "NAME") {
+            ok = readStringValue(parser, node, "name", driverName, true);
+        } else if (key == "FILENAME") {
+            ok = readStringValue(parser, node, "filename", outputPath, false);
+        } else if (key == "GAMMA") {
+            ok = readFloatValue(parser, node, "gamma", gamma);
+        } else {
+            return false;
+        }
+        return true;
+    });
+    SceneFileSettings &s = sceneFileSettings();
+    if (ok && !s.selectedDriver.empty() && s.selectedDriver == driverName)
+        s.outputFile = outputPath;
+    return ok;
+}
+
+bool parseShadingEngine(TextParser &parser, World &world) {
+    std::string engine_name, mat_name;
+    const NodeRef node{"Shading engine", engine_name};
+    bool ok = true;
+    readNodeBlock(parser, [&](const std::string &key) {
+        if (!ok) return false;
+        if (key == "NAME") {
+            ok = readStringValue(parser, node, "name", engine_name, true);
+        } else if (key == "BEAUTY") {
+            ok = readStringValue(parser, node, "beauty", mat_name, true);
+        } else {
+            return false;
+        }
+        return true;
+    });
+    if (!ok) return false;
+    world.addShadingEngine(engine_name.c_str(), mat_name.c_str());
+    return true;
+}
+
+bool parseFileNode(TextParser &parser, World &world) {
+    std::string mayafile_name, filename;
+    const NodeRef node{"Image file", mayafile_name};
+    bool ok = true;
+    readNodeBlock(parser, [&](const std::string &key) {
+        if (!ok) return false;
+        if (key == "NAME") {
+            ok = readStringValue(parser, node, "name", mayafile_name, true);
+        } else if (key == "FILENAME") {
+            ok = readStringValue(parser, node, "filename", filename, false);
+        } else {
+            return false;
+        }
+        return true;
+    });
+    if (!ok) return false;
+    // An unreadable image leaves the node without a texture; channels that
+    // use it evaluate to the missing-texture colour.
+    world.addTexture(filename);
+    world.addFileNode(mayafile_name.c_str(), filename.c_str());
+    return true;
+}
+
+void warnUndrawnNode(const std::string &keyword, TextParser &parser) {
+    const std::string name = readNodeName(parser);
+    std::string type = keyword;
+    TextParser::toLower(type);
+    Warning("Node %s \"%s\" is not drawn: this renderer does not draw %s nodes", type.c_str(),
+            name.c_str(), type.c_str());
+}
