@@ -166,14 +166,29 @@ bool readLightNode(TextParser &parser, bool withMatrix, LightNode &n) {
     return ok;
 }
 
-// Reads a node's block for its name only, skipping everything else.
-std::string readNodeName(TextParser &parser) {
-    std::string name;
-    readNodeBlock(parser, [&](const std::string &key) {
-        if (key != "NAME") return false;
-        parser.readString(name, false);
-        return true;
-    });
+// Passes a node's whole block, nested blocks included, and returns the
+// value of its NAME parameter when it has one before any nested block.
+std::string skipNodeKeepingName(TextParser &parser) {
+    const TextParser::Position start = parser.position();
+    parser.skipBlock(false);
+    const TextParser::Position end = parser.position();
+    parser.restore(start);
+    // The name is looked for inside the block only.
+    const auto inside = [&] {
+        return !parser.eof() && (end.cursor == nullptr || parser.position().cursor < end.cursor);
+    };
+    std::string name, token;
+    bool opened = false;
+    while (inside() && parser.readToken(token, true)) {
+        if (!inside() || token == "}" || (token == "{" && opened)) break;
+        opened = true;
+        if (token == "NAME") {
+            parser.readString(name, false);
+            break;
+        }
+        parser.nextLine();
+    }
+    parser.restore(end);
     return name;
 }
 
@@ -259,42 +274,44 @@ bool parseDriver(TextParser &parser, World &) {
     return ok;
 }
 
-bool parseShadingEngine(TextParser &parser, World &world) {
-    std::string engine_name, mat_name;
-    const NodeRef node{"Shading engine", engine_name};
+namespace {
+
+// The block of a node with a name (upper-cased) and one more string
+// parameter `key`, upper-cased when asked. False when a value is damaged.
+bool readNameAndString(TextParser &parser, const char *type, const char *key,
+                       const char *param, bool upperCase, std::string &name,
+                       std::string &value) {
+    const NodeRef node{type, name};
     bool ok = true;
-    readNodeBlock(parser, [&](const std::string &key) {
+    readNodeBlock(parser, [&](const std::string &token) {
         if (!ok) return false;
-        if (key == "NAME") {
-            ok = readStringValue(parser, node, "name", engine_name, true);
-        } else if (key == "BEAUTY") {
-            ok = readStringValue(parser, node, "beauty", mat_name, true);
-        } else {
+        if (token == "NAME")
+            ok = readStringValue(parser, node, "name", name, true);
+        else if (token == key)
+            ok = readStringValue(parser, node, param, value, upperCase);
+        else
             return false;
-        }
         return true;
     });
-    if (!ok) return false;
+    return ok;
+}
+
+} // namespace
+
+bool parseShadingEngine(TextParser &parser, World &world) {
+    std::string engine_name, mat_name;
+    if (!readNameAndString(parser, "Shading engine", "BEAUTY", "beauty", true, engine_name,
+                           mat_name))
+        return false;
     world.addShadingEngine(engine_name.c_str(), mat_name.c_str());
     return true;
 }
 
 bool parseFileNode(TextParser &parser, World &world) {
     std::string mayafile_name, filename;
-    const NodeRef node{"Image file", mayafile_name};
-    bool ok = true;
-    readNodeBlock(parser, [&](const std::string &key) {
-        if (!ok) return false;
-        if (key == "NAME") {
-            ok = readStringValue(parser, node, "name", mayafile_name, true);
-        } else if (key == "FILENAME") {
-            ok = readStringValue(parser, node, "filename", filename, false);
-        } else {
-            return false;
-        }
-        return true;
-    });
-    if (!ok) return false;
+    if (!readNameAndString(parser, "Image file", "FILENAME", "filename", false, mayafile_name,
+                           filename))
+        return false;
     // An unreadable image leaves the node without a texture; channels that
     // use it evaluate to the missing-texture colour.
     world.addTexture(filename);
@@ -303,7 +320,7 @@ bool parseFileNode(TextParser &parser, World &world) {
 }
 
 void warnUndrawnNode(const std::string &keyword, TextParser &parser) {
-    const std::string name = readNodeName(parser);
+    const std::string name = skipNodeKeepingName(parser);
     std::string type = keyword;
     TextParser::toLower(type);
     Warning("Node %s \"%s\" is not drawn: this renderer does not draw %s nodes", type.c_str(),
