@@ -171,7 +171,14 @@ bool readB64(TextParser &parser, const NodeRef &node, const char *param, uint64_
         parser.releaseConsumed();
     }
     if (!decoder.finish()) return damaged(node, param, ArrayEncoding::B64);
-    if (decoder.bytes() != wanted) return countMismatch(node, param, decoder.bytes() / 4, total);
+    if (decoder.bytes() != wanted) {
+        // A text shorter than its header runs on into the words after it.
+        Error("%s %s: %s decodes to %llu bytes, its header says %llu values of 4 bytes",
+              node.type, node.name.c_str(), param,
+              static_cast<unsigned long long>(decoder.bytes()),
+              static_cast<unsigned long long>(total));
+        return false;
+    }
     return true;
 }
 

@@ -75,7 +75,9 @@ private:
         }
         const World::InstanceNode &next = m_world.instanceNodes[inner->second];
         if (!resolve(next, depth + 1, out)) return false;
-        if (node.inheritXform) out.object2world = node.matrix * out.object2world;
+        // Without inheritance every matrix below this instance is dropped,
+        // as it is for a shape's own.
+        out.object2world = node.inheritXform ? node.matrix * out.object2world : node.matrix;
         if (!node.shaderName.empty()) out.shaderName = node.shaderName;
         return true;
     }
