@@ -50,38 +50,30 @@ bool parseTypeWord(const std::string &word, ArrayType &type, ArrayEncoding &enco
 
 const char *encodingName(ArrayEncoding e) { return e == ArrayEncoding::B85 ? "b85" : "b64"; }
 
-// An unsigned decimal token; counts beyond 32 bits are clamped (the size
-// guard refuses them later).
-bool parseCount(const std::string &token, uint32_t &out) {
-    if (token.empty() || token.size() > 20) return false;
-    uint64_t value = 0;
-    for (char c : token) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    out = value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value);
-    return true;
-}
-
-// How many values the rest of the text can hold. Plain numbers need a
-// separator between them; b64 carries 3 bytes per 4 characters; b85 words
-// may be shorthand ("z", or a repeated word), so a packed array is allowed
-// this many values per character left, which covers the repeats real files
-// use (a face-size list of one repeated word) and keeps a small damaged
-// file from asking for gigabytes.
-constexpr uint64_t kB85ValuesPerChar = 64;
-
-uint64_t valuesLeft(const TextParser &parser, ArrayEncoding encoding) {
+// Whether the rest of the text can hold `values` values. Plain numbers need
+// a separator between them; b64 carries 3 bytes per 4 characters; b85 words
+// may be shorthand ("z", or one word repeated), which the real files use for
+// face-size lists of one repeated word: such arrays are charged against the
+// whole text's allowance (see TextParser::chargeExpansion) instead.
+bool textCanHold(TextParser &parser, ArrayEncoding encoding, uint64_t values) {
     const uint64_t bytes = parser.remaining();
     switch (encoding) {
     case ArrayEncoding::Plain:
-        return (bytes + 1) / 2;
+        return values <= (bytes + 1) / 2;
     case ArrayEncoding::B64:
-        return bytes * 3 / 16 + 1;
+        return values <= bytes * 3 / 16 + 1;
     case ArrayEncoding::B85:
         break;
     }
-    return (bytes + 1) * kB85ValuesPerChar;
+    return parser.chargeExpansion(values);
+}
+
+// count x keys x components, saturated far above anything a file can hold.
+uint64_t totalValues(const ArrayHeader &header, int components) {
+    const uint64_t perKey = static_cast<uint64_t>(header.count) * static_cast<uint64_t>(components);
+    const uint64_t limit = uint64_t{1} << 62;
+    if (header.keys != 0 && perKey > limit / header.keys) return limit;
+    return perKey * header.keys;
 }
 
 enum class NumberKind { Float, Integer };
@@ -182,17 +174,22 @@ bool readB64(TextParser &parser, const NodeRef &node, const char *param, uint64_
     return true;
 }
 
+// False, after an Error, when the rest of the text cannot hold the array's
+// values: checked before anything is allocated for them.
+bool checkSize(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
+               const char *param, int components) {
+    const uint64_t total = totalValues(header, components);
+    if (textCanHold(parser, header.encoding, total)) return true;
+    Error("%s %s: %s claims %llu values, more than the rest of the file can hold", node.type,
+          node.name.c_str(), param, static_cast<unsigned long long>(total));
+    return false;
+}
+
 // Reads all count x keys x components values of an array whose header was
-// read and keeps the first sink.keep of them.
+// read and whose size was checked, and keeps the first sink.keep of them.
 bool readValues(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
                 const char *param, NumberKind kind, int components, const ValueSink &sink) {
-    const uint64_t total = static_cast<uint64_t>(header.count) * header.keys *
-                           static_cast<uint64_t>(components);
-    if (total > valuesLeft(parser, header.encoding)) {
-        Error("%s %s: %s claims %llu values, more than the rest of the file can hold", node.type,
-              node.name.c_str(), param, static_cast<unsigned long long>(total));
-        return false;
-    }
+    const uint64_t total = totalValues(header, components);
     if (total == 0) return true;
     switch (header.encoding) {
     case ArrayEncoding::Plain:
@@ -230,7 +227,9 @@ bool readLeadingNumbers(TextParser &parser, const ArrayHeader &header, const Nod
     const size_t keep = perKey < static_cast<size_t>(n) ? perKey : static_cast<size_t>(n);
     uint32_t raw[16] = {};
     const ValueSink sink{reinterpret_cast<unsigned char *>(raw), raw, keep};
-    if (!readValues(parser, header, node, param, kind, components, sink)) return false;
+    if (!checkSize(parser, header, node, param, components) ||
+        !readValues(parser, header, node, param, kind, components, sink))
+        return false;
     if (keep < static_cast<size_t>(n)) return true; // too few numbers: the value stays
     for (int i = 0; i < n; ++i) {
         if (kind == NumberKind::Integer) {
@@ -251,7 +250,7 @@ bool readStringElements(TextParser &parser, const ArrayHeader &header, const Nod
                         const char *param, std::vector<std::string> &out, bool upperCase) {
     out.clear();
     if (header.encoding != ArrayEncoding::Plain) return damaged(node, param, header.encoding);
-    const uint64_t total = static_cast<uint64_t>(header.count) * header.keys;
+    const uint64_t total = totalValues(header, 1);
     // A word and a blank at least per element.
     if (total > parser.remaining() / 2 + 1) {
         Error("%s %s: %s claims %llu values, more than the rest of the file can hold", node.type,
@@ -302,34 +301,53 @@ bool ArrayHeader::integral() const {
 
 bool ArrayHeader::textual() const { return type == ArrayType::String || type == ArrayType::Node; }
 
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// An unsigned decimal run at p; counts beyond 32 bits are clamped (the size
+// guard refuses them later). False when p holds no digit.
+bool scanCount(const char *&p, uint32_t &out) {
+    if (*p < '0' || *p > '9') return false;
+    uint64_t value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        if (value <= UINT32_MAX) value = value * 10 + static_cast<uint64_t>(*p - '0');
+    out = value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value);
+    return true;
+}
+
+} // namespace
+
 bool readArrayHeader(TextParser &parser, ArrayHeader &header) {
-    const TextParser::Position start = parser.position();
-    std::string count, keys, type;
+    // Looked for on the parameter's own line only, character by character:
+    // values on the following lines ("matrix" and sixteen numbers) are never
+    // taken for a header, and nothing beyond the line is scanned.
+    const char *p = parser.position().cursor;
+    if (p == nullptr || parser.eof()) return false;
     ArrayHeader h;
-    if (parser.readToken(count, false) && parseCount(count, h.count) &&
-        parser.readToken(keys, false) && parseCount(keys, h.keys) &&
-        parser.readToken(type, true) && parseTypeWord(type, h.type, h.encoding)) {
-        header = h;
-        return true;
-    }
-    parser.restore(start);
-    return false;
+    while (isBlank(*p)) ++p;
+    if (!scanCount(p, h.count) || !isBlank(*p)) return false;
+    while (isBlank(*p)) ++p;
+    if (!scanCount(p, h.keys) || !isBlank(*p)) return false;
+    while (isBlank(*p)) ++p;
+    const char *word = p;
+    while ((*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z') || (*p >= '0' && *p <= '9')) ++p;
+    if (p == word || p - word > 16 || !(*p == '\0' || isBlank(*p) || *p == '\n' || *p == '\r'))
+        return false;
+    std::string type(word, p);
+    TextParser::toUpper(type);
+    if (!parseTypeWord(type, h.type, h.encoding)) return false;
+    // No keys means one: the elements are still written once.
+    if (h.keys == 0) h.keys = 1;
+    header = h;
+    parser.restore(TextParser::Position{const_cast<char *>(p)});
+    return true;
 }
 
 void skipPackedValue(TextParser &parser) {
-    const TextParser::Position start = parser.position();
     ArrayHeader header;
     if (!readArrayHeader(parser, header)) return;
-    // Only a header on the parameter's own line counts.
-    const TextParser::Position end = parser.position();
-    for (const char *p = start.cursor; p != nullptr && p < end.cursor; ++p) {
-        if (*p == '\n' || *p == '\r') {
-            parser.restore(start);
-            return;
-        }
-    }
-    const uint64_t values = static_cast<uint64_t>(header.count) * header.keys *
-                            static_cast<uint64_t>(header.components() > 0 ? header.components() : 1);
+    const uint64_t values = totalValues(header, header.components() > 0 ? header.components() : 1);
     if (header.encoding == ArrayEncoding::Plain || values == 0) return;
     const char *begin = nullptr, *wordEnd = nullptr;
     if (header.encoding == ArrayEncoding::B85) {
@@ -339,8 +357,16 @@ void skipPackedValue(TextParser &parser) {
         return;
     }
     Base64Decoder decoder(nullptr, 0);
-    while (decoder.bytes() < values * 4 && !decoder.padded() && parser.readWord(begin, wordEnd))
-        if (!decoder.feed(begin, wordEnd)) return;
+    while (decoder.bytes() < values * 4 && !decoder.padded()) {
+        const TextParser::Position before = parser.position();
+        if (!parser.readWord(begin, wordEnd)) return;
+        // A word that is no base64 (the closing brace of a short text)
+        // belongs to the node, not to the value.
+        if (!decoder.feed(begin, wordEnd)) {
+            parser.restore(before);
+            return;
+        }
+    }
 }
 
 bool readListHeader(TextParser &parser, const NodeRef &node, const char *param, int components,
@@ -369,28 +395,6 @@ bool readListHeader(TextParser &parser, const NodeRef &node, const char *param, 
     return true;
 }
 
-bool readFloatArray(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
-                    const char *param, std::vector<float> &out) {
-    int components = header.components();
-    if (components == 0) components = 1;
-    const uint64_t keep = static_cast<uint64_t>(header.count) * static_cast<uint64_t>(components);
-    if (keep > valuesLeft(parser, header.encoding))
-        return readValues(parser, header, node, param, NumberKind::Float, components,
-                          ValueSink{nullptr, nullptr, 0});
-    out.assign(static_cast<size_t>(keep), 0.0f);
-    const NumberKind kind = kindOf(header, NumberKind::Float);
-    const ValueSink sink{reinterpret_cast<unsigned char *>(out.data()), nullptr, out.size()};
-    if (!readValues(parser, header, node, param, kind, components, sink)) return false;
-    if (kind == NumberKind::Integer) {
-        for (float &v : out) {
-            int32_t i;
-            std::memcpy(&i, &v, 4);
-            v = static_cast<float>(i);
-        }
-    }
-    return true;
-}
-
 bool readIntArray(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
                   const char *param, std::vector<int32_t> &out) {
     const uint64_t keep = header.count;
@@ -399,9 +403,7 @@ bool readIntArray(TextParser &parser, const ArrayHeader &header, const NodeRef &
               param, header.textual() ? "STRING" : "FLOAT");
         return false;
     }
-    if (keep > valuesLeft(parser, header.encoding))
-        return readValues(parser, header, node, param, NumberKind::Integer, 1,
-                          ValueSink{nullptr, nullptr, 0});
+    if (!checkSize(parser, header, node, param, 1)) return false;
     out.assign(static_cast<size_t>(keep), 0);
     // int32_t storage seen as uint32_t: the same object representation.
     const ValueSink sink{reinterpret_cast<unsigned char *>(out.data()),
@@ -420,9 +422,7 @@ bool readVectorArray(TextParser &parser, const ArrayHeader &header, const NodeRe
               node.name.c_str(), param);
         return false;
     }
-    if (keep > valuesLeft(parser, header.encoding))
-        return readValues(parser, header, node, param, NumberKind::Float, kComponents,
-                          ValueSink{nullptr, nullptr, 0});
+    if (!checkSize(parser, header, node, param, kComponents)) return false;
     out.assign(header.count, T());
     // The records are filled through their bytes, number after number.
     const ValueSink sink{reinterpret_cast<unsigned char *>(out.data()), nullptr,

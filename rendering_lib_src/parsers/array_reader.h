@@ -60,9 +60,10 @@ struct NodeRef {
     const std::string &name;
 };
 
-// Reads "COUNT KEYS TYPE" at the cursor when the text there is such a header
-// (two unsigned integers and a known type word, b85/b64 prefix allowed).
-// Otherwise the cursor stays where it was and false is returned.
+// Reads "COUNT KEYS TYPE" at the cursor when the rest of the line starts
+// with such a header (two unsigned integers and a known type word, b85/b64
+// prefix allowed; a key count of 0 counts as 1). Otherwise the cursor stays
+// where it was and false is returned.
 bool readArrayHeader(TextParser &parser, ArrayHeader &header);
 
 // After a parameter name the node does not know: when an array header
@@ -78,11 +79,8 @@ bool readListHeader(TextParser &parser, const NodeRef &node, const char *param,
                     int components, ArrayHeader &header);
 
 // The elements of an array whose header was just read: the first key's
-// count x components numbers. Floats for lists of numbers, integers (plain
-// numbers read with readInt, packed words as unsigned 32-bit values) for
-// index lists.
-bool readFloatArray(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
-                    const char *param, std::vector<float> &out);
+// count x components values. Integers (plain numbers read with readInt,
+// packed words as 32-bit values) for index lists.
 bool readIntArray(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
                   const char *param, std::vector<int32_t> &out);
 

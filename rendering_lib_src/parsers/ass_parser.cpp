@@ -132,12 +132,11 @@ bool loadScene(const char *path, World *&world) {
     const float a = static_cast<float>(s.xResolution) / static_cast<float>(s.yResolution);
     float screenWindow[4] = {-a, a, -1.0f, 1.0f};
     if (camera->isOrthographic()) {
-        // The window's x extent as given; y follows the picture's shape so
-        // that pixels stay square.
+        // The window is the visible extent, as given.
         screenWindow[0] = camera->windowMin.x;
         screenWindow[1] = camera->windowMax.x;
-        screenWindow[2] = camera->windowMin.y / a;
-        screenWindow[3] = camera->windowMax.y / a;
+        screenWindow[2] = camera->windowMin.y;
+        screenWindow[3] = camera->windowMax.y;
     }
     const unsigned resolution[2] = {s.xResolution, s.yResolution};
     if (s.outputFile.empty()) {
@@ -147,7 +146,9 @@ bool loadScene(const char *path, World *&world) {
     camera->setScreenWindow(screenWindow, resolution);
     camera->setOutputFileName(s.outputFile);
 
-    expandInstances(*world);
+    expandInstances(*world, parser.size());
+    if (world->primitives.empty() && world->pendingTriangles.empty())
+        Warning("Nothing in %s is drawn: it has no shape this renderer draws", printable(path));
     world->bindMaterials();
     warnUntexturableMeshes(*world);
     installAccelerator(*world, acceleratorFromEnvironment());

@@ -3,6 +3,7 @@
 // camera check, screen window, output file, material binding.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -43,9 +44,10 @@ bool parseMesh(TextParser &parser, World &world);
 bool parsePlane(TextParser &parser, World &world);
 bool parseSphere(TextParser &parser, World &world);
 // Instances: recorded while reading, expanded by expandInstances after the
-// last node.
+// last node. The triangles instances add are bounded in proportion to the
+// size of the file (fileBytes), up to a fixed ceiling.
 bool parseInstance(TextParser &parser, World &world);
-void expandInstances(World &world);
+void expandInstances(World &world, size_t fileBytes);
 
 // Scene nodes.
 bool parseOptions(TextParser &parser, World &world);

@@ -19,10 +19,12 @@ namespace {
 // chains are reported and skipped.
 constexpr int kMaxInstanceDepth = 16;
 
-// Triangles all instances together may add. Every instance triangle costs
+// Triangles all instances together may add: at most this many per byte of
+// the file, and never more than the ceiling. Every instance triangle costs
 // the renderer a record and a place in the kd-tree (about 100 bytes), so a
 // few lines of text naming a large mesh many times could otherwise ask for
 // any amount of memory.
+constexpr uint64_t kInstancedTrianglesPerByte = 16;
 constexpr uint64_t kMaxInstancedTriangles = uint64_t{1} << 24;
 
 struct Placement {
@@ -33,7 +35,7 @@ struct Placement {
 
 class Expander {
 public:
-    explicit Expander(World &world) : m_world(world) {
+    Expander(World &world, uint64_t maxTriangles) : m_world(world), m_maxTriangles(maxTriangles) {
         for (size_t i = 0; i < world.instanceNodes.size(); ++i)
             m_instances.emplace(world.instanceNodes[i].name, i);
     }
@@ -86,9 +88,9 @@ private:
         GeoPrimitive *shape = placement.shape->shape;
         if (const MeshShape *mesh = dynamic_cast<const MeshShape *>(shape)) {
             const uint64_t triangles = static_cast<uint64_t>(mesh->numTriangles());
-            if (m_triangles + triangles > kMaxInstancedTriangles) {
+            if (m_triangles + triangles > m_maxTriangles) {
                 Warning("Instance %s is not drawn: instances would add more than %llu triangles",
-                        node.name.c_str(), static_cast<unsigned long long>(kMaxInstancedTriangles));
+                        node.name.c_str(), static_cast<unsigned long long>(m_maxTriangles));
                 return;
             }
             m_triangles += triangles;
@@ -105,6 +107,7 @@ private:
 
     World &m_world;
     std::unordered_map<std::string, size_t> m_instances;
+    const uint64_t m_maxTriangles;
     uint64_t m_triangles = 0;
 };
 
@@ -140,7 +143,8 @@ bool parseInstance(TextParser &parser, World &world) {
     return true;
 }
 
-void expandInstances(World &world) {
+void expandInstances(World &world, size_t fileBytes) {
     if (world.instanceNodes.empty()) return;
-    Expander(world).run();
+    const uint64_t byFile = (static_cast<uint64_t>(fileBytes) + 1) * kInstancedTrianglesPerByte;
+    Expander(world, byFile < kMaxInstancedTriangles ? byFile : kMaxInstancedTriangles).run();
 }

@@ -1,5 +1,6 @@
 // Readers of the non-geometric nodes: options, cameras, lights, output
 // drivers, shading engines and image file nodes.
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,9 @@ namespace {
 
 // The options' OUTPUTS entries are "<aov> <type> <filter> <driver>", or
 // "<camera> <aov> <type> <filter> <driver>" for one camera: only the driver
-// name is used. Empty when the entry has fewer than four words.
-std::string driverOfOutput(const std::string &entry) {
+// name is used (and the camera's, when given). Empty when the entry has
+// fewer than four words.
+std::string driverOfOutput(const std::string &entry, std::string *camera) {
     // Words are split at blanks only: driver names keep ":" and "/".
     std::vector<std::string> words;
     size_t i = 0;
@@ -28,6 +30,7 @@ std::string driverOfOutput(const std::string &entry) {
         words.push_back(entry.substr(start, i - start));
     }
     if (words.size() < 4) return std::string();
+    if (words.size() == 5) *camera = words[0];
     std::string driver = words.back();
     TextParser::toUpper(driver);
     return driver;
@@ -53,13 +56,21 @@ bool parseOptions(TextParser &parser, World &) {
         } else if (key == "OUTPUTS") {
             std::vector<std::string> entries;
             ok = readStringList(parser, node, "outputs", entries, false);
-            // The first entry that names a driver selects it.
+            // The first entry for every camera, or for the selected one,
+            // names the driver; else the first entry that names one.
+            std::string fallback;
             for (const std::string &entry : entries) {
-                const std::string driver = driverOfOutput(entry);
+                std::string camera;
+                const std::string driver = driverOfOutput(entry, &camera);
                 if (driver.empty()) continue;
-                s.selectedDriver = driver;
-                break;
+                if (camera.empty() || camera == s.selectedCamera) {
+                    fallback.clear();
+                    s.selectedDriver = driver;
+                    break;
+                }
+                if (fallback.empty()) fallback = driver;
             }
+            if (!fallback.empty()) s.selectedDriver = fallback;
             INFO_LOG << "Driver selected " << s.selectedDriver;
         } else if (key == "XRES") {
             i = static_cast<int32_t>(s.xResolution);
@@ -172,23 +183,26 @@ std::string skipNodeKeepingName(TextParser &parser) {
     const TextParser::Position start = parser.position();
     parser.skipBlock(false);
     const TextParser::Position end = parser.position();
-    parser.restore(start);
-    // The name is looked for inside the block only.
-    const auto inside = [&] {
-        return !parser.eof() && (end.cursor == nullptr || parser.position().cursor < end.cursor);
-    };
+    if (start.cursor == nullptr) return std::string();
+    // The name is looked for in the head of the block only, in a parser of
+    // its own: nothing outside the block (a comment running past it) is
+    // ever scanned again, and a long block costs one copy of its head.
+    constexpr size_t kHead = size_t{64} << 10;
+    const size_t length = end.cursor != nullptr ? static_cast<size_t>(end.cursor - start.cursor)
+                                                : std::strlen(start.cursor);
+    TextParser head;
+    head.loadMemory(start.cursor, length < kHead ? length : kHead, nullptr);
     std::string name, token;
     bool opened = false;
-    while (inside() && parser.readToken(token, true)) {
-        if (!inside() || token == "}" || (token == "{" && opened)) break;
+    while (head.readToken(token, true)) {
+        if (token == "}" || (token == "{" && opened)) break;
         opened = true;
         if (token == "NAME") {
-            parser.readString(name, false);
+            head.readString(name, false);
             break;
         }
-        parser.nextLine();
+        head.nextLine();
     }
-    parser.restore(end);
     return name;
 }
 

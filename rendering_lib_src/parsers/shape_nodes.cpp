@@ -141,7 +141,9 @@ bool readSides(TextParser &parser, MeshNode &mesh) {
 bool resolveFaces(MeshNode &mesh) {
     const size_t numCorners = mesh.vertexIndices.size();
     const char *name = mesh.name.c_str();
-    if (mesh.haveSides && mesh.singleSize) {
+    // One size, bare or as a list of one: the index count decides whether it
+    // is one face or the size of every face.
+    if (mesh.haveSides && (mesh.singleSize || mesh.sides.size() == 1)) {
         const int32_t size = mesh.sides[0];
         if (size < 3) {
             Error("Mesh %s has faces of %d corners, fewer than 3", name, size);

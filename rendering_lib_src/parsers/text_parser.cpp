@@ -160,6 +160,7 @@ void TextParser::release() {
     m_iBufferLength = 0;
     m_pszCursor = nullptr;
     m_pszNoQuote = nullptr;
+    m_expansionCharged = 0;
 }
 
 bool TextParser::mapFile(int fd, size_t size) {

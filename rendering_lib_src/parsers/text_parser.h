@@ -39,6 +39,21 @@ public:
     }
 
     const std::string &fileName() const { return m_sFileName; }
+    // Bytes of the text loaded (0 when none).
+    size_t size() const { return m_iBufferLength > 0 ? static_cast<size_t>(m_iBufferLength) - 1 : 0; }
+    // Shorthand in packed text (a repeated word) can stand for far more
+    // values than it has characters. Readers charge the values they decode
+    // from such text here; the whole text may stand for at most
+    // kExpansionPerByte values per byte, so a small file never asks for a
+    // large allocation however many arrays it has. False when the charge
+    // does not fit (nothing is charged then).
+    static constexpr uint64_t kExpansionPerByte = 64;
+    bool chargeExpansion(uint64_t values) {
+        const uint64_t budget = (static_cast<uint64_t>(size()) + 1) * kExpansionPerByte;
+        if (values > budget || m_expansionCharged > budget - values) return false;
+        m_expansionCharged += values;
+        return true;
+    }
     // Bytes of text left from the cursor to the end of the buffer (0 at end of input).
     size_t remaining() const {
         if (m_pszCursor == nullptr || m_pszBuffer == nullptr) return 0;
@@ -120,4 +135,6 @@ private:
     size_t m_mappedBytes = 0;
     // Pages before this point have been handed back.
     const char *m_pszReleased = nullptr;
+    // Values charged by chargeExpansion since the text was loaded.
+    uint64_t m_expansionCharged = 0;
 };

@@ -68,8 +68,11 @@ TEST_F(SceneLoader, DefaultsWithoutOptionsAndDefaultOutputFile) {
     EXPECT_NEAR(-d.x / d.y, 1.0f, 1e-6f);
 
     EXPECT_EQ(camera->getOutputFileName(), "c:/tmp/image.tga");
+    // A scene of only a camera says that nothing in it is drawn.
     EXPECT_EQ(log.texts(google::GLOG_WARNING),
-              std::vector<std::string>{"Output file not found, using c:/tmp/image.tga"});
+              (std::vector<std::string>{"Output file not found, using c:/tmp/image.tga",
+                                        "Nothing in " + dir_.file("scene.ass") +
+                                            " is drawn: it has no shape this renderer draws"}));
     EXPECT_TRUE(log.errors().empty());
 }
 
