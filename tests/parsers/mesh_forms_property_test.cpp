@@ -7,6 +7,7 @@
 // starts at a random corner, so the split depends on which corner is first.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -16,9 +17,11 @@
 
 #include "mesh.h"
 #include "render/frame_scenes.h"
+#include "support/packed_text.h"
 
 namespace {
 
+using namespace packed_text;
 using render_test::num;
 
 // A mesh as a file holds it: lists of numbers and per-corner index lists
@@ -153,68 +156,9 @@ std::vector<PolyMesh> makeTower(unsigned seed) {
 enum class Form { Triangles, SizeList, BareSizes, B85, B64 };
 const char *const kFormNames[] = {"triangles", "size list", "bare sizes", "b85", "b64"};
 
-uint32_t bitsOf(float f) {
-    uint32_t w;
-    std::memcpy(&w, &f, 4);
-    return w;
-}
-
-std::string group85(uint32_t w) {
-    std::string g(5, '$');
-    for (int i = 4; i >= 0; --i, w /= 85)
-        g[static_cast<size_t>(i)] = static_cast<char>('$' + w % 85);
-    return g;
-}
-
-// b85 words: 'z' for 0, 'y' for 1.0 and '!' word count for runs of three or more.
-std::string b85(const std::vector<uint32_t> &words) {
-    std::string s;
-    for (size_t i = 0; i < words.size();) {
-        size_t run = 1;
-        while (i + run < words.size() && words[i + run] == words[i]) ++run;
-        if (run >= 3) {
-            s += "!" + group85(words[i]) + group85(static_cast<uint32_t>(run));
-            i += run;
-            continue;
-        }
-        s += words[i] == 0 ? "z" : words[i] == 0x3F800000u ? "y" : group85(words[i]);
-        ++i;
-    }
-    return s;
-}
-
-// Integers packed low bits first, as many per word as the letter says.
-std::string b85Ints(const std::vector<int32_t> &values, char letter, bool blank) {
-    const int per = letter == 'B' ? 4 : letter == 'C' ? 2 : letter == 'F' ? 3 : 1;
-    const int bits = letter == 'B' ? 8 : letter == 'C' ? 16 : letter == 'F' ? 10 : 32;
-    std::vector<uint32_t> words(
-        (values.size() + static_cast<size_t>(per) - 1) / static_cast<size_t>(per), 0);
-    for (size_t k = 0; k < values.size(); ++k)
-        words[k / static_cast<size_t>(per)] |=
-            static_cast<uint32_t>(values[k])
-            << (bits * static_cast<int>(k % static_cast<size_t>(per)) % 32);
-    return std::string(1, letter) + (blank ? " " : "") + b85(words);
-}
-
-// Base64 of the words' little-endian bytes, broken into lines of random widths.
-std::string b64Lines(const std::vector<uint32_t> &words, std::mt19937 &rng) {
-    const char *abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::vector<unsigned char> b;
-    for (uint32_t w : words)
-        for (int k = 0; k < 4; ++k) b.push_back(static_cast<unsigned char>(w >> (8 * k)));
-    std::string s;
-    for (size_t i = 0; i < b.size(); i += 3) {
-        uint32_t v = 0;
-        for (size_t k = 0; k < 3; ++k) v = v << 8 | (i + k < b.size() ? b[i + k] : 0u);
-        for (size_t k = 0; k < 4; ++k) s += i + k <= b.size() ? abc[(v >> (18 - 6 * k)) & 63] : '=';
-    }
-    std::string out;
-    for (size_t at = 0; at < s.size();) {
-        const size_t width = 5 + rng() % 30;
-        out += "   " + s.substr(at, width) + "\n";
-        at += width;
-    }
-    return out;
+// Random widths of the lines packed text is wrapped over.
+auto width(std::mt19937 &rng) {
+    return [&rng] { return 5 + rng() % 30; };
 }
 
 // A list parameter in the form's encoding. Float lists carry `keys` motion
@@ -227,10 +171,9 @@ std::string floatList(const char *name, const char *type, int components,
     const std::string head = " " + std::string(name) + " " +
                              std::to_string(first.size() / static_cast<size_t>(components)) + " " +
                              std::to_string(keys) + " ";
-    std::vector<uint32_t> words;
-    for (float f : all) words.push_back(bitsOf(f));
-    if (form == Form::B85) return head + "b85" + type + "\n  " + b85(words) + "\n";
-    if (form == Form::B64) return head + "b64" + type + "\n" + b64Lines(words, rng);
+    if (form == Form::B85) return head + "b85" + type + "\n  " + b85(floatWords(all)) + "\n";
+    if (form == Form::B64)
+        return head + "b64" + type + "\n  " + b64Lines(floatWords(all), width(rng)) + "\n";
     std::string s = head + type;
     for (size_t k = 0; k < all.size(); ++k) s += (k % 12 == 0 ? "\n  " : " ") + num(all[k]);
     return s + "\n";
@@ -239,11 +182,12 @@ std::string floatList(const char *name, const char *type, int components,
 std::string intList(const char *name, const std::vector<int32_t> &values, Form form,
                     std::mt19937 &rng) {
     const std::string head = " " + std::string(name) + " " + std::to_string(values.size()) + " 1 ";
-    if (form == Form::B85)
-        return head + "b85UINT\n  " + b85Ints(values, "BCEF"[rng() % 4], rng() % 2) + "\n";
-    if (form == Form::B64)
-        return head + "b64UINT\n" +
-               b64Lines(std::vector<uint32_t>(values.begin(), values.end()), rng);
+    const Words words(values.begin(), values.end());
+    if (form == Form::B85) {
+        const char letter = "BCEF"[rng() % 4];
+        return head + "b85UINT\n  " + b85Ints(letter, words, rng() % 2) + "\n";
+    }
+    if (form == Form::B64) return head + "b64UINT\n  " + b64Lines(words, width(rng)) + "\n";
     std::string s = head + "UINT";
     for (size_t k = 0; k < values.size(); ++k)
         s += (k % 16 == 0 ? "\n  " : " ") + std::to_string(values[k]);
@@ -302,11 +246,16 @@ std::string sceneText(const std::vector<PolyMesh> &meshes, Form form, unsigned s
 // Every triangle corner resolved through its index lists: local position,
 // normal (when the mesh has normals) and texture coordinates, as bits.
 struct Corners {
-    std::vector<uint32_t> positions, normals, uvs;
+    Words positions, normals, uvs;
 };
 
-void pushBits(std::vector<uint32_t> &out, const float *f, int n) {
-    for (int k = 0; k < n; ++k) out.push_back(bitsOf(f[k]));
+// The bits of `n` floats at `f`: numbers of a list, or a point, vector or
+// uv (plain records of floats).
+void pushBits(Words &out, const void *f, int n) {
+    for (int k = 0; k < n; ++k) {
+        out.push_back(0);
+        std::memcpy(&out.back(), static_cast<const char *>(f) + 4 * k, 4);
+    }
 }
 
 Corners expectedCorners(const PolyMesh &m) {
@@ -326,31 +275,24 @@ Corners expectedCorners(const PolyMesh &m) {
 Corners loadedCorners(const MeshShape &mesh) {
     Corners c;
     for (size_t k = 0; k < mesh.vertexIndices.size(); ++k) {
-        const Point3f &p = mesh.vertices.at(static_cast<size_t>(mesh.vertexIndices[k]));
-        const float pf[3] = {p.x, p.y, p.z};
-        pushBits(c.positions, pf, 3);
-        if (!mesh.normalIndices.empty()) {
-            const Vec3f &n = mesh.normals.at(static_cast<size_t>(mesh.normalIndices.at(k)));
-            const float nf[3] = {n.x, n.y, n.z};
-            pushBits(c.normals, nf, 3);
-        }
-        const size_t t = static_cast<size_t>(mesh.uvIndices.empty() ? mesh.vertexIndices[k]
-                                                                    : mesh.uvIndices.at(k));
-        const float uv[2] = {mesh.uvs.at(t).x, mesh.uvs.at(t).y};
-        pushBits(c.uvs, uv, 2);
+        const size_t v = static_cast<size_t>(mesh.vertexIndices[k]);
+        pushBits(c.positions, &mesh.vertices.at(v), 3);
+        if (!mesh.normalIndices.empty())
+            pushBits(c.normals, &mesh.normals.at(static_cast<size_t>(mesh.normalIndices.at(k))), 3);
+        const size_t t = mesh.uvIndices.empty() ? v : static_cast<size_t>(mesh.uvIndices.at(k));
+        pushBits(c.uvs, &mesh.uvs.at(t), 2);
     }
     return c;
 }
 
 // Empty when equal, else the first differing value's place and both values.
-std::string firstMismatch(const std::vector<uint32_t> &got, const std::vector<uint32_t> &want) {
+std::string firstMismatch(const Words &got, const Words &want) {
     if (got.size() != want.size())
         return std::to_string(got.size()) + " values, expected " + std::to_string(want.size());
-    for (size_t k = 0; k < got.size(); ++k)
-        if (got[k] != want[k])
-            return "value " + std::to_string(k) + ": " + std::to_string(got[k]) + ", expected " +
-                   std::to_string(want[k]);
-    return "";
+    const auto d = std::mismatch(got.begin(), got.end(), want.begin());
+    if (d.first == got.end()) return "";
+    return "value " + std::to_string(d.first - got.begin()) + ": " + std::to_string(*d.first) +
+           ", expected " + std::to_string(*d.second);
 }
 
 } // namespace

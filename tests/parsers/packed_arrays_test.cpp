@@ -5,43 +5,14 @@
 #include <vector>
 
 #include "parsers/packed_arrays.h"
+#include "support/packed_text.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-using Words = std::vector<uint32_t>;
-
-std::string group85(uint64_t v) {
-    std::string g(5, '$');
-    for (int i = 4; i >= 0; --i, v /= 85) g[i] = static_cast<char>('$' + v % 85);
-    return g;
-}
-
-// Five-digit groups; with shorthand, z/y for 0 and 1.0 and '!' for runs of 3 or more.
-std::string encodeB85(const Words &w, bool shorthand) {
-    std::string s;
-    for (size_t i = 0, run; i < w.size(); i += run) {
-        for (run = 1; shorthand && i + run < w.size() && w[i + run] == w[i];) ++run;
-        if (run >= 3) s += "!" + group85(w[i]) + group85(run);
-        else s += !shorthand ? group85(w[i]) : w[i] == 0 ? "z" : w[i] == 0x3F800000u ? "y" : group85(w[i]);
-        run = run >= 3 ? run : 1;
-    }
-    return s;
-}
-
-std::string encodeB64(const Bytes &b) {
-    const char *abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string s;
-    for (size_t i = 0; i < b.size(); i += 3) {
-        uint32_t v = 0;
-        for (size_t k = 0; k < 3; ++k) v = v << 8 | (i + k < b.size() ? b[i + k] : 0);
-        for (size_t k = 0; k < 4; ++k) s += i + k <= b.size() ? abc[(v >> (18 - 6 * k)) & 63] : '=';
-    }
-    return s;
-}
+using namespace packed_text;
 
 // Both decode into `capacity` units followed by guard bytes that must survive.
-int64_t b85(const std::string &s, Words &words, size_t capacity) {
+int64_t decode85(const std::string &s, Words &words, size_t capacity) {
     Bytes buf(capacity * 4 + 8, 0xAB);
     const int64_t n = decodeB85(s.data(), s.data() + s.size(), buf.data(), capacity);
     EXPECT_EQ(Bytes(buf.end() - 8, buf.end()), Bytes(8, 0xAB)) << s;
@@ -50,7 +21,7 @@ int64_t b85(const std::string &s, Words &words, size_t capacity) {
     return n;
 }
 
-bool b64(const std::vector<std::string> &pieces, Bytes &out, size_t capacity) {
+bool decode64(const std::vector<std::string> &pieces, Bytes &out, size_t capacity) {
     out.assign(capacity + 4, 0xAB);
     Base64Decoder d(out.data(), capacity);
     bool ok = true;
@@ -65,7 +36,7 @@ bool b64(const std::vector<std::string> &pieces, Bytes &out, size_t capacity) {
 
 TEST(PackedArrays, B85DecodesExamplesRoundTripsAndKeepsCapacity) {
     Words w, values(960);
-    EXPECT_EQ(b85("8TFfdy", w, 2), 2);
+    EXPECT_EQ(decode85("8TFfdy", w, 2), 2);
     EXPECT_EQ(w, (Words{0x40000000u, 0x3F800000u}));
     Bytes bytes(960);
     const std::string text = "B!%<_l4$$$&j";
@@ -80,20 +51,20 @@ TEST(PackedArrays, B85DecodesExamplesRoundTripsAndKeepsCapacity) {
         words.insert(words.end(), rng() % 8 ? 1 : 1 + rng() % 6, pick[rng() % 5]);
     }
     for (bool shorthand : {false, true}) {
-        const std::string s = encodeB85(words, shorthand);
-        EXPECT_EQ(b85(s, w, words.size()), int64_t(words.size()));
+        const std::string s = b85(words, shorthand);
+        EXPECT_EQ(decode85(s, w, words.size()), int64_t(words.size()));
         EXPECT_EQ(w, words);
-        EXPECT_EQ(b85(s, w, 37), int64_t(words.size()));
+        EXPECT_EQ(decode85(s, w, 37), int64_t(words.size()));
         EXPECT_EQ(w, Words(words.begin(), words.begin() + 37));
     }
     // A huge repeat past the capacity is counted, not stored.
-    EXPECT_EQ(b85("y!" + group85(7) + group85(0xFFFFFFFFu) + "z", w, 3), 0x100000001);
+    EXPECT_EQ(decode85("y!" + group85(7) + group85(0xFFFFFFFFu) + "z", w, 3), 0x100000001);
     EXPECT_EQ(w, (Words{0x3F800000u, 7, 7}));
 
     for (const std::string &s : {std::string("8TFf"), std::string("8TFfdy8"), std::string("8T Fd"),
                                  std::string("#TFfd"), std::string("8TzFd"), group85(0x100000000),
                                  std::string("!8TFfd$$$"), std::string("y!"), "!" + group85(1) + "xxxxx"})
-        EXPECT_EQ(b85(s, w, 4), kPackedDamaged) << s;
+        EXPECT_EQ(decode85(s, w, 4), kPackedDamaged) << s;
 }
 
 TEST(PackedArrays, Base64PiecesPaddingCapacityAndDamage) {
@@ -101,13 +72,13 @@ TEST(PackedArrays, Base64PiecesPaddingCapacityAndDamage) {
     for (size_t len = 0; len <= 13; ++len) {
         Bytes bytes(len), got;
         for (unsigned char &b : bytes) b = static_cast<unsigned char>(rng());
-        const std::string s = encodeB64(bytes);
+        const std::string s = base64(bytes);
         for (size_t cut = 0; cut <= s.size(); ++cut) {
-            ASSERT_TRUE(b64({s.substr(0, cut), s.substr(cut)}, got, len)) << s << " @" << cut;
+            ASSERT_TRUE(decode64({s.substr(0, cut), s.substr(cut)}, got, len)) << s << " @" << cut;
             EXPECT_EQ(got, bytes);
         }
         // Missing padding is accepted; a small buffer keeps the leading bytes.
-        ASSERT_TRUE(b64({s.substr(0, s.find('='))}, got, len / 2));
+        ASSERT_TRUE(decode64({s.substr(0, s.find('='))}, got, len / 2));
         EXPECT_EQ(got, Bytes(bytes.begin(), bytes.begin() + len / 2));
     }
     Base64Decoder d(nullptr, 0);
@@ -115,8 +86,8 @@ TEST(PackedArrays, Base64PiecesPaddingCapacityAndDamage) {
     EXPECT_TRUE(d.feed(t, t + 7) && d.padded() && d.bytes() == 4u);
     Bytes out;
     for (const char *s : {"AA*A", "AAAA-AAA", "AA==AA", "AA===", "AAA==", "AAAA=", "A===", "AAAAA"})
-        EXPECT_FALSE(b64({s}, out, 8)) << s;
-    EXPECT_FALSE(b64({"AA==", "A"}, out, 8));
+        EXPECT_FALSE(decode64({s}, out, 8)) << s;
+    EXPECT_FALSE(decode64({"AA==", "A"}, out, 8));
 }
 
 TEST(PackedArrays, UnpacksEveryLetterWithPartialLastWord) {
