@@ -462,3 +462,63 @@ TEST_F(ExportedForms, FileLevelForms) {
     EXPECT_EQ(world->primitives[0]->name, "AFTER");
     EXPECT_TRUE(world->meshes.empty());
 }
+
+// Values on the lines after a parameter are never its array header; key
+// counts of 0 mean one key; counts are guarded against wrapping and against
+// packed shorthand or instances asking for more than a small file justifies.
+TEST_F(ExportedForms, HeadersStayOnTheirLineAndSmallFilesStaySmall) {
+    // The window's numbers and the matrix on the next line are no header.
+    World *world = load("persp_camera\n{\n screen_window_max 1 1\n matrix\n"
+                        " 1 0 0 0 0 1 0 0 0 0 1 0 0 0 6 1\n}\n" +
+                        mesh("m", " nsides 1 1 UINT\n 3\n vidxs 6 1 UINT 0 1 2 0 2 3\n"
+                                  " vlist 4 1 VECTOR 0 0 0 1 0 0 1 1 0 0 1 0\n"
+                                  " matrix 1 0 MATRIX 1 0 0 0 0 1 0 0 0 0 1 0 5 0 0 1\n"));
+    ASSERT_NE(world, nullptr);
+    EXPECT_EQ(world->getCamera()->generateRay(300, 300).origin, Point3f(0, 0, 6));
+    ASSERT_EQ(world->meshes.size(), 1u);
+    EXPECT_EQ(world->meshes[0]->numTriangles(), 2); // a one-size list: faces of that size
+    EXPECT_EQ(world->meshes[0]->cornerWorld(0, 0), Point3f(5, 0, 0));
+
+    // An unknown parameter's short b64 text leaves the closing brace alone.
+    world = load(std::string(kCameraNode) + "sphere\n{\n name a\n foo 4 1 b64FLOAT AAAAAAAA\n}\n"
+                 "sphere\n{\n name b\n}\n");
+    ASSERT_NE(world, nullptr);
+    EXPECT_NE(sphereNamed(world, "B", nullptr), nullptr);
+
+    breakRepeat();
+    std::vector<std::string> errors =
+        refuse(std::string(kCameraNode) + "sphere\n{\n matrix 1073741824 1073741824 MATRIX 1\n}\n",
+               "wrap.ass");
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_NE(errors[0].find("matrix claims"), std::string::npos) << errors[0];
+
+    // Every repeated-word array is charged to one allowance for the file (64
+    // values a byte): the first of two meshes asking for 3/4 of it fits, the
+    // second does not.
+    const auto zerosOf = [](uint32_t n) {
+        return " vidxs " + std::to_string(n) + " 1 b85UINT E!" + group85(0) + group85(n) +
+               "\n vlist 1 1 VECTOR 0 0 0\n";
+    };
+    const auto twoMeshes = [&](uint32_t n) {
+        return std::string(kCameraNode) + mesh("a", zerosOf(n)) + mesh("b", zerosOf(n));
+    };
+    const uint32_t n = static_cast<uint32_t>(64 * (twoMeshes(99999).size() + 1) * 3 / 4) / 3 * 3;
+    breakRepeat();
+    errors = refuse(twoMeshes(n), "big.ass");
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], "Mesh B: vidxs claims " + std::to_string(n) +
+                             " values, more than the rest of the file can hold");
+    const std::string zeros = zerosOf(9000);
+
+    // Instances add triangles in proportion to the file's size: 3000-triangle
+    // copies of a hidden prototype stop with a warning.
+    std::string text = std::string(kCameraNode) + mesh("p", zeros + " visibility 0\n");
+    for (int i = 0; i < 20; ++i) text += "ginstance\n{\n name c" + std::to_string(i) + "\n node p\n}\n";
+    LogCapture log;
+    world = load(text);
+    ASSERT_NE(world, nullptr);
+    const size_t drawn = world->meshes.size();
+    EXPECT_GT(drawn, 0u);
+    EXPECT_LT(drawn, 20u);
+    EXPECT_EQ(warnings(log).size(), 20u - drawn);
+}
