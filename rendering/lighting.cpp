@@ -1,5 +1,6 @@
-// Direct light of one point-like light at a hit: Lambert diffuse and Phong
-// specular terms with inverse-square fall-off and hard shadows.
+// Direct light of one light at a hit: Lambert diffuse and Phong specular
+// terms with hard shadows; point-like lights fall off with the squared
+// distance, distant lights do not.
 #include <cmath>
 
 #include "light.h"
@@ -11,27 +12,43 @@ namespace {
 
 // What both terms need of one light at one hit.
 struct LightAtHit {
-    float falloff;          // intensity over the squared distance
+    Vec3f falloff;          // strength arriving at the hit, per channel
     Vec3f directionLight;   // unit direction toward the light
     Vec3f normalNormalized; // unit shading normal
 };
 
+// Spot lights: full strength inside the inner cone, none outside the outer,
+// a smooth step across the penumbra between.
+float spotFactor(const LocalLight &light, const Vec3f &directionLight) {
+    const float cosAngle = dot(light.worldAxis, -directionLight);
+    if (!(cosAngle > light.cosOuter)) return 0.0f;
+    if (cosAngle >= light.cosInner) return 1.0f;
+    const float t = (cosAngle - light.cosOuter) / (light.cosInner - light.cosOuter);
+    return t * t * (3.0f - 2.0f * t);
+}
+
 LightAtHit lightAtHit(const LocalLight &light, const IntersectInfo &info) {
+    const Vec3f &strength = light.emitted();
+    const Vec3f normalNormalized = vmath::normalized(info.normal);
+    if (light.shape == LightShape::Distant)
+        return {strength, -light.worldAxis, normalNormalized};
     const Point3f &P = info.position;
     const Point3f &Lp = light.getWorldPosition();
     const Vec3f distanceVector = P - Lp;
     const float d2 = distanceVector.x * distanceVector.x + distanceVector.y * distanceVector.y +
                      distanceVector.z * distanceVector.z;
-    return {light.getIntensity() / d2, vmath::normalized(Lp - P),
-            vmath::normalized(info.normal)};
+    LightAtHit g{Vec3f(strength.x / d2, strength.y / d2, strength.z / d2),
+                 vmath::normalized(Lp - P), normalNormalized};
+    if (light.shape == LightShape::Spot) g.falloff = g.falloff * spotFactor(light, g.directionLight);
+    return g;
 }
 
 // The terms as if nothing lay between the hit and the light.
 Vec3f diffuseTerm(const Vec3f &colorDifuso, const LightAtHit &g) {
     float cosine = dot(g.normalNormalized, g.directionLight);
     if (!(cosine > 0.0f)) cosine = 0.0f;
-    return Vec3f((colorDifuso.x * g.falloff) * cosine, (colorDifuso.y * g.falloff) * cosine,
-                 (colorDifuso.z * g.falloff) * cosine);
+    return Vec3f((colorDifuso.x * g.falloff.x) * cosine, (colorDifuso.y * g.falloff.y) * cosine,
+                 (colorDifuso.z * g.falloff.z) * cosine);
 }
 
 Vec3f specularTerm(const Vec3f &colorEspecular, float shininess, const IntersectInfo &info,
@@ -44,14 +61,20 @@ Vec3f specularTerm(const Vec3f &colorEspecular, float shininess, const Intersect
     const Vec3f rVector = vmath::normalized(vectorInterm2 - g.directionLight);
     const float s = dot(rVector, directionNormalized);
     const float highlight = s > 0.0f ? powf(s, shininess) : 0.0f;
-    return Vec3f((colorEspecular.x * g.falloff) * highlight,
-                 (colorEspecular.y * g.falloff) * highlight,
-                 (colorEspecular.z * g.falloff) * highlight);
+    return Vec3f((colorEspecular.x * g.falloff.x) * highlight,
+                 (colorEspecular.y * g.falloff.y) * highlight,
+                 (colorEspecular.z * g.falloff.z) * highlight);
 }
 
 // The shadow ray starts kRayOffset toward the light but may run the full
-// distance, so it reaches just beyond the light.
+// distance, so it reaches just beyond the light. Toward a distant light it
+// runs without end.
 vmath::Ray shadowRayTo(const LocalLight &light, const IntersectInfo &info, float *length) {
+    if (light.shape == LightShape::Distant) {
+        *length = vmath::kMaxFloat;
+        const Vec3f toLight = -light.worldAxis;
+        return vmath::Ray(info.position + kRayOffset * toLight, toLight);
+    }
     const Point3f &Lp = light.getWorldPosition();
     *length = vmath::length(Lp - info.position);
     return offsetRay(info.position, Lp);

@@ -28,12 +28,14 @@ bool usesTexture(const Material &material) {
     case MaterialKind::Standard: {
         const Standard &m = static_cast<const Standard &>(material);
         return !m.Kd.texture.empty() || !m.Ks.texture.empty() || !m.Kr.texture.empty() ||
-               !m.Kt.texture.empty();
+               !m.Kt.texture.empty() || !m.Ke.texture.empty();
     }
     case MaterialKind::BlinnPhong: {
         const BlinnPhong &m = static_cast<const BlinnPhong &>(material);
         return !m.diffuse.Kd.texture.empty() || !m.Ks.texture.empty();
     }
+    case MaterialKind::Flat:
+        return !static_cast<const Flat &>(material).color.texture.empty();
     }
     return false;
 }

@@ -28,7 +28,7 @@ struct ColorChannel {
     Vec3f evaluate(const IntersectInfo &info) const;
 };
 
-enum class MaterialKind { Lambert, Standard, BlinnPhong };
+enum class MaterialKind { Lambert, Standard, BlinnPhong, Flat };
 
 class Material {
 public:
@@ -62,6 +62,7 @@ public:
 class Standard final : public Material {
 public:
     ColorChannel Kd, Ks, Kr, Kt;
+    ColorChannel Ke; // light given off; black but for emissive surface shaders
     float shininess = 1.0f;
     float refractionIndex = 1.52f;
 
@@ -85,16 +86,32 @@ public:
     float pdf(const Vec3f &, const Vec3f &) const override { return 0.0f; }
 };
 
+// A colour shown as it is, lit by nothing (the flat and utility shaders).
+class Flat final : public Material {
+public:
+    ColorChannel color;
+
+    Flat(const char *name, const ColorChannel &color)
+        : Material(MaterialKind::Flat, name), color(color) {}
+    Vec3f evaluateBsdf(const Vec3f &, const Vec3f &) const override { return Vec3f(); }
+    bool sampleBsdf(const Vec3f &, Vec3f *, float *) const override { return false; }
+    float pdf(const Vec3f &, const Vec3f &) const override { return 0.0f; }
+};
+
 // True when any colour channel of the material samples a texture.
 bool usesTexture(const Material &material);
 
 // Shader node readers. parseMaterialNode returns false, reading nothing,
-// for a keyword other than "LAMBERT", "AISTANDARD" or "BLINN"; otherwise
+// for a keyword other than "LAMBERT", "AISTANDARD", "STANDARD", "BLINN",
+// "STANDARD_SURFACE", "FLAT" or "UTILITY"; otherwise
 // true, with *refused (when given) set when the node had a damaged value
 // and was not added (the reader reported it).
 bool parseMaterialNode(const std::string &keyword, TextParser &parser, World &world,
                        bool *refused = nullptr);
-// Each returns false when the node is refused.
+// Each returns false when the node is refused. "STANDARD" is read by
+// parseStandard like "AISTANDARD"; "FLAT" and "UTILITY" by parseFlat.
 bool parseLambert(TextParser &parser, World &world);
 bool parseStandard(TextParser &parser, World &world);
 bool parseBlinn(TextParser &parser, World &world);
+bool parseStandardSurface(TextParser &parser, World &world);
+bool parseFlat(TextParser &parser, World &world);

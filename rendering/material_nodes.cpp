@@ -1,4 +1,5 @@
-// Readers of the shader nodes LAMBERT, AISTANDARD and BLINN.
+// Readers of the shader nodes LAMBERT, AISTANDARD (and STANDARD, which has
+// the same parameters) and BLINN, and the dispatch of every shader node.
 #include <string>
 
 #include "material.h"
@@ -146,10 +147,14 @@ bool parseMaterialNode(const std::string &keyword, TextParser &parser, World &wo
     bool ok;
     if (keyword == "LAMBERT")
         ok = parseLambert(parser, world);
-    else if (keyword == "AISTANDARD")
+    else if (keyword == "AISTANDARD" || keyword == "STANDARD")
         ok = parseStandard(parser, world);
     else if (keyword == "BLINN")
         ok = parseBlinn(parser, world);
+    else if (keyword == "STANDARD_SURFACE")
+        ok = parseStandardSurface(parser, world);
+    else if (keyword == "FLAT" || keyword == "UTILITY")
+        ok = parseFlat(parser, world);
     else
         return false;
     if (refused != nullptr) *refused = !ok;

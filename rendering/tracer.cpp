@@ -30,25 +30,29 @@ bool constantBlack(const ColorChannel &c) {
 } // namespace
 
 SurfaceTerms surfaceTerms(const Material *material) {
-    if (material == nullptr)
-        return {&kDefaultSurface.Kd, &kBlack, kDefaultShininess, &kDefaultSurface.Ka,
-                &kBlack, &kBlack, kDefaultRefractionIndex};
+    const SurfaceTerms unbound{&kDefaultSurface.Kd, &kBlack, kDefaultShininess,
+                               &kDefaultSurface.Ka, &kBlack,  &kBlack,
+                               kDefaultRefractionIndex, &kBlack};
+    if (material == nullptr) return unbound;
     switch (material->kind) {
     case MaterialKind::Standard: {
         const auto *m = static_cast<const Standard *>(material);
-        return {&m->Kd, &m->Ks, m->shininess, &m->Ka, &m->Kr, &m->Kt, m->refractionIndex};
+        return {&m->Kd, &m->Ks, m->shininess, &m->Ka, &m->Kr, &m->Kt, m->refractionIndex, &m->Ke};
     }
     case MaterialKind::Lambert: {
         const auto *m = static_cast<const Lambert *>(material);
-        return {&m->Kd, &kBlack, 0.0f, &m->Ka, &kBlack, &kBlack, 0.0f};
+        return {&m->Kd, &kBlack, 0.0f, &m->Ka, &kBlack, &kBlack, 0.0f, &kBlack};
     }
     case MaterialKind::BlinnPhong: {
         const auto *m = static_cast<const BlinnPhong *>(material);
-        return {&m->diffuse.Kd, &m->Ks, m->power, &m->Ka, &kBlack, &kBlack, 0.0f};
+        return {&m->diffuse.Kd, &m->Ks, m->power, &m->Ka, &kBlack, &kBlack, 0.0f, &kBlack};
+    }
+    case MaterialKind::Flat: {
+        const auto *m = static_cast<const Flat *>(material);
+        return {&m->color, &kBlack, 0.0f, &kBlack, &kBlack, &kBlack, 0.0f, &kBlack, true};
     }
     }
-    return {&kDefaultSurface.Kd, &kBlack, kDefaultShininess, &kDefaultSurface.Ka,
-            &kBlack, &kBlack, kDefaultRefractionIndex};
+    return unbound;
 }
 
 Vec3f refract(float eta1, float eta2, const Vec3f &I, const Vec3f &N) {
@@ -78,13 +82,18 @@ Vec3f refractedDirection(const Vec3f &normal, const Vec3f &direction, float refr
 Vec3f trace(const World &world, const vmath::Ray &ray, int depth) {
     IntersectInfo info;
     world.intersect(info, ray, vmath::kMaxFloat);
-    if (info.id == -1) return Vec3f(0.0f, 0.0f, 0.0f);
+    // A ray that leaves the scene sees the sky, or black without one.
+    if (info.id == -1) return world.hasSky ? world.sky : Vec3f(0.0f, 0.0f, 0.0f);
 
     const SurfaceTerms mat = surfaceTerms(info.material);
+    if (mat.unlit) return mat.Kd->evaluate(info);
 
     Vec3f diffuse(0.0f, 0.0f, 0.0f), specular(0.0f, 0.0f, 0.0f);
     for (const LocalLight *light : world.lights)
         addDirectLight(world, *light, info, mat, diffuse, specular);
+    // The sky lights every surface alike, without shadows: a uniform sky of
+    // strength S gives a diffuse surface of colour Kd the light Kd x S.
+    if (world.hasSky) diffuse = diffuse + mulComponents(mat.Kd->evaluate(info), world.sky);
     const Vec3f ambient = scaled(mat.Ka->evaluate(info), kAmbientScale);
 
     Vec3f reflexionLight(0.0f, 0.0f, 0.0f), refractionLight(0.0f, 0.0f, 0.0f);
@@ -103,7 +112,11 @@ Vec3f trace(const World &world, const vmath::Ray &ray, int depth) {
         refractionLight =
             mulComponents(trace(world, refractionRay, depth - 1), mat.Kt->evaluate(info));
     }
-    return Vec3f((((diffuse.x + specular.x) + ambient.x) + reflexionLight.x) + refractionLight.x,
-                 (((diffuse.y + specular.y) + ambient.y) + reflexionLight.y) + refractionLight.y,
-                 (((diffuse.z + specular.z) + ambient.z) + reflexionLight.z) + refractionLight.z);
+    const Vec3f lit(
+        (((diffuse.x + specular.x) + ambient.x) + reflexionLight.x) + refractionLight.x,
+        (((diffuse.y + specular.y) + ambient.y) + reflexionLight.y) + refractionLight.y,
+        (((diffuse.z + specular.z) + ambient.z) + reflexionLight.z) + refractionLight.z);
+    // Light the surface gives off itself.
+    if (constantBlack(*mat.Ke)) return lit;
+    return lit + mat.Ke->evaluate(info);
 }

@@ -18,10 +18,11 @@ constexpr float kAmbientScale = 0.005f;
 // Refraction index of the medium outside every object.
 constexpr float kOutsideIndex = 1.0003f;
 
-// The seven values the tracer needs from a hit's material. Every material
-// class provides them: Standard its own fields, Lambert and BlinnPhong their
+// The values the tracer needs from a hit's material. Every material class
+// provides them: Standard its own fields, Lambert and BlinnPhong their
 // diffuse and specular parts with black mirror and transmission and no
-// refraction; a hit without material shades as the default grey Standard.
+// refraction, Flat its colour unlit; a hit without material shades as the
+// default grey Standard. Only Standard gives off light.
 struct SurfaceTerms {
     const ColorChannel *Kd;
     const ColorChannel *Ks;
@@ -30,6 +31,8 @@ struct SurfaceTerms {
     const ColorChannel *Kr;
     const ColorChannel *Kt;
     float refractionIndex; // 0: no refracted ray
+    const ColorChannel *Ke; // light the surface gives off, added to its colour
+    bool unlit = false;     // the surface shows Kd as it is, lit by nothing
 };
 SurfaceTerms surfaceTerms(const Material *material);
 

@@ -1,5 +1,39 @@
 #include "light.h"
 
+#include <cmath>
+
+namespace {
+
+// The -z axis of a transform, as a unit world direction.
+Vec3f minusZAxis(const Transform &t) {
+    const Point3f origin = t(Point3f(0.0f, 0.0f, 0.0f));
+    return vmath::normalized(t(Point3f(0.0f, 0.0f, -1.0f)) - origin);
+}
+
+} // namespace
+
+Vec3f Light::strength() const {
+    const float scale = std::exp2(exposure);
+    return Vec3f((color.x * intensity) * scale, (color.y * intensity) * scale,
+                 (color.z * intensity) * scale);
+}
+
+void LocalLight::makeSpot(float coneAngle, float penumbraAngle) {
+    constexpr float kDegrees = 3.14159265358979f / 180.0f;
+    shape = LightShape::Spot;
+    worldAxis = minusZAxis(light2world);
+    const float half = 0.5f * coneAngle;
+    float inner = half - penumbraAngle;
+    if (inner < 0.0f) inner = 0.0f;
+    cosOuter = std::cos(half * kDegrees);
+    cosInner = std::cos(inner * kDegrees);
+}
+
+void LocalLight::makeDistant() {
+    shape = LightShape::Distant;
+    worldAxis = minusZAxis(light2world);
+}
+
 Vec3f Light::incidentLight(const Point3f &, Vec3f *, float *, vmath::Ray *) const {
     return Vec3f(-1.0f, -1.0f, -1.0f);
 }
@@ -7,7 +41,7 @@ Vec3f Light::incidentLight(const Point3f &, Vec3f *, float *, vmath::Ray *) cons
 LocalLight::LocalLight(const Transform &light2world, const Vec3f &color, float intensity,
                        const Point3f &position)
     : Light(color, intensity), position(position), light2world(light2world),
-      worldPosition(light2world(position)) {}
+      worldPosition(light2world(position)), m_emitted(strength()) {}
 
 Vec3f PointLight::incidentLight(const Point3f &p, Vec3f *wi, float *pdf,
                                 vmath::Ray *shadowRay) const {

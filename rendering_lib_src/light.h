@@ -1,6 +1,7 @@
-// Light sources. Point and area lights sit at the origin of their transform;
-// direct lighting reads only their world position and intensity. The ambient
-// light is a plain Light.
+// Light sources. Point-like lights (point, area, spot, and the lights drawn
+// as a point at their centre) sit at the origin of their transform; distant
+// lights shine along the -z axis of theirs. A light's strength is its colour
+// x intensity x 2^exposure. The ambient light is a plain Light.
 #pragma once
 
 #include <string>
@@ -12,11 +13,15 @@ class Light {
 public:
     Vec3f color;
     float intensity;
+    float exposure = 0.0f; // stops: the strength doubles with each
     std::string name;
 
     Light(const Vec3f &color, float intensity) : color(color), intensity(intensity) {}
     void setName(const std::string &n) { name = n; }
     float getIntensity() const { return intensity; }
+    // colour x intensity x 2^exposure, channel by channel, in that order: a
+    // white light of exposure 0 has exactly its intensity in every channel.
+    Vec3f strength() const;
 
     // Light arriving at p. The base light answers (-1, -1, -1) and writes nothing.
     virtual Vec3f incidentLight(const Point3f &p, Vec3f *wi, float *pdf,
@@ -26,19 +31,49 @@ protected:
     ~Light() = default;
 };
 
+// How a light in the world reaches a surface.
+enum class LightShape {
+    Point,   // from its position, inverse-square fall-off
+    Spot,    // a point light limited to a cone around its axis
+    Distant, // parallel light along its axis, no fall-off, no position
+};
+
 // Common part of the lights that have a place in the world.
 class LocalLight : public Light {
 public:
     Point3f position;      // in the light's own space
     Transform light2world;
     Point3f worldPosition; // light2world applied to position
+    LightShape shape = LightShape::Point;
+    // Spot and distant lights: the unit direction the light travels in the
+    // world, the light's -z axis.
+    Vec3f worldAxis{0.0f, 0.0f, -1.0f};
+    // Spot lights: cosines of half the cone angle and of half the cone
+    // angle less the penumbra angle; full strength inside the second.
+    float cosOuter = -1.0f;
+    float cosInner = -1.0f;
+
+    // Makes the light a spot light (angles in degrees).
+    void makeSpot(float coneAngle, float penumbraAngle);
+    // Makes the light a distant light.
+    void makeDistant();
 
     LocalLight(const Transform &light2world, const Vec3f &color, float intensity,
                const Point3f &position);
     const Point3f &getWorldPosition() const { return worldPosition; }
+    // The strength, kept from construction (and setExposure) for the
+    // shading of every hit.
+    const Vec3f &emitted() const { return m_emitted; }
+    void setExposure(float stops) {
+        exposure = stops;
+        m_emitted = strength();
+    }
 
 protected:
     ~LocalLight() = default;
+
+private:
+    Vec3f m_emitted;
 };
 
 class PointLight final : public LocalLight {

@@ -54,7 +54,11 @@ bool World::addLight(LocalLight *light) {
     return true;
 }
 
-void World::addMaterial(Material *m) { materials.push_back(m); }
+void World::addMaterial(Material *m) {
+    materials.push_back(m);
+    // Lookups find the first material of a name.
+    m_materialIndex.emplace(m->name, m);
+}
 
 bool World::setCamera(Camera *c) {
     camera = c;
@@ -80,17 +84,27 @@ bool World::addTexture(const std::string &fileName) {
     return true;
 }
 
-Material *World::getMaterial(const char *engineName) const {
-    auto it = shadingEngines.find(orEmpty(engineName));
-    if (it == shadingEngines.end()) return nullptr;
-    return findMaterial(it->second.c_str());
+Material *World::getMaterial(const char *shaderName) const {
+    auto it = shadingEngines.find(orEmpty(shaderName));
+    // Shapes name a shading engine, or (in most exported files) their
+    // material directly.
+    return findMaterial(it != shadingEngines.end() ? it->second.c_str() : orEmpty(shaderName));
 }
 
 Material *World::findMaterial(const char *materialName) const {
-    const char *wanted = orEmpty(materialName);
-    for (Material *m : materials)
-        if (m->name == wanted) return m;
-    return nullptr;
+    auto it = m_materialIndex.find(orEmpty(materialName));
+    return it == m_materialIndex.end() ? nullptr : it->second;
+}
+
+void World::resolveColorNodes() {
+    for (const ColorNodeRef &ref : colorNodeRefs) {
+        if (fileNodes.count(ref.channel->texture) != 0) continue; // an image: sampled
+        if (ref.report)
+            Warning("Shader %s: %s names \"%s\", which cannot be evaluated; using the default",
+                    ref.material.c_str(), ref.param.c_str(), ref.channel->texture.c_str());
+        *ref.channel = ColorChannel(ref.fallback);
+    }
+    std::vector<ColorNodeRef>().swap(colorNodeRefs);
 }
 
 const World::Texture *World::getTexture(const char *fileNodeName) const {

@@ -15,6 +15,7 @@
 
 class KdTreeAccel;
 class Material;
+struct ColorChannel;
 class MeshShape;
 
 class World {
@@ -36,6 +37,10 @@ public:
     std::vector<std::string> primitiveMaterialNames; // parallel to addPrimitive calls
     std::vector<LocalLight *> lights;
     Light *ambientLight = nullptr; // stored by the loader; not read by rendering
+    // A uniform sky of this strength: rays that leave the scene see it, and
+    // surfaces receive it unshadowed as diffuse light.
+    bool hasSky = false;
+    Vec3f sky;
     Camera *camera = nullptr;
     std::vector<Material *> materials;
     std::map<std::string, std::string> shadingEngines; // engine name -> material name
@@ -68,6 +73,15 @@ public:
     std::vector<InstanceNode> instanceNodes;
     // Every camera node read, in file order; the loader picks one at the end.
     std::vector<Camera *> cameraNodes;
+    // Light types the loader drew as a point light and has said so about.
+    std::vector<std::string> pointLikeLightTypes;
+    // True the first time a type is noted.
+    bool notePointLikeLight(const std::string &type) {
+        for (const std::string &t : pointLikeLightTypes)
+            if (t == type) return false;
+        pointLikeLightTypes.push_back(type);
+        return true;
+    }
 
     World() = default;
 
@@ -81,7 +95,10 @@ public:
     void addFileNode(const char *nodeName, const char *fileName);
     bool addTexture(const std::string &fileName);
 
-    Material *getMaterial(const char *engineName) const;
+    // The material a shape's shader name stands for: the material of the
+    // shading engine of that name, or else the material of that name.
+    Material *getMaterial(const char *shaderName) const;
+    // The first material added with that name.
     Material *findMaterial(const char *materialName) const;
     const Texture *getTexture(const char *fileNodeName) const;
     const Texture *findTexture(const char *fileName) const;
@@ -102,6 +119,20 @@ public:
     // shadow query. It stops at the first hit it finds.
     bool occluded(const vmath::Ray &r, float tMax) const;
 
+    // A colour parameter of a surface shader that names another node: it
+    // samples the texture of that node when it is an image file node, and
+    // otherwise takes `fallback`, with a Warning when `report` is set.
+    struct ColorNodeRef {
+        ColorChannel *channel;
+        Vec3f fallback;
+        std::string material, param;
+        bool report;
+    };
+    std::vector<ColorNodeRef> colorNodeRefs;
+    // Settles every colorNodeRef once all nodes are read.
+    void resolveColorNodes();
+
 private:
     int nextId() const;
+    std::unordered_map<std::string, Material *> m_materialIndex; // name -> first material
 };

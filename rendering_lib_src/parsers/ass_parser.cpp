@@ -82,8 +82,10 @@ bool parseNode(const std::string &keyword, TextParser &parser, World &world) {
     if (keyword == "PLANE") return parsePlane(parser, world);
     if (keyword == "MAYAFILE") return parseFileNode(parser, world);
     if (keyword == "GINSTANCE") return parseInstance(parser, world);
+    if (keyword == "IMAGE") return parseImageNode(parser, world);
     bool refused = false;
     if (parseMaterialNode(keyword, parser, world, &refused)) return !refused;
+    if (parseOtherLight(keyword, parser, world, &refused)) return !refused;
     if (keyword == "INCLUDE") {
         // "include <file>" has no block: the name of the file follows.
         std::string file;
@@ -149,6 +151,7 @@ bool loadScene(const char *path, World *&world) {
     expandInstances(*world, parser.size());
     if (world->primitives.empty() && world->pendingTriangles.empty())
         Warning("Nothing in %s is drawn: it has no shape this renderer draws", printable(path));
+    world->resolveColorNodes();
     world->bindMaterials();
     warnUntexturableMeshes(*world);
     installAccelerator(*world, acceleratorFromEnvironment());

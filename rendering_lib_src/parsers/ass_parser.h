@@ -59,9 +59,16 @@ void selectCamera(World &world);
 bool parsePointLight(TextParser &parser, World &world);
 bool parseAreaLight(TextParser &parser, World &world);
 bool parseAmbientLight(TextParser &parser, World &world);
+// Light types beyond point, area and ambient. False, reading nothing, when
+// the keyword is no light type; *refused is set when the node had a damaged
+// value. Unsupported "..._light" types are skipped with a Warning.
+bool parseOtherLight(const std::string &keyword, TextParser &parser, World &world,
+                     bool *refused);
 bool parseDriver(TextParser &parser, World &world);
 bool parseShadingEngine(TextParser &parser, World &world);
 bool parseFileNode(TextParser &parser, World &world);
+// "image" nodes: a texture file like MAYAFILE's, used when it is a TGA image.
+bool parseImageNode(TextParser &parser, World &world);
 // Geometry node types this renderer cannot draw: one Warning naming the
 // node, then its block is passed.
 void warnUndrawnNode(const std::string &keyword, TextParser &parser);

@@ -148,35 +148,6 @@ bool readCameraNode(TextParser &parser, World &world, bool orthographic) {
     return true;
 }
 
-struct LightNode {
-    std::string light_name;
-    Transform light2world;
-    float intensity = 10.0f;
-    Vec3f light_color{1.0f, 1.0f, 1.0f};
-};
-
-// Reads the block of a light node; the ambient light has no MATRIX.
-bool readLightNode(TextParser &parser, bool withMatrix, LightNode &n) {
-    const NodeRef node{"Light", n.light_name};
-    bool ok = true;
-    readNodeBlock(parser, [&](const std::string &key) {
-        if (!ok) return false;
-        if (key == "NAME") {
-            ok = readStringValue(parser, node, "name", n.light_name, true);
-        } else if (withMatrix && key == "MATRIX") {
-            ok = readMatrixValue(parser, node, "matrix", n.light2world);
-        } else if (key == "INTENSITY") {
-            ok = readFloatValue(parser, node, "intensity", n.intensity);
-        } else if (key == "COLOR") {
-            ok = readVec3Value(parser, node, "color", n.light_color);
-        } else {
-            return false;
-        }
-        return true;
-    });
-    return ok;
-}
-
 // Passes a node's whole block, nested blocks included, and returns the
 // value of its NAME parameter when it has one before any nested block.
 std::string skipNodeKeepingName(TextParser &parser) {
@@ -233,35 +204,6 @@ void selectCamera(World &world) {
                      << chosen->getName() << "\"";
     }
     if (chosen != nullptr) world.setCamera(chosen);
-}
-
-bool parsePointLight(TextParser &parser, World &world) {
-    LightNode n;
-    if (!readLightNode(parser, true, n)) return false;
-    const Point3f pos(0.0f, 0.0f, 0.0f);
-    PointLight *light = new PointLight(n.light2world, n.light_color, n.intensity, pos);
-    light->setName(n.light_name);
-    world.addLight(light);
-    return true;
-}
-
-bool parseAreaLight(TextParser &parser, World &world) {
-    LightNode n;
-    if (!readLightNode(parser, true, n)) return false;
-    const Point3f pos(0.0f, 0.0f, 0.0f);
-    AreaLight *light = new AreaLight(n.light2world, n.light_color, n.intensity, pos);
-    light->setName(n.light_name);
-    world.addLight(light);
-    return true;
-}
-
-bool parseAmbientLight(TextParser &parser, World &world) {
-    LightNode n;
-    if (!readLightNode(parser, false, n)) return false;
-    Light *light = new AmbientLight(n.light_color, n.intensity);
-    light->setName(n.light_name);
-    world.ambientLight = light;
-    return true;
 }
 
 bool parseDriver(TextParser &parser, World &) {
@@ -330,6 +272,16 @@ bool parseFileNode(TextParser &parser, World &world) {
     // use it evaluate to the missing-texture colour.
     world.addTexture(filename);
     world.addFileNode(mayafile_name.c_str(), filename.c_str());
+    return true;
+}
+
+bool parseImageNode(TextParser &parser, World &world) {
+    std::string name, filename;
+    if (!readNameAndString(parser, "Image", "FILENAME", "filename", false, name, filename))
+        return false;
+    // Only an image this renderer reads becomes a texture; colours naming
+    // any other image node take their default when the scene is complete.
+    if (world.addTexture(filename)) world.addFileNode(name.c_str(), filename.c_str());
     return true;
 }
 

@@ -251,9 +251,9 @@ TEST_F(SceneLoader, BindsShapesAfterTheLastNodeAndNumbersThem) {
 
     // Engines are found without regard to case, even when defined later.
     EXPECT_EQ(world->primitives[0]->getMaterial(), red);
-    // A shader naming a material directly, or an engine whose material is
-    // missing, binds nothing.
-    EXPECT_EQ(world->primitives[1]->getMaterial(), nullptr);
+    // A shader naming a material directly binds it when no engine has that
+    // name; an engine whose material is missing binds nothing.
+    EXPECT_EQ(world->primitives[1]->getMaterial(), red);
     EXPECT_EQ(world->meshes[0]->getMaterial(), nullptr);
     EXPECT_EQ(world->primitives[2]->getMaterial(), nullptr);
 }

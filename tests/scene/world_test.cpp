@@ -120,7 +120,7 @@ TEST(World, BindsShapesThroughShadingEngines) {
 
     world.bindMaterials();
     EXPECT_EQ(viaEngine.getMaterial(), &red);
-    EXPECT_EQ(viaMaterialName.getMaterial(), nullptr);
+    EXPECT_EQ(viaMaterialName.getMaterial(), &blue); // no engine of that name: the material
     EXPECT_EQ(viaMissingMaterial.getMaterial(), nullptr);
     EXPECT_EQ(viaUnknownEngine.getMaterial(), nullptr);
     // The triangles existed before the mesh was bound and report its material.

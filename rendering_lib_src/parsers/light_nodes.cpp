@@ -1,0 +1,151 @@
+// Readers of the light nodes. Point, area, spot and distant lights are
+// lights of the world; the sky dome is the world's sky; quad, disk,
+// cylinder, photometric and mesh lights are drawn as a point light at their
+// centre. Every light's strength is its colour x intensity x 2^exposure.
+#include <cstdlib>
+#include <string>
+
+#include "ass_parser.h"
+#include "error.h"
+#include "light.h"
+#include "node_block.h"
+#include "parsers/array_reader.h"
+#include "text_parser.h"
+#include "world.h"
+
+namespace {
+
+struct LightNode {
+    std::string light_name;
+    Transform light2world;
+    float intensity = 10.0f;
+    Vec3f light_color{1.0f, 1.0f, 1.0f};
+    float exposure = 0.0f;
+    float coneAngle = 65.0f;    // spot lights, degrees
+    float penumbraAngle = 0.0f; // spot lights, degrees
+};
+
+// A colour written as a node name (a texture network) cannot light
+// anything here: the colour stays white, with a word.
+bool readLightColor(TextParser &parser, const NodeRef &node, Vec3f &color) {
+    const TextParser::Position start = parser.position();
+    std::string word;
+    ArrayHeader header;
+    if (!readArrayHeader(parser, header) && parser.readString(word, false)) {
+        char *end = nullptr;
+        std::strtof(word.c_str(), &end);
+        if (end == word.c_str()) {
+            Warning("Light %s: color names \"%s\", which cannot be evaluated; using white",
+                    node.name.c_str(), word.c_str());
+            return true;
+        }
+    }
+    parser.restore(start);
+    return readVec3Value(parser, node, "color", color);
+}
+
+// Reads the block of a light node; the ambient light has no MATRIX.
+bool readLightNode(TextParser &parser, bool withMatrix, LightNode &n) {
+    const NodeRef node{"Light", n.light_name};
+    bool ok = true;
+    readNodeBlock(parser, [&](const std::string &key) {
+        if (!ok) return false;
+        if (key == "NAME") {
+            ok = readStringValue(parser, node, "name", n.light_name, true);
+        } else if (withMatrix && key == "MATRIX") {
+            ok = readMatrixValue(parser, node, "matrix", n.light2world);
+        } else if (key == "INTENSITY") {
+            ok = readFloatValue(parser, node, "intensity", n.intensity);
+        } else if (key == "COLOR") {
+            ok = readLightColor(parser, node, n.light_color);
+        } else if (key == "EXPOSURE") {
+            ok = readFloatValue(parser, node, "exposure", n.exposure);
+        } else if (key == "CONE_ANGLE") {
+            ok = readFloatValue(parser, node, "cone_angle", n.coneAngle);
+        } else if (key == "PENUMBRA_ANGLE") {
+            ok = readFloatValue(parser, node, "penumbra_angle", n.penumbraAngle);
+        } else {
+            return false;
+        }
+        return true;
+    });
+    return ok;
+}
+
+template <typename T> T *makeLight(const LightNode &n) {
+    const Point3f pos(0.0f, 0.0f, 0.0f);
+    T *light = new T(n.light2world, n.light_color, n.intensity, pos);
+    light->setName(n.light_name);
+    light->setExposure(n.exposure);
+    return light;
+}
+
+// Light types drawn as a point light at their centre.
+constexpr const char *kPointLikeLights[] = {"QUAD_LIGHT", "DISK_LIGHT", "CYLINDER_LIGHT",
+                                            "PHOTOMETRIC_LIGHT", "MESH_LIGHT"};
+
+} // namespace
+
+bool parsePointLight(TextParser &parser, World &world) {
+    LightNode n;
+    if (!readLightNode(parser, true, n)) return false;
+    world.addLight(makeLight<PointLight>(n));
+    return true;
+}
+
+bool parseAreaLight(TextParser &parser, World &world) {
+    LightNode n;
+    if (!readLightNode(parser, true, n)) return false;
+    world.addLight(makeLight<AreaLight>(n));
+    return true;
+}
+
+bool parseAmbientLight(TextParser &parser, World &world) {
+    LightNode n;
+    if (!readLightNode(parser, false, n)) return false;
+    Light *light = new AmbientLight(n.light_color, n.intensity);
+    light->setName(n.light_name);
+    light->exposure = n.exposure;
+    world.ambientLight = light;
+    return true;
+}
+
+bool parseOtherLight(const std::string &keyword, TextParser &parser, World &world,
+                     bool *refused) {
+    const bool spot = keyword == "SPOT_LIGHT", distant = keyword == "DISTANT_LIGHT",
+               sky = keyword == "SKYDOME_LIGHT";
+    bool pointLike = false;
+    for (const char *type : kPointLikeLights) pointLike = pointLike || keyword == type;
+    if (!spot && !distant && !sky && !pointLike) {
+        const size_t n = keyword.size();
+        if (n < 6 || keyword.compare(n - 6, 6, "_LIGHT") != 0) return false;
+        std::string type = keyword;
+        TextParser::toLower(type);
+        Warning("Light type %s is not supported; its nodes are skipped", type.c_str());
+        parser.skipBlock(false);
+        return true;
+    }
+
+    // These types default to an intensity of 1.
+    LightNode n;
+    n.intensity = 1.0f;
+    *refused = !readLightNode(parser, true, n);
+    if (*refused) return true;
+    if (sky) {
+        world.hasSky = true;
+        AmbientLight measure(n.light_color, n.intensity);
+        measure.exposure = n.exposure;
+        world.sky = measure.strength();
+        return true;
+    }
+    PointLight *light = makeLight<PointLight>(n);
+    if (spot) light->makeSpot(n.coneAngle, n.penumbraAngle);
+    if (distant) light->makeDistant();
+    if (pointLike && world.notePointLikeLight(keyword)) {
+        std::string type = keyword;
+        TextParser::toLower(type);
+        INFO_LOG << type << " nodes are lit as a point light at their centre";
+    }
+    world.addLight(light);
+    return true;
+}
