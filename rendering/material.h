@@ -108,10 +108,12 @@ bool usesTexture(const Material &material);
 // and was not added (the reader reported it).
 bool parseMaterialNode(const std::string &keyword, TextParser &parser, World &world,
                        bool *refused = nullptr);
-// Each returns false when the node is refused. "STANDARD" is read by
-// parseStandard like "AISTANDARD"; "FLAT" and "UTILITY" by parseFlat.
+// Each returns false when the node is refused. "FLAT" and "UTILITY" are
+// read by parseFlat.
 bool parseLambert(TextParser &parser, World &world);
 bool parseStandard(TextParser &parser, World &world);
+// STANDARD: AISTANDARD's parameters and the refraction index IOR.
+bool parseStandardWithIndex(TextParser &parser, World &world);
 bool parseBlinn(TextParser &parser, World &world);
 bool parseStandardSurface(TextParser &parser, World &world);
 bool parseFlat(TextParser &parser, World &world);

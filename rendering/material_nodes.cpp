@@ -1,5 +1,7 @@
 // Readers of the shader nodes LAMBERT, AISTANDARD (and STANDARD, which has
-// the same parameters) and BLINN, and the dispatch of every shader node.
+// the same parameters and an IOR) and BLINN, and the dispatch of every
+// shader node.
+#include <cmath>
 #include <string>
 
 #include "material.h"
@@ -60,12 +62,14 @@ struct ShaderNode {
     ColorValue Kt{Vec3f(0.0f, 0.0f, 0.0f)};
     float kshi = 20.0f;
     float power = 16.0f;
+    float ior = 1.52f;
 };
 
 enum NodeParams : unsigned {
     kSpecular = 1u,   // KS, KS_COLOR
     kMirror = 2u,     // KR, KR_COLOR, KT, KT_COLOR, KSHI
     kPower = 4u,      // POWER
+    kIndex = 8u,      // IOR (the newer node of the same parameters)
 };
 
 // Reads a shader node block; `params` says which keywords beyond the
@@ -101,6 +105,8 @@ bool readShaderNode(TextParser &parser, unsigned params, ShaderNode &n) {
             ok = readFloatValue(parser, node, "Kshi", n.kshi);
         } else if ((params & kPower) && key == "POWER") {
             ok = readFloatValue(parser, node, "power", n.power);
+        } else if ((params & kIndex) && key == "IOR") {
+            ok = readFloatValue(parser, node, "IOR", n.ior);
         } else {
             return false;
         }
@@ -111,17 +117,23 @@ bool readShaderNode(TextParser &parser, unsigned params, ShaderNode &n) {
 
 } // namespace
 
-bool parseLambert(TextParser &parser, World &world) {
-    ShaderNode n;
-    if (!readShaderNode(parser, 0, n)) return false;
-    // The ambient values are read but a Lambert material keeps its defaults.
-    world.addMaterial(new Lambert(n.mat_name.c_str(), n.kd, n.Kd.channel(n.kd)));
-    return true;
+namespace {
+
+// A colour that names a node is settled once every node is read: the
+// texture of an image file node, or else `fallback` (the channel the
+// parameter's default gives) with a Warning.
+void settleLater(World &world, const ColorValue &value, ColorChannel *at, const Vec3f &fallback,
+                 const std::string &material, const char *param) {
+    if (!value.textureName.empty())
+        world.colorNodeRefs.push_back({at, fallback, material, param, true});
 }
 
-bool parseStandard(TextParser &parser, World &world) {
+Vec3f scaled(float k, const Vec3f &c) { return Vec3f(k * c.x, k * c.y, k * c.z); }
+
+bool readStandardNode(TextParser &parser, World &world, unsigned params) {
     ShaderNode n;
-    if (!readShaderNode(parser, kSpecular | kMirror, n)) return false;
+    if (!readShaderNode(parser, params, n)) return false;
+    const ShaderNode defaults;
     Standard *mat = new Standard(n.mat_name.c_str());
     mat->Kd = n.Kd.scaledChannel(n.kd);
     mat->ka = n.ka;
@@ -130,15 +142,45 @@ bool parseStandard(TextParser &parser, World &world) {
     mat->Kr = n.Kr.scaledChannel(n.kr);
     mat->Kt = n.Kt.scaledChannel(n.kt);
     mat->shininess = n.kshi;
+    if ((params & kIndex) && n.ior > 0.0f && std::isfinite(n.ior)) mat->refractionIndex = n.ior;
+    settleLater(world, n.Kd, &mat->Kd, scaled(n.kd, defaults.Kd.rgb), n.mat_name, "Kd_color");
+    settleLater(world, n.Ka, &mat->Ka, defaults.Ka.rgb, n.mat_name, "Ka_color");
+    settleLater(world, n.Ks, &mat->Ks, scaled(n.ks, defaults.Ks.rgb), n.mat_name, "Ks_color");
+    settleLater(world, n.Kr, &mat->Kr, scaled(n.kr, defaults.Kr.rgb), n.mat_name, "Kr_color");
+    settleLater(world, n.Kt, &mat->Kt, scaled(n.kt, defaults.Kt.rgb), n.mat_name, "Kt_color");
     world.addMaterial(mat);
     return true;
+}
+
+} // namespace
+
+bool parseLambert(TextParser &parser, World &world) {
+    ShaderNode n;
+    if (!readShaderNode(parser, 0, n)) return false;
+    // The ambient values are read but a Lambert material keeps its defaults.
+    Lambert *mat = new Lambert(n.mat_name.c_str(), n.kd, n.Kd.channel(n.kd));
+    settleLater(world, n.Kd, &mat->Kd, ShaderNode().Kd.rgb, n.mat_name, "Kd_color");
+    world.addMaterial(mat);
+    return true;
+}
+
+bool parseStandard(TextParser &parser, World &world) {
+    return readStandardNode(parser, world, kSpecular | kMirror);
+}
+
+bool parseStandardWithIndex(TextParser &parser, World &world) {
+    return readStandardNode(parser, world, kSpecular | kMirror | kIndex);
 }
 
 bool parseBlinn(TextParser &parser, World &world) {
     ShaderNode n;
     if (!readShaderNode(parser, kSpecular | kPower, n)) return false;
-    world.addMaterial(new BlinnPhong(n.mat_name.c_str(), n.kd, n.Kd.channel(n.kd), n.ks,
-                                     n.Ks.channel(n.ks), n.power));
+    BlinnPhong *mat = new BlinnPhong(n.mat_name.c_str(), n.kd, n.Kd.channel(n.kd), n.ks,
+                                     n.Ks.channel(n.ks), n.power);
+    const ShaderNode defaults;
+    settleLater(world, n.Kd, &mat->diffuse.Kd, defaults.Kd.rgb, n.mat_name, "Kd_color");
+    settleLater(world, n.Ks, &mat->Ks, defaults.Ks.rgb, n.mat_name, "Ks_color");
+    world.addMaterial(mat);
     return true;
 }
 
@@ -147,8 +189,10 @@ bool parseMaterialNode(const std::string &keyword, TextParser &parser, World &wo
     bool ok;
     if (keyword == "LAMBERT")
         ok = parseLambert(parser, world);
-    else if (keyword == "AISTANDARD" || keyword == "STANDARD")
+    else if (keyword == "AISTANDARD")
         ok = parseStandard(parser, world);
+    else if (keyword == "STANDARD")
+        ok = parseStandardWithIndex(parser, world);
     else if (keyword == "BLINN")
         ok = parseBlinn(parser, world);
     else if (keyword == "STANDARD_SURFACE")

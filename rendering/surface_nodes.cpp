@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "material.h"
+#include "error.h"
 #include "node_block.h"
 #include "parsers/array_reader.h"
 #include "text_parser.h"
@@ -19,6 +20,7 @@ namespace {
 struct ColorParam {
     Vec3f rgb;
     std::string node; // upper-cased; empty for numbers
+    bool m_reported = false;
 
     explicit ColorParam(const Vec3f &initial) : rgb(initial) {}
 
@@ -32,13 +34,9 @@ struct ColorParam {
             return readVec3Value(parser, ref, param, rgb);
         }
         std::string word;
-        if (parser.readString(word, true)) {
-            char *end = nullptr;
-            std::strtof(word.c_str(), &end);
-            if (end == word.c_str()) {
-                node = word;
-                return true;
-            }
+        if (parser.readString(word, true) && !looksNumeric(word)) {
+            node = word;
+            return true;
         }
         parser.restore(start);
         node.clear();
@@ -50,16 +48,23 @@ struct ColorParam {
     // parameter names a node (registered with the world to be settled; the
     // fallback is the weighted default colour), else the weighted numbers.
     ColorChannel channel(float weight, World &world, const std::string &material,
-                         const char *param, const Vec3f &defaultColor, bool report,
-                         ColorChannel *at) const {
-        if (node.empty()) return ColorChannel(Vec3f(weight * rgb.x, weight * rgb.y, weight * rgb.z));
+                         const char *param, const Vec3f &defaultColor, ColorChannel *at) {
+        // A zero weight is plain black whatever the colour: no texture to
+        // look up, and no mirror or refracted ray behind it.
+        if (node.empty() || weight == 0.0f)
+            return ColorChannel(Vec3f(weight * rgb.x, weight * rgb.y, weight * rgb.z));
         world.colorNodeRefs.push_back(
             {at,
              Vec3f(weight * defaultColor.x, weight * defaultColor.y, weight * defaultColor.z),
-             material, param, report});
+             material, param, !m_reported});
+        m_reported = true; // one warning however many channels use the parameter
         return ColorChannel(node, Vec3f(weight, weight, weight));
     }
 };
+
+// Weights that blend two behaviours (metal or not, transmissive or not)
+// stay within [0, 1].
+float unitWeight(float w) { return w > 0.0f ? (w < 1.0f ? w : 1.0f) : 0.0f; }
 
 // Highlight exponent of a roughness: the Phong exponent whose lobe matches a
 // microfacet lobe of that roughness (2 / r^4 - 2), kept within [1, 10000].
@@ -113,28 +118,33 @@ bool parseStandardSurface(TextParser &parser, World &world) {
     });
     if (!ok) return false;
 
-    // The mapping onto the Whitted terms:
+    // The mapping onto the Whitted terms (metalness and transmission kept
+    // within [0, 1]):
     //   diffuse      Kd = base x base_color x (1 - metalness) x (1 - transmission)
     //   ambient      Ka = Kd
-    //   specular     Ks = specular x specular_color x F0, F0 = ((IOR - 1) / (IOR + 1))^2,
-    //                the reflectance of a dielectric seen head-on
+    //   specular     Ks = specular x specular_color
     //   shininess    2 / roughness^4 - 2, within [1, 10000]
     //   mirror       Kr = metalness x base_color (metals reflect tinted)
     //   transmission Kt = transmission x transmission_color, index specular_IOR
     //   emission     Ke = emission x emission_color, added to the surface's colour
+    if (!(ior > 0.0f) || !std::isfinite(ior)) {
+        Warning("Shader %s: specular_IOR %g is no refraction index; using 1.5", name.c_str(),
+                static_cast<double>(ior));
+        ior = 1.5f;
+    }
+    metalness = unitWeight(metalness);
+    transmission = unitWeight(transmission);
     Standard *mat = new Standard(name.c_str());
-    const float f = (ior - 1.0f) / (ior + 1.0f);
     const float diffuseWeight = base * (1.0f - metalness) * (1.0f - transmission);
-    mat->Kd = baseColor.channel(diffuseWeight, world, name, "base_color", white, true, &mat->Kd);
-    mat->Ka = baseColor.channel(diffuseWeight, world, name, "base_color", white, false, &mat->Ka);
-    mat->Ks = specularColor.channel(specular * f * f, world, name, "specular_color", white, true,
-                                    &mat->Ks);
+    mat->Kd = baseColor.channel(diffuseWeight, world, name, "base_color", white, &mat->Kd);
+    mat->Ka = baseColor.channel(diffuseWeight, world, name, "base_color", white, &mat->Ka);
+    mat->Ks = specularColor.channel(specular, world, name, "specular_color", white, &mat->Ks);
     mat->shininess = shininessOf(roughness);
-    mat->Kr = baseColor.channel(metalness, world, name, "base_color", white, false, &mat->Kr);
+    mat->Kr = baseColor.channel(metalness, world, name, "base_color", white, &mat->Kr);
     mat->Kt = transmissionColor.channel(transmission, world, name, "transmission_color", white,
-                                        true, &mat->Kt);
+                                        &mat->Kt);
     mat->refractionIndex = ior;
-    mat->Ke = emissionColor.channel(emission, world, name, "emission_color", white, true,
+    mat->Ke = emissionColor.channel(emission, world, name, "emission_color", white,
                                     &mat->Ke);
     world.addMaterial(mat);
     return true;
@@ -157,7 +167,7 @@ bool parseFlat(TextParser &parser, World &world) {
     });
     if (!ok) return false;
     Flat *mat = new Flat(name.c_str(), ColorChannel());
-    mat->color = color.channel(1.0f, world, name, "color", Vec3f(1.0f, 1.0f, 1.0f), true,
+    mat->color = color.channel(1.0f, world, name, "color", Vec3f(1.0f, 1.0f, 1.0f),
                                &mat->color);
     world.addMaterial(mat);
     return true;

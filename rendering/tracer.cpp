@@ -105,12 +105,15 @@ Vec3f trace(const World &world, const vmath::Ray &ray, int depth) {
             mulComponents(trace(world, reflexionRay, depth - 1), mat.Kr->evaluate(info));
     }
     if (depth > 0 && mat.refractionIndex != 0.0f && !constantBlack(*mat.Kt)) {
-        // After total internal reflection T is zero: that ray hits nothing
-        // and the refracted term is black.
         const Vec3f T = refractedDirection(info.normal, info.ray.direction, mat.refractionIndex);
-        const vmath::Ray refractionRay(info.position + kRayOffset * T, T);
-        refractionLight =
-            mulComponents(trace(world, refractionRay, depth - 1), mat.Kt->evaluate(info));
+        // After total internal reflection T is zero and the term is black:
+        // such a ray hits nothing, and under a sky it must not see the sky
+        // either (without one it is traced as ever, to the same black).
+        if (!world.hasSky || T.x != 0.0f || T.y != 0.0f || T.z != 0.0f) {
+            const vmath::Ray refractionRay(info.position + kRayOffset * T, T);
+            refractionLight =
+                mulComponents(trace(world, refractionRay, depth - 1), mat.Kt->evaluate(info));
+        }
     }
     const Vec3f lit(
         (((diffuse.x + specular.x) + ambient.x) + reflexionLight.x) + refractionLight.x,

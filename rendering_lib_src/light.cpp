@@ -12,10 +12,21 @@ Vec3f minusZAxis(const Transform &t) {
 
 } // namespace
 
+namespace {
+// A strength beyond the float range stays the largest float (so a black
+// surface stays black rather than 0 x inf), and a NaN one is no light.
+float finiteStrength(float v) {
+    if (std::isnan(v)) return 0.0f;
+    const float big = 3.4028235e38f;
+    return v > big ? big : (v < -big ? -big : v);
+}
+} // namespace
+
 Vec3f Light::strength() const {
     const float scale = std::exp2(exposure);
-    return Vec3f((color.x * intensity) * scale, (color.y * intensity) * scale,
-                 (color.z * intensity) * scale);
+    return Vec3f(finiteStrength((color.x * intensity) * scale),
+                 finiteStrength((color.y * intensity) * scale),
+                 finiteStrength((color.z * intensity) * scale));
 }
 
 void LocalLight::makeSpot(float coneAngle, float penumbraAngle) {

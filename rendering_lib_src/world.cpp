@@ -98,7 +98,7 @@ Material *World::findMaterial(const char *materialName) const {
 
 void World::resolveColorNodes() {
     for (const ColorNodeRef &ref : colorNodeRefs) {
-        if (fileNodes.count(ref.channel->texture) != 0) continue; // an image: sampled
+        if (getTexture(ref.channel->texture) != nullptr) continue; // an image: sampled
         if (ref.report)
             Warning("Shader %s: %s names \"%s\", which cannot be evaluated; using the default",
                     ref.material.c_str(), ref.param.c_str(), ref.channel->texture.c_str());

@@ -437,6 +437,12 @@ template bool readVectorArray<Vec3f>(TextParser &, const ArrayHeader &, const No
 template bool readVectorArray<Point2f>(TextParser &, const ArrayHeader &, const NodeRef &,
                                        const char *, std::vector<Point2f> &);
 
+bool looksNumeric(const std::string &word) {
+    if (word.empty()) return false;
+    const char c = word[0];
+    return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+}
+
 bool readFloatValue(TextParser &parser, const NodeRef &node, const char *param, float &out) {
     ArrayHeader header;
     if (!readArrayHeader(parser, header)) {

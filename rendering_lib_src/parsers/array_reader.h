@@ -90,6 +90,10 @@ template <typename T>
 bool readVectorArray(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
                      const char *param, std::vector<T> &out);
 
+// True when a word starts like a number (a digit, sign or point): "inf1" or
+// "nanite" are names, not numbers.
+bool looksNumeric(const std::string &word);
+
 // Scalar parameters. Plain forms read as the tokenizer always has (numbers
 // by forward search); the array form yields its first element and keeps the
 // value unchanged when the array is empty.

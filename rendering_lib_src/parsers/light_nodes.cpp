@@ -2,7 +2,6 @@
 // lights of the world; the sky dome is the world's sky; quad, disk,
 // cylinder, photometric and mesh lights are drawn as a point light at their
 // centre. Every light's strength is its colour x intensity x 2^exposure.
-#include <cstdlib>
 #include <string>
 
 #include "ass_parser.h"
@@ -31,17 +30,17 @@ bool readLightColor(TextParser &parser, const NodeRef &node, Vec3f &color) {
     const TextParser::Position start = parser.position();
     std::string word;
     ArrayHeader header;
-    if (!readArrayHeader(parser, header) && parser.readString(word, false)) {
-        char *end = nullptr;
-        std::strtof(word.c_str(), &end);
-        if (end == word.c_str()) {
-            Warning("Light %s: color names \"%s\", which cannot be evaluated; using white",
-                    node.name.c_str(), word.c_str());
-            return true;
-        }
-    }
+    const bool array = readArrayHeader(parser, header);
     parser.restore(start);
-    return readVec3Value(parser, node, "color", color);
+    if (array && header.textual()) {
+        if (!readStringValue(parser, node, "color", word, false)) return false;
+    } else if (array || !parser.readString(word, false) || looksNumeric(word)) {
+        parser.restore(start);
+        return readVec3Value(parser, node, "color", color);
+    }
+    Warning("Light %s: color names \"%s\", which cannot be evaluated; using white",
+            node.name.c_str(), word.c_str());
+    return true;
 }
 
 // Reads the block of a light node; the ambient light has no MATRIX.

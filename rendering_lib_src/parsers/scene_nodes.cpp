@@ -281,7 +281,11 @@ bool parseImageNode(TextParser &parser, World &world) {
         return false;
     // Only an image this renderer reads becomes a texture; colours naming
     // any other image node take their default when the scene is complete.
-    if (world.addTexture(filename)) world.addFileNode(name.c_str(), filename.c_str());
+    // Files of other formats are not even opened (no error about them).
+    std::string ending = filename.size() >= 4 ? filename.substr(filename.size() - 4) : "";
+    TextParser::toLower(ending);
+    if (ending == ".tga" && world.addTexture(filename))
+        world.addFileNode(name.c_str(), filename.c_str());
     return true;
 }
 

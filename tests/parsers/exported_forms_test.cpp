@@ -268,10 +268,14 @@ TEST_F(ExportedForms, MeshesWithoutOptionalListsLoad) {
 }
 
 TEST_F(ExportedForms, TexturedMaterialOnMeshWithoutUvsIsReported) {
+    // A 1 x 1 true-colour TGA.
+    const std::vector<unsigned char> tga = {0, 0, 2, 0, 0, 0, 0, 0, 0,   0,   0,
+                                            0, 1, 0, 1, 0, 24, 0, 255, 0, 255};
+    ASSERT_TRUE(writeFileBytes(dir_.file("tex.tga"), tga));
     breakRepeat();
     LogCapture log;
     World *world = load(std::string(kCameraNode) +
-                        "mayafile\n{\n name file1\n filename \"tex.tga\"\n}\n"
+                        "mayafile\n{\n name file1\n filename \"" + dir_.file("tex.tga") + "\"\n}\n"
                         "lambert\n{\n name texMat\n Kd_color file1\n}\n"
                         "MayaShadingEngine\n{\n name texSG\n beauty texMat\n}\n"
                         "lambert\n{\n name plainMat\n}\n"

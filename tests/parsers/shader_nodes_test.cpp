@@ -106,21 +106,24 @@ TEST_F(ShaderNodes, TextureChannelsStickAndAreTintedByTheCoefficient) {
     EXPECT_EQ(t->Kd.evaluate(hit), Vec3f(0.5f, 0.0f, 0.5f));
     EXPECT_EQ(t->Ka.texture, "FILE1");
     EXPECT_EQ(t->Ka.color, Vec3f(1.0f, 1.0f, 1.0f));
-    EXPECT_EQ(t->Ks.texture, "NOTHERE");
-    EXPECT_EQ(t->Ks.evaluate(hit), Vec3f(-1.0f, -1.0f, -1.0f));
+    // A name that is no image file node takes the parameter's default (Ks
+    // 1 x black).
+    EXPECT_EQ(t->Ks.texture, "");
+    EXPECT_EQ(t->Ks.evaluate(hit), Vec3f(0.0f, 0.0f, 0.0f));
 
     ASSERT_EQ(m[1]->kind, MaterialKind::Lambert);
     const auto *l = static_cast<const Lambert *>(m[1]);
     EXPECT_EQ(l->Kd.texture, "FILE1");
     EXPECT_EQ(l->Kd.evaluate(hit), Vec3f(0.25f, 0.0f, 0.25f));
 
-    // A value that does not start with a digit is a texture name.
+    // A value that does not start with a digit is a node name; naming no
+    // image it gives the default, with a warning.
     const Standard *dots = asStandard(m[2]);
     ASSERT_NE(dots, nullptr);
-    EXPECT_EQ(dots->Kd.texture, ".5");
-    EXPECT_EQ(dots->Kd.evaluate(hit), Vec3f(-1.0f, -1.0f, -1.0f));
-    EXPECT_EQ(dots->Kr.texture, "-1");
-    EXPECT_EQ(dots->Kr.evaluate(hit), Vec3f(-1.0f, -1.0f, -1.0f));
+    EXPECT_EQ(dots->Kd.texture, "");
+    EXPECT_EQ(dots->Kd.evaluate(hit), Vec3f(0.5f, 0.5f, 0.5f));
+    EXPECT_EQ(dots->Kr.texture, "");
+    EXPECT_EQ(dots->Kr.evaluate(hit), Vec3f(0.0f, 0.0f, 0.0f));
 }
 
 TEST_F(ShaderNodes, BlinnAndLambertTables) {

@@ -122,15 +122,15 @@ TEST(RenderScene, SphereLitHeadOnKeepsValuesAboveOne) {
     EXPECT_EQ(r.pixel(9, 9), kBlack);
 }
 
-TEST(RenderScene, MissingTextureGivesNegativeValues) {
-    // A diffuse channel naming a texture that does not exist evaluates to
-    // (-1, -1, -1): the diffuse term -1 * 2 * 1 stays negative in the frame.
+TEST(RenderScene, MissingTextureTakesTheDefaultColour) {
+    // A diffuse channel naming a texture that does not exist takes the
+    // parameter's default (0.5 grey): the diffuse term 0.5 * 2 * 1.
     const std::string scene = header(10, 10, 90) + pointLight(0, 0, 0, 32) +
                               material("aiStandard", "ball", " Kd_color noSuchMap\n Ka_color 0 0 0\n") +
                               sphere(0, 0, -5, 1, "ballSG");
     const Render r = renderText(scene);
     ASSERT_TRUE(r.ok());
-    EXPECT_EQ(r.pixel(5, 5), Vec3f(-2.0f, -2.0f, -2.0f));
+    EXPECT_EQ(r.pixel(5, 5), Vec3f(1.0f, 1.0f, 1.0f));
 }
 
 TEST(RenderScene, RefractionAlongTheAxisGoesStraightThrough) {
