@@ -42,9 +42,11 @@ bool checkFrame(const std::string &fileName, const float *rgb, int width, int he
 }
 
 // Linear value to an 8-bit display value: gamma 1/2.3, scale, clamp,
-// truncate. Negative values and NaN (powf of a negative base) give 0; the
-// comparison comes first because converting NaN to an integer is undefined.
+// truncate. Every value that is not greater than 0 gives 0: negative values,
+// NaN, and minus infinity too (whose power is plus infinity). The
+// comparisons come first because converting NaN to an integer is undefined.
 unsigned char toTgaByte(float v) {
+    if (!(v > 0.0f)) return 0;
     const float p = powf(v, kInvGamma);
     const float s = 255.0f * p;
     if (!(s > 0.0f)) return 0;
@@ -190,10 +192,8 @@ Vec3f *ReadImageTGA(const std::string &fileName, int *width, int *height) {
     const unsigned imageType = header[2];
     const unsigned colorMapLength = static_cast<unsigned>(getLE16(header + 5));
     const unsigned colorMapEntryBits = header[7];
-    // Width and height are signed 16-bit fields.
-    int w = getLE16(header + 12), h = getLE16(header + 14);
-    if (w > 32767) w -= 65536;
-    if (h > 32767) h -= 65536;
+    // Width and height are unsigned 16-bit fields, as the writer writes them.
+    const int w = getLE16(header + 12), h = getLE16(header + 14);
     const unsigned pixelDepth = header[16];
     const unsigned descriptor = header[17];
     const unsigned alphaBits = descriptor & 0x0f;
