@@ -1,5 +1,7 @@
 #include "imageio.h"
 
+#include "parsers/text_parser.h"
+
 #include <glog/logging.h>
 #include <math.h>
 
@@ -175,6 +177,11 @@ extern "C" int WriteImg(const char *fileName, float *rgb, void * /*extraPlane*/,
 
 Vec3f *ReadImageTGA(const std::string &fileName, int *width, int *height) {
     const char *name = fileName.c_str();
+    if (!TextParser::isRegularFile(name)) {
+        // A FIFO would block the load for ever; a directory is no image.
+        Error("TGA file \"%s\" is not a regular file", name);
+        return nullptr;
+    }
     FILE *f = std::fopen(name, "rb");
     if (!f) {
         Error("Unable to open TGA file \"%s\"", name);

@@ -103,10 +103,15 @@ bool parseNode(const std::string &keyword, TextParser &parser, World &world) {
 bool loadScene(const char *path, World *&world) {
     world = new World();
     TextParser parser;
+    if (!TextParser::isRegularFile(path)) {
+        Error("The scene %s is not a regular file", printable(path));
+        return false;
+    }
     if (!parser.loadFile(path)) {
         Error("Could not find file %s", printable(path));
         return false;
     }
+
     parser.skipByteOrderMark();
 
     std::string sToken;
@@ -122,7 +127,14 @@ bool loadScene(const char *path, World *&world) {
     selectCamera(*world);
     Camera *camera = world->getCamera();
     if (camera == nullptr) {
-        Error("Couldn't find a camera reading file %s", printable(path));
+        // A zero byte near the start (the text ends there): UTF-16 or binary,
+        // not a text scene. Said so rather than that it has no camera.
+        if (parser.holdsZeroByte(4096))
+            Error("The scene %s is not a text file (it holds zero bytes, as UTF-16 and binary "
+                  "files do)",
+                  printable(path));
+        else
+            Error("Couldn't find a camera reading file %s", printable(path));
         return false;
     }
     SceneFileSettings &s = g_settings;

@@ -200,15 +200,18 @@ bool TextParser::loadFile(const char *path) {
     m_sFileName = path;
     // A regular file of useful size is mapped rather than copied: no copy
     // to make, and pages behind the cursor can be given back as it moves on.
+    // Opened without blocking: a FIFO (or a device) would otherwise wait
+    // for a writer for ever. Only regular files are read.
     {
-        const int fd = open(path, O_RDONLY | O_CLOEXEC);
+        const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0) return false;
         struct stat st;
-        const bool mappable = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
-                              st.st_size < INT32_MAX;
+        const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+        const bool mappable = regular && st.st_size > 0 && st.st_size < INT32_MAX;
         const bool mapped = mappable && mapFile(fd, static_cast<size_t>(st.st_size));
         close(fd);
         if (mapped) return true;
+        if (!regular) return false;
     }
     FILE *file = std::fopen(path, "r");
     if (!file) return false;
@@ -262,6 +265,22 @@ void TextParser::loadMemory(const char *bytes, size_t count, const char *name) {
     m_pszBuffer[count] = '\0';
     m_iBufferLength = static_cast<int32_t>(count + 1);
     m_pszCursor = m_pszBuffer;
+}
+
+bool TextParser::isRegularFile(const char *path) {
+    if (path == nullptr) return false;
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return true; // not there at all: that is another message
+    struct stat st;
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    close(fd);
+    return regular;
+}
+
+bool TextParser::holdsZeroByte(size_t within) const {
+    if (m_pszBuffer == nullptr) return false;
+    const size_t n = size() < within ? size() : within;
+    return std::memchr(m_pszBuffer, '\0', n) != nullptr;
 }
 
 bool TextParser::eof() const {

@@ -17,9 +17,16 @@ public:
     TextParser(const TextParser &) = delete;
     TextParser &operator=(const TextParser &) = delete;
 
-    // False for a null path, a file that cannot be opened or read, and a
-    // file too large for the 32-bit length. An empty file loads.
+    // False for a null path, a file that cannot be opened or read, anything
+    // that is not a regular file (a FIFO is never waited on), and a file too
+    // large for the 32-bit length. An empty file loads.
     bool loadFile(const char *path);
+    // False when path names something that exists but is not a regular file
+    // (a directory, a FIFO, a device); true otherwise, a missing file too.
+    static bool isRegularFile(const char *path);
+    // True when the first `within` bytes of the text hold a zero byte, as
+    // UTF-16 and binary files do and text never does.
+    bool holdsZeroByte(size_t within) const;
     // text may be null (nothing is loaded); a non-null name becomes the name.
     // A text too large for the 32-bit length is not loaded either.
     void loadString(const char *text, const char *name);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <glog/logging.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include "light.h"
 #include "material.h"
 #include "mesh.h"
+#include "imageio.h"
 #include "parsers/scene_file_test.h"
 #include "sphere.h"
 
@@ -188,11 +190,37 @@ TEST_F(SceneLoader, MissingFileGivesBothErrors) {
     EXPECT_EQ(log.errors(), (std::vector<std::string>{"Could not find file " + path,
                                                       "Could not read file: " + path}));
 
-    // A directory opens but is no text.
-    LogCapture dirLog;
-    EXPECT_EQ(readScene(dir_.path().c_str()), nullptr);
-    EXPECT_EQ(dirLog.errors(), (std::vector<std::string>{"Could not find file " + dir_.path(),
-                                                         "Could not read file: " + dir_.path()}));
+    // A directory and a FIFO are no scene files: refused at once, without
+    // waiting for a writer on the FIFO.
+    const std::string fifo = dir_.file("pipe.ass");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string &other : {dir_.path(), fifo}) {
+        LogCapture otherLog;
+        EXPECT_EQ(readScene(other.c_str()), nullptr);
+        EXPECT_EQ(otherLog.errors(),
+                  (std::vector<std::string>{"The scene " + other + " is not a regular file",
+                                            "Could not read file: " + other}));
+    }
+    LogCapture imageLog;
+    EXPECT_EQ(ReadImageTGA(fifo, nullptr, nullptr), nullptr);
+    EXPECT_EQ(imageLog.errors(),
+              std::vector<std::string>{"TGA file \"" + fifo + "\" is not a regular file"});
+
+    // UTF-16 (and binary) text holds zero bytes: not a text scene, said so.
+    const std::string utf16 = dir_.file("wide.ass");
+    std::vector<unsigned char> bytes = {0xFF, 0xFE};
+    for (char c : std::string(kCameraNode)) {
+        bytes.push_back(static_cast<unsigned char>(c));
+        bytes.push_back(0);
+    }
+    ASSERT_TRUE(writeFileBytes(utf16, bytes));
+    LogCapture wideLog;
+    EXPECT_EQ(readScene(utf16.c_str()), nullptr);
+    EXPECT_EQ(wideLog.errors(),
+              (std::vector<std::string>{"The scene " + utf16 +
+                                            " is not a text file (it holds zero bytes, as "
+                                            "UTF-16 and binary files do)",
+                                        "Could not read file: " + utf16}));
 }
 
 TEST_F(SceneLoader, MissingCameraIsRefused) {
