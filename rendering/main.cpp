@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <new>
 
 #include "camera.h"
 #include "error.h"
@@ -74,8 +75,9 @@ private:
 
 } // namespace
 
-extern "C" RENDERING_API void renderSceneFromFile(float **rgb, float **extraPlane, World **world,
-                                                  const char *sceneFile) {
+namespace {
+
+void renderScene(float **rgb, float **extraPlane, World **world, const char *sceneFile) {
     startLogging();
     g_intersected = 0;
 
@@ -92,15 +94,23 @@ extern "C" RENDERING_API void renderSceneFromFile(float **rgb, float **extraPlan
         return;
     }
 
-    createReport("report.ma", *scene);
-
     Camera *camera = scene->getCamera();
     const int width = camera->getResolution()[0];
     const int height = camera->getResolution()[1];
     // The loader only accepts films whose width x height x 3 fits in 32 bits.
+    // The buffers are had before anything is written: a film that does not
+    // fit in memory is refused with its size, and nothing is rendered.
     const uint32_t pixels = static_cast<uint32_t>(width) * static_cast<uint32_t>(height);
-    float *frame = new float[static_cast<size_t>(pixels) * 3];
-    float *extra = new float[pixels];
+    float *frame = new (std::nothrow) float[static_cast<size_t>(pixels) * 3];
+    float *extra = frame != nullptr ? new (std::nothrow) float[pixels] : nullptr;
+    if (extra == nullptr) {
+        delete[] frame;
+        Error("Cannot allocate the film of %d x %d pixels (%.2f GB)", width, height,
+              static_cast<double>(pixels) * 4.0 * sizeof(float) / 1e9);
+        return;
+    }
+
+    createReport("report.ma", *scene);
     if (rgb != nullptr) *rgb = frame;
     if (extraPlane != nullptr) *extraPlane = extra;
 
@@ -114,4 +124,19 @@ extern "C" RENDERING_API void renderSceneFromFile(float **rgb, float **extraPlan
     INFO_LOG << "Time taken: " << seconds << "s";
     INFO_LOG << "Triangles intersected: " << g_intersected;
     stopLogging();
+}
+
+} // namespace
+
+extern "C" RENDERING_API void renderSceneFromFile(float **rgb, float **extraPlane, World **world,
+                                                  const char *sceneFile) {
+    // No exception leaves the library: running out of memory while loading
+    // is reported, and the caller gets no frame.
+    try {
+        renderScene(rgb, extraPlane, world, sceneFile);
+    } catch (const std::bad_alloc &) {
+        Error("Out of memory rendering %s", sceneFile != nullptr ? sceneFile : "(null)");
+    } catch (...) {
+        Error("Rendering %s failed", sceneFile != nullptr ? sceneFile : "(null)");
+    }
 }

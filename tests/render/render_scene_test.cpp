@@ -1,6 +1,9 @@
 // End-to-end renders of tiny scenes through renderSceneFromFile, checked
 // pixel by pixel against the shading formulas worked out here in float.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -369,4 +372,50 @@ TEST(RenderScene, SecondSceneInOneProcess) {
     EXPECT_EQ(withPrefix(secondLog, "Triangles intersected: "),
               std::vector<std::string>{"Triangles intersected: 6"});
     EXPECT_GE(timeTaken(secondLog), 0.0);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VORTAN_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define VORTAN_SANITIZED 1
+#endif
+#endif
+
+TEST(RenderScene, FilmThatCannotBeAllocatedIsRefusedBeforeAnythingIsWritten) {
+#ifdef VORTAN_SANITIZED
+    GTEST_SKIP() << "the sanitizers reserve address space that a memory limit would deny";
+#else
+    // In a child process limited to 2 GB of address space, a 30000 x 30000
+    // film (14.4 GB) cannot be had: an Error with its size, no frame, and no
+    // report written.
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    writeReportTemplate(dir.path());
+    const std::string path = dir.file("huge.ass");
+    const std::string text = header(30000, 30000, 45) + sphere(0, 0, -5, 1, "");
+    ASSERT_TRUE(writeFileBytes(path, std::vector<unsigned char>(text.begin(), text.end())));
+    resetSceneFileSettings();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit limit{rlim_t{2} << 30, rlim_t{2} << 30};
+        if (setrlimit(RLIMIT_AS, &limit) != 0 || chdir(dir.path().c_str()) != 0) _exit(3);
+        LogCapture log;
+        float *rgb = nullptr, *extra = nullptr;
+        World *world = nullptr;
+        renderSceneFromFile(&rgb, &extra, &world, path.c_str());
+        const bool said = log.errors() == std::vector<std::string>{
+                                              "Cannot allocate the film of 30000 x 30000 "
+                                              "pixels (14.40 GB)"};
+        _exit(rgb == nullptr && said ? 0 : 4);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::FILE *report = std::fopen(dir.file("report.ma").c_str(), "rb");
+    EXPECT_EQ(report, nullptr);
+    if (report != nullptr) std::fclose(report);
+#endif
 }
