@@ -49,6 +49,9 @@ public:
     // (screen_window_min, screen_window_max), camera-space units.
     Point2f windowMin{-1.0f, -1.0f};
     Point2f windowMax{1.0f, 1.0f};
+    // False when the node's matrix or field of view cannot give rays; such a
+    // camera is never rendered through.
+    bool usable = true;
 
 private:
     bool m_orthographic = false;

@@ -120,3 +120,10 @@ Transform makePerspective(float fov, float n, float f) {
     float invTan = 1.0f / std::tan(radians / 2.0f);
     return makeScale(invTan, invTan, 1.0f) * Transform(persp);
 }
+
+bool isFiniteInvertible(const Transform &t) {
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            if (!std::isfinite(t.m.m[i][j]) || !std::isfinite(t.mInv.m[i][j])) return false;
+    return true;
+}

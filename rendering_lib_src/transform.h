@@ -41,6 +41,11 @@ public:
     bool operator==(const Transform &o) const { return m == o.m && mInv == o.mInv; }
 };
 
+// True when the matrix and its inverse hold only finite numbers: false for
+// a matrix with NaN or infinity and for a singular one (whose inverse the
+// elimination fills with infinities or NaN).
+bool isFiniteInvertible(const Transform &t);
+
 // The two matrices swapped, no arithmetic.
 inline Transform inverse(const Transform &t) { return Transform(t.mInv, t.m); }
 // The transform that applies b first, then a.

@@ -137,6 +137,10 @@ bool loadScene(const char *path, World *&world) {
             Error("Couldn't find a camera reading file %s", printable(path));
         return false;
     }
+    if (!camera->usable) {
+        Error("Camera %s cannot produce rays", camera->getName().c_str());
+        return false;
+    }
     SceneFileSettings &s = g_settings;
     if (!resolutionUsable(s.xResolution, s.yResolution)) {
         Error("Invalid resolution %u x %u", s.xResolution, s.yResolution);

@@ -85,9 +85,19 @@ constexpr const char *kPointLikeLights[] = {"QUAD_LIGHT", "DISK_LIGHT", "CYLINDE
 
 } // namespace
 
+// A light placed by a matrix that is not finite lights nothing sensible:
+// it is kept out of the render, with a word.
+bool placeable(const LightNode &n) {
+    if (isFiniteInvertible(n.light2world)) return true;
+    Warning("Light %s: matrix is not finite or not invertible; it is not used",
+            n.light_name.c_str());
+    return false;
+}
+
 bool parsePointLight(TextParser &parser, World &world) {
     LightNode n;
     if (!readLightNode(parser, true, n)) return false;
+    if (!placeable(n)) return true;
     world.addLight(makeLight<PointLight>(n));
     return true;
 }
@@ -95,6 +105,7 @@ bool parsePointLight(TextParser &parser, World &world) {
 bool parseAreaLight(TextParser &parser, World &world) {
     LightNode n;
     if (!readLightNode(parser, true, n)) return false;
+    if (!placeable(n)) return true;
     world.addLight(makeLight<AreaLight>(n));
     return true;
 }
@@ -137,6 +148,7 @@ bool parseOtherLight(const std::string &keyword, TextParser &parser, World &worl
         world.sky = measure.strength();
         return true;
     }
+    if (!placeable(n)) return true;
     PointLight *light = makeLight<PointLight>(n);
     if (spot) light->makeSpot(n.coneAngle, n.penumbraAngle);
     if (distant) light->makeDistant();

@@ -1,5 +1,6 @@
 // Readers of the non-geometric nodes: options, cameras, lights, output
 // drivers, shading engines and image file nodes.
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -136,7 +137,27 @@ bool readCameraNode(TextParser &parser, World &world, bool orthographic) {
     });
     if (!ok) return false;
 
+    // Numbers that cannot give rays: said here, refused when the camera is
+    // the one selected.
+    bool usable = true;
+    if (!isFiniteInvertible(cam2world)) {
+        Warning("Camera %s: matrix is not finite or not invertible", sCameraName.c_str());
+        usable = false;
+    }
+    if (!orthographic && !(fov > 0.0f && fov < 180.0f)) {
+        Warning("Camera %s: fov %g is outside (0, 180)", sCameraName.c_str(),
+                static_cast<double>(fov));
+        usable = false;
+    }
+    if (orthographic && !(windowMax.x > windowMin.x && windowMax.y > windowMin.y &&
+                          std::isfinite(windowMax.x - windowMin.x) &&
+                          std::isfinite(windowMax.y - windowMin.y))) {
+        Warning("Camera %s: screen_window_min and screen_window_max enclose no window",
+                sCameraName.c_str());
+        usable = false;
+    }
     Camera *camera = orthographic ? Camera::makeOrthographic() : new Camera(fov);
+    camera->usable = usable;
     // The file's cameras look along -z; camera space looks along +z.
     const Matrix4x4 refl_mat(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1);
     const Transform refl_tm(refl_mat);

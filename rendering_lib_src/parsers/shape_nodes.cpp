@@ -1,5 +1,6 @@
 // Readers of the geometry nodes: POLYMESH (polygons of any corner count,
 // split into triangles), PLANE and SPHERE.
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -256,6 +257,17 @@ bool parseMesh(TextParser &parser, World &world) {
         return true;
     });
     if (!mesh.ok || !resolveFaces(mesh) || !validateMesh(mesh)) return false;
+    // Triangles with corners that are not finite are never hit; say so.
+    for (const Point3f &p : mesh.points) {
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+            Warning("Mesh %s: vlist holds numbers that are not finite; their triangles are not "
+                    "drawn",
+                    mesh.name.c_str());
+            break;
+        }
+    }
+    if (!isFiniteInvertible(mesh.object2world))
+        Warning("Mesh %s: matrix is not finite or not invertible", mesh.name.c_str());
 
     // Polygons become triangles, every per-corner list split alike.
     if (!mesh.sides.empty()) {
@@ -335,6 +347,17 @@ bool parseSphere(TextParser &parser, World &world) {
         return true;
     });
     if (!node.ok) return false;
+    // A sphere that is no sphere is kept out of the render, with a word.
+    if (!(radius > 0.0f) || !std::isfinite(radius)) {
+        Warning("Sphere %s: radius %g makes no sphere; it is not drawn", node.name.c_str(),
+                static_cast<double>(radius));
+        return true;
+    }
+    if (!std::isfinite(center.x) || !std::isfinite(center.y) || !std::isfinite(center.z) ||
+        !isFiniteInvertible(node.object2world)) {
+        Warning("Sphere %s: center or matrix is not finite; it is not drawn", node.name.c_str());
+        return true;
+    }
     const Point3f localCenter(center.x, center.y, center.z);
     SpherePrimitive *sphere = new SpherePrimitive(node.object2world, nullptr, localCenter, radius);
     node.add(world, sphere, false, localCenter);

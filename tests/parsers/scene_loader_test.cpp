@@ -431,3 +431,51 @@ TEST_F(SceneLoader, SurvivesDamagedFiles) {
     EXPECT_LT(loaded, 300);
     EXPECT_LT(seconds, 10.0);
 }
+
+// Numbers that make no sense are named with a Warning: a camera that cannot
+// give rays is refused when selected; a sphere that is no sphere, or a
+// light placed by a matrix that is not finite, is kept out of the render.
+TEST_F(SceneLoader, NonFiniteAndDegenerateNumbersAreNamed) {
+    const std::string nanMatrix = " matrix\n -nan 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1\n";
+    const struct { const char *camera, *warning; } cameras[] = {
+        {" matrix\n -nan 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1\n", "Camera c: matrix is not finite or not invertible"},
+        {" matrix\n 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n", "Camera c: matrix is not finite or not invertible"},
+        {" fov 180\n", "Camera c: fov 180 is outside (0, 180)"},
+        {" fov 0\n", "Camera c: fov 0 is outside (0, 180)"},
+    };
+    int n = 0;
+    for (const auto &c : cameras) {
+        SCOPED_TRACE(c.camera);
+        resetSceneFileSettings();
+        breakRepeat();
+        LogCapture log;
+        const std::string name = "cam" + std::to_string(n++) + ".ass";
+        EXPECT_EQ(refuse("persp_camera\n{\n name c\n" + std::string(c.camera) + "}\n", name),
+                  (std::vector<std::string>{"Camera c cannot produce rays",
+                                            "Could not read file: " + dir_.file(name)}));
+        EXPECT_EQ(log.texts(google::GLOG_WARNING), std::vector<std::string>{c.warning});
+    }
+
+    resetSceneFileSettings();
+    breakRepeat();
+    LogCapture log;
+    World *world = load(std::string(kCameraNode) + "sphere\n{\n name a\n radius -nan\n}\n" +
+                        "sphere\n{\n name b\n radius -1\n}\n" +
+                        "sphere\n{\n name c\n radius 0\n}\n" +
+                        "sphere\n{\n name d\n center 0 0 -5\n}\n" +
+                        "point_light\n{\n name l\n" + nanMatrix + "}\n" +
+                        "polymesh\n{\n name m\n vidxs 3 1 UINT 0 1 2\n"
+                        " vlist 3 1 VECTOR 0 0 0 1 -nan 0 0 1 0\n}\n");
+    ASSERT_NE(world, nullptr);
+    ASSERT_EQ(world->primitives.size(), 2u); // sphere D and the mesh's triangle
+    EXPECT_EQ(world->primitives[0]->name, "D");
+    EXPECT_TRUE(world->lights.empty());
+    EXPECT_EQ(log.texts(google::GLOG_WARNING),
+              (std::vector<std::string>{
+                  "Sphere A: radius -nan makes no sphere; it is not drawn",
+                  "Sphere B: radius -1 makes no sphere; it is not drawn",
+                  "Sphere C: radius 0 makes no sphere; it is not drawn",
+                  "Light L: matrix is not finite or not invertible; it is not used",
+                  "Mesh M: vlist holds numbers that are not finite; their triangles are not drawn",
+                  "Output file not found, using c:/tmp/image.tga"}));
+}
