@@ -27,13 +27,16 @@ bool constantBlack(const ColorChannel &c) {
     return c.texture.empty() && c.color.x == 0.0f && c.color.y == 0.0f && c.color.z == 0.0f;
 }
 
+// A hit without material shades as the default grey Standard would.
+SurfaceTerms unboundTerms() {
+    return {&kDefaultSurface.Kd, &kBlack, kDefaultShininess, &kDefaultSurface.Ka,
+            &kBlack,             &kBlack, kDefaultRefractionIndex, &kBlack};
+}
+
 } // namespace
 
 SurfaceTerms surfaceTerms(const Material *material) {
-    const SurfaceTerms unbound{&kDefaultSurface.Kd, &kBlack, kDefaultShininess,
-                               &kDefaultSurface.Ka, &kBlack,  &kBlack,
-                               kDefaultRefractionIndex, &kBlack};
-    if (material == nullptr) return unbound;
+    if (material == nullptr) return unboundTerms();
     switch (material->kind) {
     case MaterialKind::Standard: {
         const auto *m = static_cast<const Standard *>(material);
@@ -52,7 +55,7 @@ SurfaceTerms surfaceTerms(const Material *material) {
         return {&m->color, &kBlack, 0.0f, &kBlack, &kBlack, &kBlack, 0.0f, &kBlack, true};
     }
     }
-    return unbound;
+    return unboundTerms();
 }
 
 Vec3f refract(float eta1, float eta2, const Vec3f &I, const Vec3f &N) {

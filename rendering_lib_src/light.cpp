@@ -22,7 +22,7 @@ float finiteStrength(float v) {
 }
 } // namespace
 
-Vec3f Light::strength() const {
+Vec3f Light::strengthOf(const Vec3f &color, float intensity, float exposure) {
     const float scale = std::exp2(exposure);
     return Vec3f(finiteStrength((color.x * intensity) * scale),
                  finiteStrength((color.y * intensity) * scale),

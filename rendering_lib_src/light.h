@@ -21,7 +21,8 @@ public:
     float getIntensity() const { return intensity; }
     // colour x intensity x 2^exposure, channel by channel, in that order: a
     // white light of exposure 0 has exactly its intensity in every channel.
-    Vec3f strength() const;
+    Vec3f strength() const { return strengthOf(color, intensity, exposure); }
+    static Vec3f strengthOf(const Vec3f &color, float intensity, float exposure);
 
     // Light arriving at p. The base light answers (-1, -1, -1) and writes nothing.
     virtual Vec3f incidentLight(const Point3f &p, Vec3f *wi, float *pdf,

@@ -83,8 +83,6 @@ template <typename T> T *makeLight(const LightNode &n) {
 constexpr const char *kPointLikeLights[] = {"QUAD_LIGHT", "DISK_LIGHT", "CYLINDER_LIGHT",
                                             "PHOTOMETRIC_LIGHT", "MESH_LIGHT"};
 
-} // namespace
-
 // A light placed by a matrix that is not finite lights nothing sensible:
 // it is kept out of the render, with a word.
 bool placeable(const LightNode &n) {
@@ -94,20 +92,22 @@ bool placeable(const LightNode &n) {
     return false;
 }
 
-bool parsePointLight(TextParser &parser, World &world) {
+// Point and area lights: read, checked and added alike.
+template <typename T> bool parsePlacedLight(TextParser &parser, World &world) {
     LightNode n;
     if (!readLightNode(parser, true, n)) return false;
-    if (!placeable(n)) return true;
-    world.addLight(makeLight<PointLight>(n));
+    if (placeable(n)) world.addLight(makeLight<T>(n));
     return true;
 }
 
+} // namespace
+
+bool parsePointLight(TextParser &parser, World &world) {
+    return parsePlacedLight<PointLight>(parser, world);
+}
+
 bool parseAreaLight(TextParser &parser, World &world) {
-    LightNode n;
-    if (!readLightNode(parser, true, n)) return false;
-    if (!placeable(n)) return true;
-    world.addLight(makeLight<AreaLight>(n));
-    return true;
+    return parsePlacedLight<AreaLight>(parser, world);
 }
 
 bool parseAmbientLight(TextParser &parser, World &world) {
@@ -143,9 +143,7 @@ bool parseOtherLight(const std::string &keyword, TextParser &parser, World &worl
     if (*refused) return true;
     if (sky) {
         world.hasSky = true;
-        AmbientLight measure(n.light_color, n.intensity);
-        measure.exposure = n.exposure;
-        world.sky = measure.strength();
+        world.sky = Light::strengthOf(n.light_color, n.intensity, n.exposure);
         return true;
     }
     if (!placeable(n)) return true;
