@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <new>
 
 #include "camera.h"
@@ -86,7 +87,10 @@ void renderScene(float **rgb, float **extraPlane, World **world, const char *sce
         LoadLogBuffering buffering;
         scene = readScene(sceneFile);
     }
-    if (world != nullptr) *world = scene;
+    // The caller owns the scene from here; one that takes none gets it
+    // freed when the render is over.
+    std::unique_ptr<World> unclaimed(scene);
+    if (world != nullptr) *world = unclaimed.release();
     if (scene == nullptr) {
         std::fprintf(stderr, "Error reading file %s. Press enter to exit",
                      sceneFile != nullptr ? sceneFile : "(null)");
@@ -101,23 +105,27 @@ void renderScene(float **rgb, float **extraPlane, World **world, const char *sce
     // The buffers are had before anything is written: a film that does not
     // fit in memory is refused with its size, and nothing is rendered.
     const uint32_t pixels = static_cast<uint32_t>(width) * static_cast<uint32_t>(height);
-    float *frame = new (std::nothrow) float[static_cast<size_t>(pixels) * 3];
-    float *extra = frame != nullptr ? new (std::nothrow) float[pixels] : nullptr;
+    std::unique_ptr<float[]> frame(new (std::nothrow) float[static_cast<size_t>(pixels) * 3]);
+    std::unique_ptr<float[]> extra(frame != nullptr ? new (std::nothrow) float[pixels] : nullptr);
     if (extra == nullptr) {
-        delete[] frame;
         Error("Cannot allocate the film of %d x %d pixels (%.2f GB)", width, height,
               static_cast<double>(pixels) * 4.0 * sizeof(float) / 1e9);
         return;
     }
 
     createReport("report.ma", *scene);
-    if (rgb != nullptr) *rgb = frame;
-    if (extraPlane != nullptr) *extraPlane = extra;
+    float *frameOut = frame.get();
+    float *extraOut = extra.get();
+    // Handed to the caller; a caller that takes no buffer still gets the
+    // render it asked for, into buffers freed afterwards.
+    if (rgb != nullptr) *rgb = frame.release();
+    if (extraPlane != nullptr) *extraPlane = extra.release();
 
     // Elapsed wall time: with several render threads, processor time would
     // overstate it.
     const auto start = std::chrono::steady_clock::now();
-    renderFrame(*scene, static_cast<uint32_t>(width), static_cast<uint32_t>(height), frame, extra);
+    renderFrame(*scene, static_cast<uint32_t>(width), static_cast<uint32_t>(height), frameOut,
+                extraOut);
     const auto end = std::chrono::steady_clock::now();
     const double seconds = std::chrono::duration<double>(end - start).count();
 
@@ -140,3 +148,4 @@ extern "C" RENDERING_API void renderSceneFromFile(float **rgb, float **extraPlan
         Error("Rendering %s failed", sceneFile != nullptr ? sceneFile : "(null)");
     }
 }
+

@@ -45,7 +45,10 @@ public:
 
 protected:
     Material(MaterialKind k, const char *n) : kind(k), name(n ? n : "") {}
-    ~Material() = default;
+
+public:
+    // The World deletes the materials it owns through this base.
+    virtual ~Material() = default;
 };
 
 class Lambert final : public Material {

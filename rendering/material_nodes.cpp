@@ -2,7 +2,9 @@
 // the same parameters and an IOR) and BLINN, and the dispatch of every
 // shader node.
 #include <cmath>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "material.h"
 #include "node_block.h"
@@ -134,7 +136,7 @@ bool readStandardNode(TextParser &parser, World &world, unsigned params) {
     ShaderNode n;
     if (!readShaderNode(parser, params, n)) return false;
     const ShaderNode defaults;
-    Standard *mat = new Standard(n.mat_name.c_str());
+    auto mat = std::make_unique<Standard>(n.mat_name.c_str());
     mat->Kd = n.Kd.scaledChannel(n.kd);
     mat->ka = n.ka;
     mat->Ka = n.Ka.channel(n.ka);
@@ -148,7 +150,7 @@ bool readStandardNode(TextParser &parser, World &world, unsigned params) {
     settleLater(world, n.Ks, &mat->Ks, scaled(n.ks, defaults.Ks.rgb), n.mat_name, "Ks_color");
     settleLater(world, n.Kr, &mat->Kr, scaled(n.kr, defaults.Kr.rgb), n.mat_name, "Kr_color");
     settleLater(world, n.Kt, &mat->Kt, scaled(n.kt, defaults.Kt.rgb), n.mat_name, "Kt_color");
-    world.addMaterial(mat);
+    world.addMaterial(std::move(mat));
     return true;
 }
 
@@ -158,9 +160,9 @@ bool parseLambert(TextParser &parser, World &world) {
     ShaderNode n;
     if (!readShaderNode(parser, 0, n)) return false;
     // The ambient values are read but a Lambert material keeps its defaults.
-    Lambert *mat = new Lambert(n.mat_name.c_str(), n.kd, n.Kd.channel(n.kd));
+    auto mat = std::make_unique<Lambert>(n.mat_name.c_str(), n.kd, n.Kd.channel(n.kd));
     settleLater(world, n.Kd, &mat->Kd, ShaderNode().Kd.rgb, n.mat_name, "Kd_color");
-    world.addMaterial(mat);
+    world.addMaterial(std::move(mat));
     return true;
 }
 
@@ -175,12 +177,12 @@ bool parseStandardWithIndex(TextParser &parser, World &world) {
 bool parseBlinn(TextParser &parser, World &world) {
     ShaderNode n;
     if (!readShaderNode(parser, kSpecular | kPower, n)) return false;
-    BlinnPhong *mat = new BlinnPhong(n.mat_name.c_str(), n.kd, n.Kd.channel(n.kd), n.ks,
+    auto mat = std::make_unique<BlinnPhong>(n.mat_name.c_str(), n.kd, n.Kd.channel(n.kd), n.ks,
                                      n.Ks.channel(n.ks), n.power);
     const ShaderNode defaults;
     settleLater(world, n.Kd, &mat->diffuse.Kd, defaults.Kd.rgb, n.mat_name, "Kd_color");
     settleLater(world, n.Ks, &mat->Ks, defaults.Ks.rgb, n.mat_name, "Ks_color");
-    world.addMaterial(mat);
+    world.addMaterial(std::move(mat));
     return true;
 }
 

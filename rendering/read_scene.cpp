@@ -5,9 +5,19 @@
 
 World *readScene(const char *path) {
     World *world = nullptr;
-    if (!loadScene(path, world)) {
+    bool loaded = false;
+    try {
+        loaded = loadScene(path, world);
+    } catch (...) {
+        // Out of memory part way: the partial scene goes before the caller
+        // hears of it.
+        delete world;
+        throw;
+    }
+    if (!loaded) {
         Error("Could not read file: %s", path != nullptr ? path : "(null)");
-        // The partial scene is dropped; its objects were never handed out.
+        // The partial scene is dropped with everything in it; none of its
+        // objects were handed out.
         delete world;
         return nullptr;
     }

@@ -3,7 +3,9 @@
 // onto the Whitted terms here, in one place (see standardSurface below).
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "material.h"
@@ -134,7 +136,7 @@ bool parseStandardSurface(TextParser &parser, World &world) {
     }
     metalness = unitWeight(metalness);
     transmission = unitWeight(transmission);
-    Standard *mat = new Standard(name.c_str());
+    auto mat = std::make_unique<Standard>(name.c_str());
     const float diffuseWeight = base * (1.0f - metalness) * (1.0f - transmission);
     mat->Kd = baseColor.channel(diffuseWeight, world, name, "base_color", white, &mat->Kd);
     mat->Ka = baseColor.channel(diffuseWeight, world, name, "base_color", white, &mat->Ka);
@@ -146,7 +148,7 @@ bool parseStandardSurface(TextParser &parser, World &world) {
     mat->refractionIndex = ior;
     mat->Ke = emissionColor.channel(emission, world, name, "emission_color", white,
                                     &mat->Ke);
-    world.addMaterial(mat);
+    world.addMaterial(std::move(mat));
     return true;
 }
 
@@ -166,9 +168,9 @@ bool parseFlat(TextParser &parser, World &world) {
         return true;
     });
     if (!ok) return false;
-    Flat *mat = new Flat(name.c_str(), ColorChannel());
+    auto mat = std::make_unique<Flat>(name.c_str(), ColorChannel());
     mat->color = color.channel(1.0f, world, name, "color", Vec3f(1.0f, 1.0f, 1.0f),
                                &mat->color);
-    world.addMaterial(mat);
+    world.addMaterial(std::move(mat));
     return true;
 }

@@ -8,8 +8,8 @@ constexpr float kFarClip = 1000.0f;
 
 Camera::Camera(float fov) : m_cameraToScreen(makePerspective(fov, kNearClip, kFarClip)) {}
 
-Camera *Camera::makeOrthographic() {
-    Camera *camera = new Camera(45.0f);
+std::unique_ptr<Camera> Camera::makeOrthographic() {
+    auto camera = std::make_unique<Camera>(45.0f);
     // Screen x and y are camera x and y; depth is not used by the rays.
     camera->m_cameraToScreen = Transform();
     camera->m_orthographic = true;

@@ -3,6 +3,7 @@
 // along +z with y up.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "transform.h"
@@ -13,7 +14,7 @@ public:
     explicit Camera(float fov);
     // An orthographic camera: parallel rays along +z in camera space; the
     // screen window is its visible extent in camera-space units.
-    static Camera *makeOrthographic();
+    static std::unique_ptr<Camera> makeOrthographic();
     bool isOrthographic() const { return m_orthographic; }
 
     void setName(const std::string &name) { m_name = name; }
@@ -32,6 +33,7 @@ public:
     // gets the class's type information without linking the library (the
     // sanitizer's dynamic type checks need it).
     virtual Vec2i getResolution() { return m_resolution; }
+    virtual ~Camera() = default;
 
     // The primary ray through raster position (x, y): unit direction,
     // maximum distance the largest float.

@@ -28,8 +28,8 @@ public:
     virtual Vec3f incidentLight(const Point3f &p, Vec3f *wi, float *pdf,
                                 vmath::Ray *shadowRay) const;
 
-protected:
-    ~Light() = default;
+    // The World deletes the lights it owns through this base.
+    virtual ~Light() = default;
 };
 
 // How a light in the world reaches a surface.
@@ -69,9 +69,6 @@ public:
         exposure = stops;
         m_emitted = strength();
     }
-
-protected:
-    ~LocalLight() = default;
 
 private:
     Vec3f m_emitted;

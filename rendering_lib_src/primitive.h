@@ -95,9 +95,10 @@ protected:
     Primitive() = default;
     Primitive(const Primitive &) = default;
     Primitive &operator=(const Primitive &) = default;
-    // Scene objects live until the process ends and are never deleted
-    // through a base pointer.
-    ~Primitive() = default;
+
+public:
+    // The World deletes the shapes it owns through this base.
+    virtual ~Primitive() = default;
 };
 
 // A shape with a material (not owned, may be null) and an object-to-world transform.
@@ -109,7 +110,4 @@ public:
     GeoPrimitive(const Transform &o2w, Material *mat) : material(mat), object2world(o2w) {}
     Material *getMaterial() const override { return material; }
     void setMaterial(Material *mat) override { material = mat; }
-
-protected:
-    ~GeoPrimitive() = default;
 };

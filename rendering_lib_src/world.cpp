@@ -3,6 +3,8 @@
 #include <glog/logging.h>
 
 #include <cstddef>
+#include <memory>
+#include <utility>
 #include <new>
 
 #include "bvh/kdtreeaccel.h"
@@ -22,42 +24,95 @@ int World::nextId() const {
     return static_cast<int>(primitives.size() + meshes.size() + pendingTriangles.size()) - 1;
 }
 
-void World::addPrimitive(Primitive *p, const char *shaderName) {
+World::World() = default;
+
+// Members go in reverse order of declaration: the accelerator first, then
+// the objects it pointed at. No destructor follows a pointer to another
+// scene object, so the order is not otherwise important.
+World::~World() = default;
+
+void World::TriangleBlockDeleter::operator()(TrianglePrimitive *block) const {
+    for (int i = count; i-- > 0;) block[i].~TrianglePrimitive();
+    ::operator delete(block);
+}
+
+void World::adoptPrimitive(std::unique_ptr<Primitive> owned, const char *shaderName) {
+    Primitive *p = owned.get();
+    m_ownedShapes.push_back(std::move(owned));
     primitives.push_back(p);
     p->id = nextId();
     INFO_LOG << "Adding primitive  " << p->id;
     primitiveMaterialNames.push_back(orEmpty(shaderName));
 }
 
-void World::addMesh(MeshShape *m, const char *shaderName) {
+MeshShape *World::addMesh(std::unique_ptr<MeshShape> owned, const char *shaderName) {
+    MeshShape *m = owned.get();
+    m_ownedShapes.push_back(std::move(owned));
     meshes.push_back(m);
     m->id = nextId();
     meshMaterialNames.push_back(orEmpty(shaderName));
 
     const int n = m->numTriangles();
     INFO_LOG << "Adding mesh: " << m->id << " (" << m->name << ") with " << n;
+    if (n <= 0) return m;
     // The triangles of a mesh live in one block: a large mesh pays for no
-    // allocation per triangle. Like every scene object they are never freed.
-    TrianglePrimitive *block = n > 0 ? static_cast<TrianglePrimitive *>(::operator new(
-                                           sizeof(TrianglePrimitive) * static_cast<size_t>(n)))
-                                     : nullptr;
+    // allocation per triangle. The block is registered before the first
+    // triangle is made, and counts only the triangles already made.
+    auto *block = static_cast<TrianglePrimitive *>(
+        ::operator new(sizeof(TrianglePrimitive) * static_cast<size_t>(n)));
+    std::unique_ptr<TrianglePrimitive, TriangleBlockDeleter> owner(block, TriangleBlockDeleter{0});
+    m_triangleBlocks.push_back(std::move(owner));
+    int &made = m_triangleBlocks.back().get_deleter().count;
+    pendingTriangles.reserve(pendingTriangles.size() + static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
         Primitive *triangle = new (block + i) TrianglePrimitive(i, m);
+        ++made;
         pendingTriangles.push_back(triangle);
         triangle->id = nextId();
         INFO_LOG << "Adding triangle: " << triangle->id;
     }
+    return m;
 }
 
-bool World::addLight(LocalLight *light) {
-    lights.push_back(light);
+GeoPrimitive *World::addPrototype(std::unique_ptr<GeoPrimitive> owned) {
+    GeoPrimitive *shape = owned.get();
+    m_ownedShapes.push_back(std::move(owned));
+    prototypes.push_back(shape);
+    return shape;
+}
+
+bool World::addLight(std::unique_ptr<LocalLight> owned) {
+    lights.push_back(owned.get());
+    m_ownedLights.push_back(std::move(owned));
     return true;
 }
 
-void World::addMaterial(Material *m) {
+void World::setAmbientLight(std::unique_ptr<Light> owned) {
+    // A later ambient light replaces the earlier one, which nothing else
+    // refers to.
+    m_ownedAmbientLight = std::move(owned);
+    ambientLight = m_ownedAmbientLight.get();
+}
+
+void World::adoptMaterial(std::unique_ptr<Material> owned) {
+    Material *m = owned.get();
+    m_ownedMaterials.push_back(std::move(owned));
     materials.push_back(m);
     // Lookups find the first material of a name.
     m_materialIndex.emplace(m->name, m);
+}
+
+Camera *World::addCameraNode(std::unique_ptr<Camera> owned) {
+    Camera *c = owned.get();
+    m_ownedCameras.push_back(std::move(owned));
+    cameraNodes.push_back(c);
+    return c;
+}
+
+void World::setAccelerator(std::unique_ptr<Primitive> tree, const KdTreeAccel *asKdTree) {
+    m_ownedAccelerator = std::move(tree);
+    accelerator = m_ownedAccelerator.get();
+    kdTree = asKdTree;
 }
 
 bool World::setCamera(Camera *c) {
@@ -75,12 +130,12 @@ void World::addFileNode(const char *nodeName, const char *fileName) {
 
 bool World::addTexture(const std::string &fileName) {
     int width = 0, height = 0;
-    Vec3f *texels = ReadImageTGA(fileName, &width, &height);
+    std::unique_ptr<Vec3f[]> texels(ReadImageTGA(fileName, &width, &height));
     if (!texels) return false;
     Texture &tex = textures[fileName];
     tex.width = width;
     tex.height = height;
-    tex.texels = texels;
+    tex.texels = std::move(texels);
     return true;
 }
 

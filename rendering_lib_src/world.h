@@ -1,9 +1,16 @@
 // The in-memory scene: primitives, meshes, lights, materials, camera,
 // textures and the name tables that bind shapes to materials and colour
 // channels to texture files. Answers nearest-hit queries.
+//
+// The World owns every object handed to it through its add and set
+// functions, the accelerator it installs and the texture images it reads,
+// and frees them when it is destroyed. The public lists are views of those
+// objects for the loader and the renderer; assigning a list entry or
+// `accelerator` directly hands nothing over.
 #pragma once
 
 #include <map>
+#include <memory>
 #include <unordered_map>
 #include <string>
 #include <vector>
@@ -17,6 +24,7 @@ class KdTreeAccel;
 class Material;
 struct ColorChannel;
 class MeshShape;
+class TrianglePrimitive;
 
 class World {
 public:
@@ -24,19 +32,19 @@ public:
     struct Texture {
         int width = 0;
         int height = 0;
-        Vec3f *texels = nullptr;
+        std::unique_ptr<Vec3f[]> texels;
         // Nearest texel at (u, v), no wrapping; (-1, -1, -1) outside the image.
         Vec3f sample(float u, float v) const;
     };
 
     Primitive *accelerator = nullptr; // optional, answers intersect in place of the linear loop
     // The kd-tree installed by installAccelerator (also in accelerator); its
-    // occlusion query answers occluded. Not owned.
+    // occlusion query answers occluded.
     const KdTreeAccel *kdTree = nullptr;
     std::vector<Primitive *> primitives;
     std::vector<std::string> primitiveMaterialNames; // parallel to addPrimitive calls
     std::vector<LocalLight *> lights;
-    Light *ambientLight = nullptr; // stored by the loader; not read by rendering
+    Light *ambientLight = nullptr; // set by setAmbientLight; not read by rendering
     // A uniform sky of this strength: rays that leave the scene see it, and
     // surfaces receive it unshadowed as diffuse light.
     bool hasSky = false;
@@ -57,7 +65,8 @@ public:
         Point3f localCenter; // spheres: the centre before the node's matrix
     };
     std::unordered_map<std::string, NamedShape> namedShapes;
-    // Shapes with visibility 0: never drawn themselves, kept for their instances.
+    // Shapes with visibility 0 (added by addPrototype): never drawn
+    // themselves, kept for their instances.
     std::vector<GeoPrimitive *> prototypes;
 
     // An instance node as read: it draws the node named `target` again,
@@ -71,7 +80,8 @@ public:
         std::string shaderName; // empty: the target's shader
     };
     std::vector<InstanceNode> instanceNodes;
-    // Every camera node read, in file order; the loader picks one at the end.
+    // Every camera node read (addCameraNode), in file order; the loader
+    // picks one at the end.
     std::vector<Camera *> cameraNodes;
     // Light types the loader drew as a point light and has said so about.
     std::vector<std::string> pointLikeLightTypes;
@@ -83,12 +93,28 @@ public:
         return true;
     }
 
-    World() = default;
+    World();
+    ~World();
+    World(const World &) = delete;
+    World &operator=(const World &) = delete;
 
-    void addPrimitive(Primitive *p, const char *shaderName);
-    void addMesh(MeshShape *m, const char *shaderName);
-    bool addLight(LocalLight *light);
-    void addMaterial(Material *m);
+    // Each takes the object over and returns it; it lives as long as the World.
+    template <class Shape> Shape *addPrimitive(std::unique_ptr<Shape> p, const char *shaderName) {
+        Shape *shape = p.get();
+        adoptPrimitive(std::move(p), shaderName);
+        return shape;
+    }
+    MeshShape *addMesh(std::unique_ptr<MeshShape> m, const char *shaderName);
+    GeoPrimitive *addPrototype(std::unique_ptr<GeoPrimitive> shape);
+    bool addLight(std::unique_ptr<LocalLight> light);
+    void setAmbientLight(std::unique_ptr<Light> light);
+    template <class M> M *addMaterial(std::unique_ptr<M> m) {
+        M *material = m.get();
+        adoptMaterial(std::move(m));
+        return material;
+    }
+    Camera *addCameraNode(std::unique_ptr<Camera> c);
+    // Selects the camera to render through: one of cameraNodes, or null.
     bool setCamera(Camera *c);
     Camera *getCamera() const { return camera; }
     void addShadingEngine(const char *engineName, const char *materialName);
@@ -106,6 +132,10 @@ public:
     // getTexture at every shaded hit.
     const Texture *getTexture(const std::string &fileNodeName) const;
     const Texture *findTexture(const std::string &fileName) const;
+
+    // Installs the accelerator that answers intersect (and, when it is a
+    // kd-tree, occluded); the World owns it from now on.
+    void setAccelerator(std::unique_ptr<Primitive> tree, const KdTreeAccel *asKdTree);
 
     // Binds every shape to the material its shading engine names, then moves
     // all mesh triangles to the end of primitives. Run once after loading.
@@ -134,5 +164,22 @@ public:
 
 private:
     int nextId() const;
+    void adoptPrimitive(std::unique_ptr<Primitive> p, const char *shaderName);
+    void adoptMaterial(std::unique_ptr<Material> m);
     std::unordered_map<std::string, Material *> m_materialIndex; // name -> first material
+
+    // What the World owns. The triangles of a mesh live in one block of
+    // raw storage per mesh (a large mesh pays for no allocation per
+    // triangle), destroyed and freed by TriangleBlockDeleter.
+    struct TriangleBlockDeleter {
+        int count;
+        void operator()(TrianglePrimitive *block) const;
+    };
+    std::vector<std::unique_ptr<Primitive>> m_ownedShapes;
+    std::vector<std::unique_ptr<TrianglePrimitive, TriangleBlockDeleter>> m_triangleBlocks;
+    std::vector<std::unique_ptr<LocalLight>> m_ownedLights;
+    std::unique_ptr<Light> m_ownedAmbientLight;
+    std::vector<std::unique_ptr<Material>> m_ownedMaterials;
+    std::vector<std::unique_ptr<Camera>> m_ownedCameras;
+    std::unique_ptr<Primitive> m_ownedAccelerator;
 };

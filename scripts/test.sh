@@ -17,9 +17,7 @@ case "${1:-}" in
 --sanitize)
     build=build-sanitize
     flags=(-DCMAKE_BUILD_TYPE=Debug -DVORTAN_SANITIZE=ON -DVORTAN_TESTS=ON)
-    # Scene objects live until the process ends by design; leak reports
-    # would only list them.
-    export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
+    export ASAN_OPTIONS="abort_on_error=1"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
     ;;
 --tsan)

@@ -1,8 +1,10 @@
 // Instance nodes: a node that draws another shape again, placed by its own
 // matrix. They are read as they come and expanded into shapes after the
 // whole file is read, so an instance may name a shape defined after it.
+#include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "ass_parser.h"
 #include "error.h"
@@ -94,14 +96,14 @@ private:
                 return;
             }
             m_triangles += triangles;
-            MeshShape *copy = new MeshShape(placement.object2world, nullptr, *mesh);
+            auto copy = std::make_unique<MeshShape>(placement.object2world, nullptr, *mesh);
             copy->name = node.name;
-            m_world.addMesh(copy, placement.shaderName.c_str());
+            m_world.addMesh(std::move(copy), placement.shaderName.c_str());
         } else if (const SpherePrimitive *sphere = dynamic_cast<const SpherePrimitive *>(shape)) {
-            SpherePrimitive *copy = new SpherePrimitive(
+            auto copy = std::make_unique<SpherePrimitive>(
                 placement.object2world, nullptr, placement.shape->localCenter, sphere->radius);
             copy->name = node.name;
-            m_world.addPrimitive(copy, placement.shaderName.c_str());
+            m_world.addPrimitive(std::move(copy), placement.shaderName.c_str());
         }
     }
 

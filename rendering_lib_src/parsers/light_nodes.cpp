@@ -2,7 +2,9 @@
 // lights of the world; the sky dome is the world's sky; quad, disk,
 // cylinder, photometric and mesh lights are drawn as a point light at their
 // centre. Every light's strength is its colour x intensity x 2^exposure.
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "ass_parser.h"
 #include "error.h"
@@ -71,9 +73,9 @@ bool readLightNode(TextParser &parser, bool withMatrix, LightNode &n) {
     return ok;
 }
 
-template <typename T> T *makeLight(const LightNode &n) {
+template <typename T> std::unique_ptr<T> makeLight(const LightNode &n) {
     const Point3f pos(0.0f, 0.0f, 0.0f);
-    T *light = new T(n.light2world, n.light_color, n.intensity, pos);
+    auto light = std::make_unique<T>(n.light2world, n.light_color, n.intensity, pos);
     light->setName(n.light_name);
     light->setExposure(n.exposure);
     return light;
@@ -113,10 +115,10 @@ bool parseAreaLight(TextParser &parser, World &world) {
 bool parseAmbientLight(TextParser &parser, World &world) {
     LightNode n;
     if (!readLightNode(parser, false, n)) return false;
-    Light *light = new AmbientLight(n.light_color, n.intensity);
+    auto light = std::make_unique<AmbientLight>(n.light_color, n.intensity);
     light->setName(n.light_name);
     light->exposure = n.exposure;
-    world.ambientLight = light;
+    world.setAmbientLight(std::move(light));
     return true;
 }
 
@@ -147,7 +149,7 @@ bool parseOtherLight(const std::string &keyword, TextParser &parser, World &worl
         return true;
     }
     if (!placeable(n)) return true;
-    PointLight *light = makeLight<PointLight>(n);
+    std::unique_ptr<PointLight> light = makeLight<PointLight>(n);
     if (spot) light->makeSpot(n.coneAngle, n.penumbraAngle);
     if (distant) light->makeDistant();
     if (pointLike && world.notePointLikeLight(keyword)) {
@@ -155,6 +157,6 @@ bool parseOtherLight(const std::string &keyword, TextParser &parser, World &worl
         TextParser::toLower(type);
         INFO_LOG << type << " nodes are lit as a point light at their centre";
     }
-    world.addLight(light);
+    world.addLight(std::move(light));
     return true;
 }

@@ -2,6 +2,7 @@
 // drivers, shading engines and image file nodes.
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -156,7 +157,8 @@ bool readCameraNode(TextParser &parser, World &world, bool orthographic) {
                 sCameraName.c_str());
         usable = false;
     }
-    Camera *camera = orthographic ? Camera::makeOrthographic() : new Camera(fov);
+    Camera *camera = world.addCameraNode(orthographic ? Camera::makeOrthographic()
+                                                      : std::make_unique<Camera>(fov));
     camera->usable = usable;
     // The file's cameras look along -z; camera space looks along +z.
     const Matrix4x4 refl_mat(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1);
@@ -165,7 +167,6 @@ bool readCameraNode(TextParser &parser, World &world, bool orthographic) {
     camera->setName(sCameraName);
     camera->windowMin = windowMin;
     camera->windowMax = windowMax;
-    world.cameraNodes.push_back(camera);
     return true;
 }
 

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -50,19 +52,20 @@ struct ShapeNode {
 
     // Hands a finished shape to the World: drawn, or kept as a prototype
     // when invisible; either way instances find it by name.
-    void add(World &world, GeoPrimitive *shape, bool mesh,
+    template <class Shape>
+    void add(World &world, std::unique_ptr<Shape> shape,
              const Point3f &localCenter = Point3f()) const {
         shape->name = name;
         World::NamedShape &named = world.namedShapes[name];
-        named.shape = shape;
+        named.shape = shape.get();
         named.shaderName = mat_name;
         named.localCenter = localCenter;
         if (!visible) {
-            world.prototypes.push_back(shape);
-        } else if (mesh) {
-            world.addMesh(static_cast<MeshShape *>(shape), mat_name.c_str());
+            world.addPrototype(std::move(shape));
+        } else if constexpr (std::is_same_v<Shape, MeshShape>) {
+            world.addMesh(std::move(shape), mat_name.c_str());
         } else {
-            world.addPrimitive(shape, mat_name.c_str());
+            world.addPrimitive(std::move(shape), mat_name.c_str());
         }
     }
 };
@@ -279,12 +282,12 @@ bool parseMesh(TextParser &parser, World &world) {
     }
 
     // The lists move into the shape: a large mesh is never held twice.
-    MeshShape *shape = new MeshShape(mesh.object2world, nullptr);
+    auto shape = std::make_unique<MeshShape>(mesh.object2world, nullptr);
     shape->adoptData(std::move(mesh.vertexIndices), std::move(mesh.points),
                      std::move(mesh.normalIndices), std::move(mesh.normals),
                      std::move(mesh.tangents), std::move(mesh.uvs));
     shape->adoptUVIndices(std::move(mesh.uvIndices));
-    mesh.add(world, shape, true);
+    mesh.add(world, std::move(shape));
     return true;
 }
 
@@ -324,9 +327,9 @@ bool parsePlane(TextParser &parser, World &world) {
                         Vec3f(1, 0, 0), Vec3f(1, 0, 0), Vec3f(1, 0, 0)};
     const Point2f UV[4] = {Point2f(0, 0), Point2f(1, 0), Point2f(1, 1), Point2f(0, 1)};
 
-    MeshShape *shape = new MeshShape(plane.object2world, nullptr);
+    auto shape = std::make_unique<MeshShape>(plane.object2world, nullptr);
     shape->setData(2, 4, vi, P, 1, ni, N, T, 4, UV);
-    plane.add(world, shape, true);
+    plane.add(world, std::move(shape));
     return true;
 }
 
@@ -359,7 +362,8 @@ bool parseSphere(TextParser &parser, World &world) {
         return true;
     }
     const Point3f localCenter(center.x, center.y, center.z);
-    SpherePrimitive *sphere = new SpherePrimitive(node.object2world, nullptr, localCenter, radius);
-    node.add(world, sphere, false, localCenter);
+    node.add(world,
+             std::make_unique<SpherePrimitive>(node.object2world, nullptr, localCenter, radius),
+             localCenter);
     return true;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,17 +33,18 @@ void expectSameFrames(const char *scene) {
     ScopedChdir cwd(VORTAN_SOURCE_DIR);
     ASSERT_TRUE(cwd.ok());
     resetSceneFileSettings();
-    World *world = nullptr;
+    std::unique_ptr<World> world;
     {
         // Loaded for the linear search; the tree is installed by hand below.
         ScopedEnv linear("VORTAN_ACCEL", "none");
-        world = readScene(scene);
+        world.reset(readScene(scene));
     }
     ASSERT_NE(world, nullptr);
     ASSERT_EQ(world->accelerator, nullptr);
 
     const std::vector<float> linear = renderWith(*world);
-    world->accelerator = makeKdTreeAccel(world->primitives);
+    KdTreeAccel *tree = makeKdTreeAccel(world->primitives);
+    world->setAccelerator(std::unique_ptr<Primitive>(tree), nullptr);
     const std::vector<float> accelerated = renderWith(*world);
 
     ASSERT_EQ(linear.size(), accelerated.size());

@@ -519,8 +519,6 @@ namespace {
 // split planes), each bound to its own material through the World.
 struct RandomScene {
     World world;
-    std::vector<std::unique_ptr<Lambert>> materials;
-
     explicit RandomScene(unsigned seed) {
         // The World logs every primitive it adds; keep the test output short.
         const int oldLevel = FLAGS_minloglevel;
@@ -530,16 +528,16 @@ struct RandomScene {
         int shapes = 0;
         auto nextEngine = [&]() {
             const std::string n = std::to_string(shapes++);
-            materials.push_back(std::make_unique<Lambert>(("mat" + n).c_str(), 1.0f, ColorChannel(1.0f)));
-            world.addMaterial(materials.back().get());
+            world.addMaterial(
+                std::make_unique<Lambert>(("mat" + n).c_str(), 1.0f, ColorChannel(1.0f)));
             world.addShadingEngine(("se" + n).c_str(), ("mat" + n).c_str());
             return "se" + n;
         };
         for (int i = 0; i < 12; ++i) {
-            auto *s = new SpherePrimitive(Transform(), nullptr,
-                                          Point3f(5 * unit(rng), 5 * unit(rng), 5 * unit(rng)),
-                                          0.6f + 0.5f * unit(rng));
-            world.addPrimitive(s, nextEngine().c_str());
+            auto s = std::make_unique<SpherePrimitive>(
+                Transform(), nullptr, Point3f(5 * unit(rng), 5 * unit(rng), 5 * unit(rng)),
+                0.6f + 0.5f * unit(rng));
+            world.addPrimitive(std::move(s), nextEngine().c_str());
         }
 
         std::vector<Point3f> vertices;
@@ -596,11 +594,11 @@ struct RandomScene {
             uvs.emplace_back(unit(rng), unit(rng));
         }
         std::vector<Vec3f> tangents(indices.size(), Vec3f(1, 0, 0));
-        auto *mesh = new MeshShape(Transform(), nullptr);
+        auto mesh = std::make_unique<MeshShape>(Transform(), nullptr);
         const int nTri = static_cast<int>(indices.size() / 3), nVert = static_cast<int>(vertices.size());
         mesh->setData(nTri, nVert, indices.data(), vertices.data(), nVert, indices.data(),
                       normals.data(), tangents.data(), nVert, uvs.data());
-        world.addMesh(mesh, engine.c_str());
+        world.addMesh(std::move(mesh), engine.c_str());
     }
 
     // Primitives hit at exactly distance t by the (bounded) ray.
@@ -727,8 +725,8 @@ TEST(KdTreeAccel, ParallelBuildIsTheSerialTree) {
 namespace {
 
 // A unit quad of two triangles in the plane z = 0, spanning [x0, x0 + 1] x [0, 1].
-MeshShape *flatQuad(float x0) {
-    auto *mesh = new MeshShape(Transform(), nullptr);
+std::unique_ptr<MeshShape> flatQuad(float x0) {
+    auto mesh = std::make_unique<MeshShape>(Transform(), nullptr);
     const Point3f p[4] = {Point3f(x0, 0, 0), Point3f(x0 + 1, 0, 0), Point3f(x0 + 1, 1, 0),
                           Point3f(x0, 1, 0)};
     const int vi[6] = {0, 1, 2, 0, 2, 3};
@@ -795,7 +793,8 @@ TEST(KdTreeAccel, OcclusionCountsOnlyHitsBeforeTheBound) {
     // a bound at the hit distance itself does not block, just beyond it does.
     World world;
     world.addMesh(flatQuad(-0.5f), "");
-    world.addPrimitive(new SpherePrimitive(Transform(), nullptr, Point3f(0, 0.5f, -4), 1.0f), "");
+    world.addPrimitive(
+        std::make_unique<SpherePrimitive>(Transform(), nullptr, Point3f(0, 0.5f, -4), 1.0f), "");
     world.bindMaterials();
     std::unique_ptr<KdTreeAccel> tree(makeKdTreeAccel(world.primitives));
     const vmath::Ray toQuad(Point3f(0, 0.5f, 2), Vec3f(0, 0, -1));
@@ -822,8 +821,8 @@ TEST(KdTreeAccel, ShapeWithNaNBoundsIsAskedLikeInTheLinearSearch) {
     // give every ray the answer the linear search gives, whatever that is.
     World world;
     world.addMesh(flatQuad(-0.5f), "");
-    world.addPrimitive(new SpherePrimitive(Transform(), nullptr, Point3f(0, 0, -3),
-                                           -std::numeric_limits<float>::quiet_NaN()),
+    world.addPrimitive(std::make_unique<SpherePrimitive>(Transform(), nullptr, Point3f(0, 0, -3),
+                                                         -std::numeric_limits<float>::quiet_NaN()),
                        "");
     world.bindMaterials();
     std::unique_ptr<KdTreeAccel> tree(makeKdTreeAccel(world.primitives));

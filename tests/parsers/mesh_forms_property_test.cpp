@@ -307,7 +307,7 @@ TEST(MeshForms, EveryFormLoadsTheSameTrianglesAndRendersTheSameFrame) {
             SCOPED_TRACE("seed " + std::to_string(seed) + ", " +
                          kFormNames[static_cast<int>(form)]);
             const std::string text = sceneText(tower, form, seed);
-            World *world = render_test::loadText(text);
+            std::unique_ptr<World> world = render_test::loadText(text);
             ASSERT_NE(world, nullptr) << text;
             ASSERT_EQ(world->meshes.size(), tower.size());
             for (size_t i = 0; i < tower.size(); ++i) {

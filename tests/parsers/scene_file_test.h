@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,11 @@ protected:
         return path;
     }
 
+    // The World stays the fixture's until the test ends.
     World *load(const std::string &text, const std::string &name = "scene.ass") {
-        return readScene(write(text, name).c_str());
+        World *world = readScene(write(text, name).c_str());
+        if (world != nullptr) loaded_.emplace_back(world);
+        return world;
     }
 
     // Loads a text that must be refused. Returns the ERROR records of the
@@ -65,4 +69,5 @@ protected:
     }
 
     TempDir dir_;
+    std::vector<std::unique_ptr<World>> loaded_;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -389,7 +390,7 @@ TEST_F(SceneLoader, SurvivesDamagedFiles) {
     ScopedChdir inDir(dir_.path());
     ASSERT_TRUE(inDir.ok());
     {
-        World *world = readScene(write(valid).c_str());
+        std::unique_ptr<World> world(readScene(write(valid).c_str()));
         ASSERT_NE(world, nullptr);
         EXPECT_EQ(world->primitives.size(), 5u);
     }
@@ -421,7 +422,8 @@ TEST_F(SceneLoader, SurvivesDamagedFiles) {
             }
         }
         resetSceneFileSettings();
-        if (readScene(write(text, "damaged.ass").c_str()) != nullptr) ++loaded;
+        if (std::unique_ptr<World>(readScene(write(text, "damaged.ass").c_str())) != nullptr)
+            ++loaded;
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

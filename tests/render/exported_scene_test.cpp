@@ -30,7 +30,7 @@ TEST(ExportedScene, LoadsEveryShapeWithItsMaterial) {
     // one first, so that the scene's own warning is seen.
     Warning("exported scene test marker");
     LogCapture log;
-    World *world = loadSceneFile(kScene, "kdtree");
+    std::unique_ptr<World> world = loadSceneFile(kScene, "kdtree");
     ASSERT_NE(world, nullptr);
     EXPECT_EQ(log.errors(), std::vector<std::string>{});
     EXPECT_EQ(log.texts(google::GLOG_WARNING),
@@ -75,8 +75,8 @@ TEST(ExportedScene, LoadsEveryShapeWithItsMaterial) {
 }
 
 TEST(ExportedScene, RendersLitAndTexturedTheSameWithAndWithoutTheTree) {
-    World *linear = loadSceneFile(kScene, "none");
-    World *tree = loadSceneFile(kScene, "kdtree");
+    std::unique_ptr<World> linear = loadSceneFile(kScene, "none");
+    std::unique_ptr<World> tree = loadSceneFile(kScene, "kdtree");
     ASSERT_NE(linear, nullptr);
     ASSERT_NE(tree, nullptr);
     const Frame f = renderFrameRows(*tree, 2);

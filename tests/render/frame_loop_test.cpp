@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,12 +26,12 @@ const int kThreadCounts[] = {1, 2, 3, 7};
 // thread count: all frames must equal the single-threaded linear one bit
 // for bit, and under one accelerator the test count must not vary. Returns
 // the count of the linear search and of the kd-tree.
-std::vector<uint32_t> expectSameFrames(const std::function<World *(const char *)> &load) {
+std::vector<uint32_t> expectSameFrames(const std::function<std::unique_ptr<World>(const char *)> &load) {
     Frame reference;
     std::vector<uint32_t> counts;
     for (const char *accel : {"none", "kdtree"}) {
         SCOPED_TRACE(std::string("VORTAN_ACCEL=") + accel);
-        World *world = load(accel);
+        std::unique_ptr<World> world = load(accel);
         EXPECT_NE(world, nullptr);
         if (world == nullptr) return counts;
         EXPECT_EQ(world->accelerator == nullptr, std::string(accel) == "none");
@@ -68,7 +69,7 @@ TEST(FrameLoop, ProgressIsOneNonDecreasingRecordPerRow) {
     // Rows of uneven cost on the linear search, so that with 7 threads they
     // finish out of order.
     const int width = 48, height = 23;
-    World *world = loadMeshScene("none", width, height);
+    std::unique_ptr<World> world = loadMeshScene("none", width, height);
     ASSERT_NE(world, nullptr);
     const Frame f = renderFrameRows(*world, 7);
 
@@ -139,7 +140,7 @@ TEST(FrameLoopEnvironment, AcceleratorChoice) {
         breakRepeat();
         LogCapture log;
         ScopedEnv env("VORTAN_ACCEL", c.value);
-        World *world = render_test::loadText(scene);
+        std::unique_ptr<World> world = render_test::loadText(scene);
         ASSERT_NE(world, nullptr);
         EXPECT_EQ(acceleratorFromEnvironment(),
                   c.tree ? AcceleratorKind::KdTree : AcceleratorKind::None);

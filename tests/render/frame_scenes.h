@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -114,7 +115,7 @@ inline std::string meshScene(int width, int height) {
 }
 
 // Loads the generated scene with VORTAN_ACCEL set to accel.
-inline World *loadMeshScene(const char *accel, int width = 64, int height = 48) {
+inline std::unique_ptr<World> loadMeshScene(const char *accel, int width = 64, int height = 48) {
     ScopedEnv env("VORTAN_ACCEL", accel);
     ScopedChdir cwd(VORTAN_SOURCE_DIR);
     EXPECT_TRUE(cwd.ok());
@@ -122,12 +123,12 @@ inline World *loadMeshScene(const char *accel, int width = 64, int height = 48) 
 }
 
 // Loads a scene file of the repository with VORTAN_ACCEL set to accel.
-inline World *loadSceneFile(const char *relativePath, const char *accel) {
+inline std::unique_ptr<World> loadSceneFile(const char *relativePath, const char *accel) {
     ScopedEnv env("VORTAN_ACCEL", accel);
     ScopedChdir cwd(VORTAN_SOURCE_DIR);
     EXPECT_TRUE(cwd.ok());
     resetSceneFileSettings();
-    return readScene(relativePath);
+    return std::unique_ptr<World>(readScene(relativePath));
 }
 
 struct Frame {

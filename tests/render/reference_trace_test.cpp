@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "light.h"
@@ -73,9 +74,9 @@ Frame referenceFrame(const World &world) {
     return f;
 }
 
-void expectMatchesReference(const std::function<World *(const char *)> &load) {
-    World *linear = load("none");
-    World *tree = load("kdtree");
+void expectMatchesReference(const std::function<std::unique_ptr<World>(const char *)> &load) {
+    std::unique_ptr<World> linear = load("none");
+    std::unique_ptr<World> tree = load("kdtree");
     ASSERT_NE(linear, nullptr);
     ASSERT_NE(tree, nullptr);
     ASSERT_EQ(linear->accelerator, nullptr);
@@ -103,7 +104,7 @@ TEST(ReferenceTrace, MeshSceneExercisesEveryTerm) {
     // and refracted rays are dropped (traced at depth 0); and hits where a
     // light's diffuse term is zero but its specular term is not, which still
     // need their shadow query.
-    World *world = loadMeshScene("kdtree");
+    std::unique_ptr<World> world = loadMeshScene("kdtree");
     ASSERT_NE(world, nullptr);
     const Camera *camera = world->getCamera();
     int background = 0, bright = 0, differsWithDepth = 0, specularOnly = 0;

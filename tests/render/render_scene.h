@@ -7,7 +7,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "ass_parser.h"
 #include "render.h"
@@ -108,6 +110,7 @@ inline void writeReportTemplate(const std::string &dir) {
                    std::vector<unsigned char>(text.begin(), text.end()));
 }
 
+// What renderSceneFromFile handed out, given back when the Render goes.
 struct Render {
     float *rgb = nullptr;
     float *extraPlane = nullptr;
@@ -116,7 +119,32 @@ struct Render {
     int height = 0;
     std::string out; // what the render printed on standard output
 
+    Render() = default;
+    Render(Render &&other) noexcept
+        : rgb(std::exchange(other.rgb, nullptr)),
+          extraPlane(std::exchange(other.extraPlane, nullptr)),
+          world(std::exchange(other.world, nullptr)), width(other.width), height(other.height),
+          out(std::move(other.out)) {}
+    Render &operator=(Render &&other) noexcept {
+        if (this != &other) {
+            release();
+            rgb = std::exchange(other.rgb, nullptr);
+            extraPlane = std::exchange(other.extraPlane, nullptr);
+            world = std::exchange(other.world, nullptr);
+            width = other.width;
+            height = other.height;
+            out = std::move(other.out);
+        }
+        return *this;
+    }
+    ~Render() { release(); }
+
     bool ok() const { return rgb != nullptr && world != nullptr; }
+    void release() {
+        delete[] rgb;
+        delete[] extraPlane;
+        delete world;
+    }
     Vec3f pixel(int i, int j) const {
         const float *p = rgb + (static_cast<size_t>(j) * width + i) * 3;
         return Vec3f(p[0], p[1], p[2]);
@@ -149,13 +177,13 @@ inline Render renderText(const std::string &sceneText) {
 }
 
 // Loads a scene text without rendering it (for tracer-level tests).
-inline World *loadText(const std::string &sceneText) {
+inline std::unique_ptr<World> loadText(const std::string &sceneText) {
     TempDir dir;
     EXPECT_TRUE(dir.ok());
     const std::string path = dir.file("scene.ass");
     EXPECT_TRUE(writeFileBytes(path, std::vector<unsigned char>(sceneText.begin(), sceneText.end())));
     resetSceneFileSettings();
-    return readScene(path.c_str());
+    return std::unique_ptr<World>(readScene(path.c_str()));
 }
 
 } // namespace render_test

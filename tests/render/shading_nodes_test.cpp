@@ -44,7 +44,7 @@ std::vector<std::string> containing(const std::vector<std::string> &lines, const
 
 // The nodes and a wall at z = -10 facing the eye, under a lambert of
 // colour 0.7 (a lambert shows no ambient light).
-World *wallScene(const std::string &nodes) {
+std::unique_ptr<World> wallScene(const std::string &nodes) {
     return loadText(header(4, 4, 45) + material("lambert", "m", " Kd_color 0.7 0.7 0.7\n") +
                     nodes + wall(-10, "mSG"));
 }
@@ -53,7 +53,7 @@ std::string light(const std::string &type, const std::string &body, const std::s
     return type + "\n{\n" + body + matrix + "}\n";
 }
 
-Vec3f traced(const World *world, const Point3f &from, const Vec3f &direction) {
+Vec3f traced(const std::unique_ptr<World> &world, const Point3f &from, const Vec3f &direction) {
     EXPECT_NE(world, nullptr);
     return world ? trace(*world, vmath::Ray(from, direction), kTraceDepth) : grey(-9);
 }
@@ -199,7 +199,7 @@ TEST(SurfaceShading, EmissionAddsToTheColourAndFlatIsUnlit) {
 
 TEST(LightStrength, ColourTimesIntensityTimesTwoToTheExposure) {
     // A white light of intensity I gives I / d^2 x cos x Kd at the hit.
-    World *probe = wallScene("");
+    std::unique_ptr<World> probe = wallScene("");
     ASSERT_NE(probe, nullptr);
     IntersectInfo hit;
     probe->intersect(hit, vmath::Ray(kOffAxis, kAhead), vmath::kMaxFloat);
@@ -229,7 +229,7 @@ TEST(LightStrength, ColourTimesIntensityTimesTwoToTheExposure) {
 TEST(DistantLight, ParallelWithoutFallOffAndShadowedFromAfar) {
     // Shining down (its -z axis turned to -y) from below the floor: its
     // position plays no part. A ball hangs 1000 units above the floor.
-    World *world = loadText(
+    std::unique_ptr<World> world = loadText(
         header(4, 4, 45) + material("lambert", "m", " Kd_color 0.25 0.5 1\n") +
         "distant_light\n{\n intensity 3\n matrix\n 1 0 0 0\n 0 0 -1 0\n 0 1 0 0\n 0 -50 0 1\n}\n" +
         floorPlane(-1, "mSG") + sphere(0, 1000, -40, 10, ""));
@@ -252,7 +252,7 @@ TEST(SpotLight, FullInsideTheConeBlackOutsideSmoothAcrossThePenumbra) {
         {"", 30, 1}, // cone 65 degrees, no penumbra
         {"", 35, 0},
     };
-    World *point = wallScene(pointLight(0, 0, 0, 1));
+    std::unique_ptr<World> point = wallScene(pointLight(0, 0, 0, 1));
     for (const Row &r : rows) {
         const double a = r.degrees * M_PI / 180.0;
         const Vec3f ray(static_cast<float>(std::sin(a)), 0, static_cast<float>(-std::cos(a)));
@@ -268,7 +268,7 @@ TEST(SpotLight, FullInsideTheConeBlackOutsideSmoothAcrossThePenumbra) {
 TEST(SkyDome, MissesSeeTheSkyAndSurfacesGetKdTimesSkyUnshadowed) {
     // Sky (0.5, 1, 0.25) x 2 x 2^1. A ceiling just above the floor shuts
     // out the sky and a point light above it.
-    World *world = loadText(
+    std::unique_ptr<World> world = loadText(
         header(4, 4, 45) + "skydome_light\n{\n color 0.5 1 0.25\n intensity 2\n exposure 1\n}\n" +
         pointLight(0, 5, 0, 100) + material("lambert", "m", " Kd_color 0.25 0.5 1\n") +
         floorPlane(-1, "mSG") + "plane\n{\n name ceiling\n width 100\n height 100\n" +
@@ -296,7 +296,7 @@ TEST(OtherLightTypes, PointLikeOnesLightAsAPointLightUnknownOnesWarnAndAreSkippe
     EXPECT_NE(reference, kBlack);
     Warning("light type test marker"); // the next Warning is never taken for a repeat
     LogCapture log;
-    World *world = wallScene(asTypes + light("Mystery_Light", "", ""));
+    std::unique_ptr<World> world = wallScene(asTypes + light("Mystery_Light", "", ""));
     ASSERT_NE(world, nullptr);
     EXPECT_EQ(world->lights.size(), 2 * std::size(types));
     EXPECT_EQ(traced(world, kOffAxis, kAhead), reference);

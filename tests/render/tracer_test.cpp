@@ -114,7 +114,7 @@ namespace {
 
 // A wall of two triangles at z = -10 facing the origin, with the given
 // material node body (empty: no material), and optionally one light.
-World *wallWorld(const std::string &type, const std::string &body, bool light) {
+std::unique_ptr<World> wallWorld(const std::string &type, const std::string &body, bool light) {
     std::string scene = header(4, 4, 45);
     if (light) scene += pointLight(0, 0, -5, 10);
     if (!type.empty()) scene += material(type, "m", body);
@@ -137,27 +137,27 @@ TEST(Trace, QueriesMadePerHit) {
     // the mirror weight is plain black, and a refracted ray when the material
     // has a refraction index and its transmission weight is not plain black.
     ScopedEnv linear("VORTAN_ACCEL", "none");
-    World *standard = wallWorld("aiStandard", " Kr_color 0 0 0\n", true);
+    std::unique_ptr<World> standard = wallWorld("aiStandard", " Kr_color 0 0 0\n", true);
     ASSERT_NE(standard, nullptr);
     EXPECT_EQ(testsPerTrace(*standard, 0), 2u * 2);
     EXPECT_EQ(testsPerTrace(*standard, 1), 2u * 2);
 
     // Mirror and transmission weights set: both rays leave the wall and miss.
-    World *glossy =
+    std::unique_ptr<World> glossy =
         wallWorld("aiStandard", " Kr 1\n Kr_color 1 1 1\n Kt 1\n Kt_color 1 1 1\n", true);
     ASSERT_NE(glossy, nullptr);
     EXPECT_EQ(testsPerTrace(*glossy, 0), 2u * 2);
     EXPECT_EQ(testsPerTrace(*glossy, 1), 2u * 4);
     EXPECT_EQ(testsPerTrace(*glossy, 2), 2u * 4);
 
-    World *bare = wallWorld("", "", true);
+    std::unique_ptr<World> bare = wallWorld("", "", true);
     ASSERT_NE(bare, nullptr);
     EXPECT_EQ(testsPerTrace(*bare, 1), 2u * 2);
 
-    World *lambert = wallWorld("lambert", "", true);
+    std::unique_ptr<World> lambert = wallWorld("lambert", "", true);
     ASSERT_NE(lambert, nullptr);
     EXPECT_EQ(testsPerTrace(*lambert, 1), 2u * 2);
-    World *blinn = wallWorld("blinn", "", true);
+    std::unique_ptr<World> blinn = wallWorld("blinn", "", true);
     ASSERT_NE(blinn, nullptr);
     EXPECT_EQ(testsPerTrace(*blinn, 1), 2u * 2);
 
@@ -171,14 +171,14 @@ TEST(Trace, LightBehindTheSurfaceCastsNoShadowRay) {
     // The light lies behind the wall: diffuse and specular are black either
     // way, so only the primary query is made.
     ScopedEnv linear("VORTAN_ACCEL", "none");
-    World *world = loadText(header(4, 4, 45) + pointLight(0, 0, -15, 10) +
+    std::unique_ptr<World> world = loadText(header(4, 4, 45) + pointLight(0, 0, -15, 10) +
                             material("aiStandard", "m", "") + wall(-10, "mSG"));
     ASSERT_NE(world, nullptr);
     EXPECT_EQ(testsPerTrace(*world, 0), 2u);
 }
 
 TEST(Trace, WithoutLightsOnlyAmbientIsSeen) {
-    World *world = wallWorld("aiStandard", " Ka_color 0.2 0.4 0.6\n Kr 1\n Kr_color 1 1 1\n", false);
+    std::unique_ptr<World> world = wallWorld("aiStandard", " Ka_color 0.2 0.4 0.6\n Kr 1\n Kr_color 1 1 1\n", false);
     ASSERT_NE(world, nullptr);
     const Vec3f c = trace(*world, vmath::Ray(Point3f(0, 0, 0), Vec3f(0, 0, -1)), 2);
     EXPECT_EQ(c, Vec3f(0.2f * 0.005f, 0.4f * 0.005f, 0.6f * 0.005f));
@@ -193,7 +193,7 @@ TEST(Trace, MirrorRayAddsWhatItSees) {
         material("aiStandard", "mirror", " Ka_color 0.2 0.2 0.2\n Kr 0.5\n Kr_color 1 1 1\n") +
         material("aiStandard", "ball", " Ka_color 0.4 0.6 0.8\n") + wall(-10, "mirrorSG") +
         sphere(0, 0, 5, 1, "ballSG");
-    World *world = loadText(scene);
+    std::unique_ptr<World> world = loadText(scene);
     ASSERT_NE(world, nullptr);
     const vmath::Ray ray(Point3f(0, 0, 0), Vec3f(0, 0, -1));
     const float wall = 0.2f * 0.005f;
@@ -206,7 +206,7 @@ TEST(Trace, MirrorRayAddsWhatItSees) {
 TEST(Trace, ZeroDirectionHitsNothing) {
     // The refracted ray after total internal reflection has no direction; it
     // starts on the surface and must come back black.
-    World *world = loadText(header(4, 4, 45) + pointLight(0, 0, 0, 10) + sphere(0, 0, -5, 1, "") +
+    std::unique_ptr<World> world = loadText(header(4, 4, 45) + pointLight(0, 0, 0, 10) + sphere(0, 0, -5, 1, "") +
                             wall(-10, ""));
     ASSERT_NE(world, nullptr);
     EXPECT_EQ(trace(*world, vmath::Ray(Point3f(0, 0, -4), Vec3f(0, 0, 0)), 2), kBlack);

@@ -35,21 +35,21 @@ std::string readText(const std::string &path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-SpherePrimitive *sphere(const std::string &name) {
-    auto *s = new SpherePrimitive(Transform(), nullptr, Point3f(0, 0, 0), 1.0f);
+std::unique_ptr<SpherePrimitive> sphere(const std::string &name) {
+    auto s = std::make_unique<SpherePrimitive>(Transform(), nullptr, Point3f(0, 0, 0), 1.0f);
     s->name = name;
     return s;
 }
 
 // A mesh of n separate triangles; its triangles have no names.
-MeshShape *triangles(int n) {
+std::unique_ptr<MeshShape> triangles(int n) {
     std::vector<Point3f> vertices;
     std::vector<int> indices;
     for (int i = 0; i < n; ++i) {
         vertices.insert(vertices.end(), {Point3f(0, 0, 0), Point3f(1, 0, 0), Point3f(0, 1, 0)});
         indices.insert(indices.end(), {3 * i, 3 * i + 1, 3 * i + 2});
     }
-    auto *m = new MeshShape(Transform(), nullptr);
+    auto m = std::make_unique<MeshShape>(Transform(), nullptr);
     m->setData(n, 3 * n, indices.data(), vertices.data(), 0, indices.data(), nullptr, nullptr, 0,
                nullptr);
     m->name = "plane";
@@ -158,8 +158,7 @@ TEST_F(Report, PrintReportsAfterCreateShowsZeros) {
 
 TEST_F(Report, RecordingFunctionsCountAndDraw) {
     World world;
-    SpherePrimitive *s = sphere("");
-    world.addPrimitive(s, ""); // id 0, no name
+    SpherePrimitive *s = world.addPrimitive(sphere(""), ""); // id 0, no name
     ASSERT_TRUE(createReport("report.ma", world));
     rayCurveCount = 0;
     EXPECT_EQ(recordImageRay(), 1);

@@ -50,12 +50,11 @@ TEST(Light, WorldPositionAndTheOtherKinds) {
 }
 
 TEST(ColorChannel, EvaluatesColourOrTintedTexture) {
-    Vec3f texels[2] = {{0.5f, 0.25f, 1.0f}, {1.0f, 1.0f, 1.0f}};
     World world;
     World::Texture &tex = world.textures["wood.tga"];
     tex.width = 2;
     tex.height = 1;
-    tex.texels = texels;
+    tex.texels.reset(new Vec3f[2]{{0.5f, 0.25f, 1.0f}, {1.0f, 1.0f, 1.0f}});
     world.addFileNode("FILE1", "wood.tga");
     world.addFileNode("FILE2", "missing.tga");
 

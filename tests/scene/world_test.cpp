@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,27 @@ void makeSquare(MeshShape &mesh, float depth) {
     mesh.setData(2, 4, vertexIndices, vertices, 1, normalIndices, normals, tangents, 4, uvs);
 }
 
+std::unique_ptr<MeshShape> square(float depth) {
+    auto mesh = std::make_unique<MeshShape>(Transform(), nullptr);
+    makeSquare(*mesh, depth);
+    return mesh;
+}
+
+std::unique_ptr<SpherePrimitive> sphereAt(float z, Material *material = nullptr) {
+    return std::make_unique<SpherePrimitive>(Transform(), material, Point3f(0, 0, z), 1.0f);
+}
+
 // Along +z through the first triangle of the square.
 const vmath::Ray kRayThroughSquare(Point3f(0.5f, -0.25f, 0.0f), Vec3f(0.0f, 0.0f, 1.0f));
+
+// A primitive that no ray hits.
+class NoHitPrimitive : public Primitive {
+public:
+    bool anyHit(const vmath::Ray &) const override { return false; }
+    bool hitDistance(const vmath::Ray &, float *) const override { return false; }
+    bool intersect(const vmath::Ray &, float *, IntersectInfo *) const override { return false; }
+    Material *getMaterial() const override { return nullptr; }
+};
 
 // Stands in for a kd-tree: records what it was asked and reports a hit at a
 // fixed distance when the ray's own bound allows it.
@@ -59,14 +79,12 @@ public:
 
 TEST(World, NumbersObjectsInOrderOfAdditionAndLogsEach) {
     World world;
-    SpherePrimitive sphere(Transform(), nullptr, Point3f(0, 0, 10), 1.0f);
-    MeshShape mesh(Transform(), nullptr);
-    makeSquare(mesh, 5.0f);
-    mesh.name = "plane1";
+    std::unique_ptr<MeshShape> plane = square(5.0f);
+    plane->name = "plane1";
 
     LogCapture log;
-    world.addPrimitive(&sphere, "sphereSG");
-    world.addMesh(&mesh, "planeSG");
+    SpherePrimitive &sphere = *world.addPrimitive(sphereAt(10), "sphereSG");
+    MeshShape &mesh = *world.addMesh(std::move(plane), "planeSG");
 
     EXPECT_EQ(sphere.id, 0);
     EXPECT_EQ(mesh.id, 1);
@@ -85,33 +103,24 @@ TEST(World, NumbersObjectsInOrderOfAdditionAndLogsEach) {
     EXPECT_TRUE(world.pendingTriangles.empty());
 
     // Ids stay unique after the hand-over.
-    SpherePrimitive late(Transform(), nullptr, Point3f(0, 0, 20), 1.0f);
-    world.addPrimitive(&late, "");
-    EXPECT_EQ(late.id, 4);
+    EXPECT_EQ(world.addPrimitive(sphereAt(20), "")->id, 4);
 }
 
 TEST(World, BindsShapesThroughShadingEngines) {
     World world;
-    Standard red("red"), blue("blue"), redAgain("red");
-    world.addMaterial(&red);
-    world.addMaterial(&blue);
-    world.addMaterial(&redAgain);
+    Standard &red = *world.addMaterial(std::make_unique<Standard>("red"));
+    Standard &blue = *world.addMaterial(std::make_unique<Standard>("blue"));
+    world.addMaterial(std::make_unique<Standard>("red"));
     world.addShadingEngine("redSG", "red");
     world.addShadingEngine("blueSG", "red");
     world.addShadingEngine("blueSG", "blue"); // a repeated engine replaces the earlier one
     world.addShadingEngine("ghostSG", "ghost");
 
-    SpherePrimitive viaEngine(Transform(), nullptr, Point3f(0, 0, 10), 1.0f);
-    SpherePrimitive viaMaterialName(Transform(), &blue, Point3f(0, 0, 20), 1.0f);
-    SpherePrimitive viaMissingMaterial(Transform(), nullptr, Point3f(0, 0, 30), 1.0f);
-    SpherePrimitive viaUnknownEngine(Transform(), nullptr, Point3f(0, 0, 40), 1.0f);
-    MeshShape mesh(Transform(), nullptr);
-    makeSquare(mesh, 5.0f);
-    world.addPrimitive(&viaEngine, "redSG");
-    world.addPrimitive(&viaMaterialName, "blue");
-    world.addMesh(&mesh, "blueSG");
-    world.addPrimitive(&viaMissingMaterial, "ghostSG");
-    world.addPrimitive(&viaUnknownEngine, "noSuchSG");
+    SpherePrimitive &viaEngine = *world.addPrimitive(sphereAt(10), "redSG");
+    SpherePrimitive &viaMaterialName = *world.addPrimitive(sphereAt(20, &blue), "blue");
+    MeshShape &mesh = *world.addMesh(square(5.0f), "blueSG");
+    SpherePrimitive &viaMissingMaterial = *world.addPrimitive(sphereAt(30), "ghostSG");
+    SpherePrimitive &viaUnknownEngine = *world.addPrimitive(sphereAt(40), "noSuchSG");
 
     EXPECT_EQ(world.getMaterial("redSG"), &red); // the first material of that name
     EXPECT_EQ(world.findMaterial("blue"), &blue);
@@ -138,11 +147,8 @@ TEST(World, BindsShapesThroughShadingEngines) {
 TEST(World, IntersectReturnsNearestHitBelowBothBounds) {
     World world;
     // Added first but farther away than the square.
-    SpherePrimitive sphere(Transform(), nullptr, Point3f(0, 0, 10), 1.0f);
-    MeshShape mesh(Transform(), nullptr);
-    makeSquare(mesh, 5.0f);
-    world.addPrimitive(&sphere, "");
-    world.addMesh(&mesh, "");
+    world.addPrimitive(sphereAt(10), "");
+    MeshShape &mesh = *world.addMesh(square(5.0f), "");
     world.bindMaterials();
 
     IntersectInfo info;
@@ -193,33 +199,50 @@ TEST(World, CoincidentHitsGoToTheEarlierPrimitive) {
     // own strict test decides between two identical squares.
     for (bool firstIsA : {true, false}) {
         World world;
-        MeshShape a(Transform(), nullptr), b(Transform(), nullptr);
-        makeSquare(a, 5.0f);
-        makeSquare(b, 5.0f);
-        world.addMesh(firstIsA ? &a : &b, "");
-        world.addMesh(firstIsA ? &b : &a, "");
+        MeshShape &first = *world.addMesh(square(5.0f), firstIsA ? "a" : "b");
+        world.addMesh(square(5.0f), firstIsA ? "b" : "a");
         world.bindMaterials();
         IntersectInfo info;
         EXPECT_EQ(world.intersect(info, kRayThroughSquare, vmath::kMaxFloat), 5.0f);
-        EXPECT_EQ(info.id, firstIsA ? a.id : b.id);
+        EXPECT_EQ(info.id, first.id);
     }
 
     World world;
-    SpherePrimitive first(Transform(), nullptr, Point3f(0, 0, 10), 1.0f);
-    SpherePrimitive second(Transform(), nullptr, Point3f(0, 0, 10), 1.0f);
-    world.addPrimitive(&first, "");
-    world.addPrimitive(&second, "");
+    SpherePrimitive &first = *world.addPrimitive(sphereAt(10), "");
+    world.addPrimitive(sphereAt(10), "");
     IntersectInfo info;
     EXPECT_EQ(world.intersect(info, vmath::Ray(Point3f(0, 0, 0), Vec3f(0, 0, 1)), 100.0f), 9.0f);
     EXPECT_EQ(info.id, first.id);
 }
 
+TEST(World, FreesWhatItWasHandedWhenDestroyed) {
+    // Shapes of every kind and the accelerator go with the World; shapes
+    // the World only points at (a test's own accelerator) stay.
+    int destroyed = 0;
+    struct Counted final : NoHitPrimitive {
+        int *count;
+        explicit Counted(int *c) : count(c) {}
+        ~Counted() override { ++*count; }
+    };
+    Counted outside(&destroyed);
+    {
+        World world;
+        world.addPrimitive(std::make_unique<Counted>(&destroyed), "");
+        world.addPrototype(sphereAt(1));
+        world.addMesh(square(5.0f), "");
+        world.setAccelerator(std::make_unique<Counted>(&destroyed), nullptr);
+        world.setAccelerator(std::make_unique<Counted>(&destroyed), nullptr); // replaces the first
+        EXPECT_EQ(destroyed, 1);
+        world.accelerator = &outside;
+    }
+    EXPECT_EQ(destroyed, 3);
+}
+
 TEST(World, AcceleratorAnswersInPlaceOfTheLinearSearch) {
     World world;
-    SpherePrimitive nearer(Transform(), nullptr, Point3f(0, 0, 3), 1.0f);
-    world.addPrimitive(&nearer, "");
-    FakeAccelerator accel;
-    world.accelerator = &accel;
+    world.addPrimitive(sphereAt(3), "");
+    FakeAccelerator &accel = *new FakeAccelerator;
+    world.setAccelerator(std::unique_ptr<Primitive>(&accel), nullptr);
 
     vmath::Ray r(Point3f(0, 0, 0), Vec3f(0, 0, 1), 50.0f);
     IntersectInfo info;
@@ -240,11 +263,11 @@ TEST(World, AcceleratorAnswersInPlaceOfTheLinearSearch) {
 }
 
 TEST(WorldTexture, SamplesNearestTexelWithoutWrapping) {
-    Vec3f texels[4] = {{0.1f, 0, 0}, {0.2f, 0, 0}, {0.3f, 0, 0}, {0.4f, 0, 0}};
+    const Vec3f texels[4] = {{0.1f, 0, 0}, {0.2f, 0, 0}, {0.3f, 0, 0}, {0.4f, 0, 0}};
     World::Texture tex;
     tex.width = 2;
     tex.height = 2;
-    tex.texels = texels;
+    tex.texels.reset(new Vec3f[4]{texels[0], texels[1], texels[2], texels[3]});
     const Vec3f missing(-1, -1, -1);
 
     EXPECT_EQ(tex.sample(0.0f, 0.0f), texels[0]);
@@ -262,7 +285,7 @@ TEST(WorldTexture, SamplesNearestTexelWithoutWrapping) {
     World::Texture narrow;
     narrow.width = 1;
     narrow.height = 1;
-    narrow.texels = texels;
+    narrow.texels.reset(new Vec3f[1]{texels[0]});
     EXPECT_EQ(narrow.sample(-0.5f, 0.0f), texels[0]);
     EXPECT_EQ(narrow.sample(-1.0f, 0.0f), missing);
 
