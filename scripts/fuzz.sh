@@ -67,7 +67,7 @@ for t in "${targets[@]}"; do
     TMPDIR="$dir/tmp" "$fuzzer" "${options[@]}" "${extra[@]}" -max_total_time="$seconds" \
         -print_final_stats=1 -artifact_prefix="$dir/artifacts/" "$dir/corpus" \
         >"$dir/log" 2>&1 </dev/null || rc=$?
-    grep -E '^(Done |stat::(number_of_executed_units|new_units_added|peak_rss_mb))' \
+    grep -E '^(#[0-9]+[[:space:]]+DONE|Done |stat::(number_of_executed_units|peak_rss_mb))' \
         "$dir/log" | sed 's/^/  /' || true
     if [ "$rc" -ne 0 ] || [ -n "$(ls -A "$dir/artifacts")" ]; then
         failed+=("$t")
