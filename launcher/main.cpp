@@ -1,13 +1,20 @@
-// vortan: renders a scene file to "image.tga" in the working directory. The
-// renderer is the shared library librendering.so, loaded at run time from the
-// program's own directory first, then through the dynamic loader's search.
+// vortan: renders a scene file to a picture ("image.tga" in the working
+// directory unless -o names another). The renderer is the shared library
+// librendering.so, loaded at run time from the program's own directory
+// first, then through the dynamic loader's search.
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
+#include "image_output.h"
+#include "options.h"
 #include "world.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -51,15 +58,85 @@ void *loadLibrary(const char *argv0) {
     return lib;
 }
 
+// Standard output goes to /dev/null while it lives: the render's progress
+// figures are not wanted by -q.
+class SilencedStdout {
+public:
+    SilencedStdout() {
+        std::fflush(stdout);
+        const int devNull = open("/dev/null", O_WRONLY);
+        if (devNull < 0) return;
+        m_saved = dup(STDOUT_FILENO);
+        if (m_saved >= 0 && dup2(devNull, STDOUT_FILENO) < 0) {
+            close(m_saved);
+            m_saved = -1;
+        }
+        close(devNull);
+    }
+    ~SilencedStdout() {
+        if (m_saved < 0) return;
+        std::fflush(stdout);
+        dup2(m_saved, STDOUT_FILENO);
+        close(m_saved);
+    }
+    SilencedStdout(const SilencedStdout &) = delete;
+    SilencedStdout &operator=(const SilencedStdout &) = delete;
+
+private:
+    int m_saved = -1;
+};
+
+// Writes the frame in the format the command line chose: TGA and PFM by the
+// library's writer, PNG and EXR here.
+bool writePicture(const CommandLine &cl, WriteImgFn writeImg, float *rgb, float *extraPlane,
+                  int width, int height) {
+    std::string error;
+    switch (cl.format) {
+    case OutputFormat::Tga:
+    case OutputFormat::Pfm:
+        return writeImg(cl.output.c_str(), rgb, extraPlane, width, height, width, height, 0,
+                        0) != 0;
+    case OutputFormat::Png:
+        if (writePng(cl.output, rgb, width, height, &error)) return true;
+        break;
+    case OutputFormat::Exr:
+        if (writeExr(cl.output, rgb, width, height, &error)) return true;
+        break;
+    }
+    std::fprintf(stderr, "Unable to write image \"%s\": %s\n", cl.output.c_str(), error.c_str());
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-    std::fputs("Rendering", stderr);
     const char *program = (argc > 0 && argv[0] != nullptr) ? argv[0] : "vortan";
+    // No arguments at all: the short usage line of old, on standard error.
     if (argc < 2) {
+        std::fputs("Rendering", stderr);
         std::fprintf(stderr, "Usage: %s <dgc file>", program);
         return -1;
     }
+    const CommandLine cl = parseCommandLine(argc, argv);
+    if (!cl.error.empty()) {
+        std::fprintf(stderr, "%s: %s\n%s", program, cl.error.c_str(), usageText(program).c_str());
+        return 2;
+    }
+    if (cl.help) {
+        std::fputs(usageText(program).c_str(), stdout);
+        return 0;
+    }
+    if (cl.version) {
+        std::printf("vortan %s\n", VORTAN_VERSION);
+        return 0;
+    }
+
+    if (!cl.quiet) std::fputs("Rendering", stderr);
+    // The library reads its settings from the environment: the thread
+    // count, and the lowest level its log prints (read when the log library
+    // is loaded with it, so before dlopen).
+    if (cl.threads > 0) setenv("VORTAN_THREADS", std::to_string(cl.threads).c_str(), 1);
+    if (cl.quiet) setenv("GLOG_minloglevel", "1", 1);
 
     void *lib = loadLibrary(program);
     if (lib == nullptr) {
@@ -83,13 +160,15 @@ int main(int argc, char **argv) {
     static float *rgb = nullptr;
     static float *extraPlane = nullptr;
     static World *world = nullptr;
-    render(&rgb, &extraPlane, &world, argv[1]);
-    int status = 1; // the library has already reported why nothing was rendered
-    if (rgb != nullptr && world != nullptr && world->getCamera() != nullptr) {
-        Camera *camera = world->getCamera();
-        int width = camera->getResolution()[0];
-        int height = camera->getResolution()[1];
-        status = writeImg("image.tga", rgb, extraPlane, width, height, width, height, 0, 0) ? 0 : 1;
+    {
+        std::unique_ptr<SilencedStdout> silence;
+        if (cl.quiet) silence = std::make_unique<SilencedStdout>();
+        render(&rgb, &extraPlane, &world, cl.scene.c_str());
     }
-    return status;
+    // Without a frame the library has already said why.
+    if (rgb == nullptr || world == nullptr || world->getCamera() == nullptr) return 1;
+    Camera *camera = world->getCamera();
+    const int width = camera->getResolution()[0];
+    const int height = camera->getResolution()[1];
+    return writePicture(cl, writeImg, rgb, extraPlane, width, height) ? 0 : 1;
 }

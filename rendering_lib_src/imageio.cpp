@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "display_gamma.h"
 #include "error.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
@@ -22,8 +23,6 @@ constexpr unsigned char kTgaTrueColor = 2;
 constexpr unsigned char kTgaGrey = 3;
 // The TGA header keeps width and height in 16 bits.
 constexpr int kMaxImageSide = 65535;
-// Display gamma 2.3 for 8-bit output: the exponent is 1/2.3 in single precision.
-constexpr float kInvGamma = 1.0f / 2.3f;
 // Bytes read from a TGA file per step: the pixel buffer grows with the data
 // that actually arrives, never ahead of it by more than this.
 constexpr size_t kReadChunk = size_t(1) << 20;
@@ -41,19 +40,6 @@ bool checkFrame(const std::string &fileName, const float *rgb, int width, int he
         return false;
     }
     return true;
-}
-
-// Linear value to an 8-bit display value: gamma 1/2.3, scale, clamp,
-// truncate. Every value that is not greater than 0 gives 0: negative values,
-// NaN, and minus infinity too (whose power is plus infinity). The
-// comparisons come first because converting NaN to an integer is undefined.
-unsigned char toTgaByte(float v) {
-    if (!(v > 0.0f)) return 0;
-    const float p = powf(v, kInvGamma);
-    const float s = 255.0f * p;
-    if (!(s > 0.0f)) return 0;
-    if (s > 255.0f) return 255;
-    return static_cast<unsigned char>(s);
 }
 
 void putLE16(unsigned char *dst, int value) {
@@ -116,9 +102,9 @@ bool WriteImageTGA(const std::string &fileName, const float *rgb, int width, int
     for (int y = height - 1; ok && y >= 0; --y) {
         const float *src = rgb + static_cast<size_t>(y) * rowFloats;
         for (size_t i = 0; i < rowFloats; i += 3) {
-            row[i] = toTgaByte(src[i + 2]);
-            row[i + 1] = toTgaByte(src[i + 1]);
-            row[i + 2] = toTgaByte(src[i]);
+            row[i] = toDisplayByte(src[i + 2]);
+            row[i + 1] = toDisplayByte(src[i + 1]);
+            row[i + 2] = toDisplayByte(src[i]);
         }
         ok = std::fwrite(row.data(), 1, rowFloats, f) == rowFloats;
     }

@@ -23,4 +23,5 @@ vortan_need_packages() {
     fi
 }
 
-VORTAN_BASE_PACKAGES=(cmake g++ make libgoogle-glog-dev libgtest-dev libbenchmark-dev)
+VORTAN_BASE_PACKAGES=(cmake g++ make libgoogle-glog-dev libgtest-dev libbenchmark-dev
+                      libpng-dev libopenexr-dev)

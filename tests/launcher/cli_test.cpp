@@ -1,0 +1,157 @@
+// The program's command line and its own picture writers.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfInputFile.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "display_gamma.h"
+#include "image_output.h"
+#include "imageio.h"
+#include "options.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+CommandLine parse(std::vector<const char *> args) {
+    args.insert(args.begin(), "vortan");
+    return parseCommandLine(static_cast<int>(args.size()), args.data());
+}
+
+// A 3 x 2 frame holding the samples that test a writer's conversion.
+std::vector<float> awkwardFrame() {
+    const float inf = std::numeric_limits<float>::infinity();
+    return {0.5f, 0.0f, 1.0f,  -0.25f, 2.0f,    std::nanf(""), inf,   -inf,  1e-6f,
+            0.18f, 0.99f, 1e30f, 0.75f, -1e30f, 0.001f,        0.25f, 0.5f,  0.125f};
+}
+
+} // namespace
+
+TEST(CommandLine, ReadsOptionsAroundTheScene) {
+    CommandLine plain = parse({"scene.ass"});
+    EXPECT_EQ(plain.error, "");
+    EXPECT_EQ(plain.scene, "scene.ass");
+    EXPECT_EQ(plain.output, "image.tga");
+    EXPECT_EQ(plain.format, OutputFormat::Tga);
+    EXPECT_EQ(plain.threads, 0);
+    EXPECT_FALSE(plain.quiet || plain.help || plain.version);
+
+    CommandLine all = parse({"-q", "-o", "out.PNG", "scene.ass", "--threads", "3", "extra.ass"});
+    EXPECT_EQ(all.error, "");
+    EXPECT_EQ(all.scene, "scene.ass"); // later plain arguments are ignored
+    EXPECT_EQ(all.output, "out.PNG");
+    EXPECT_EQ(all.format, OutputFormat::Png);
+    EXPECT_EQ(all.threads, 3);
+    EXPECT_TRUE(all.quiet);
+
+    CommandLine longForms = parse({"--output=a.exr", "--quiet", "--", "-scene.ass"});
+    EXPECT_EQ(longForms.error, "");
+    EXPECT_EQ(longForms.scene, "-scene.ass");
+    EXPECT_EQ(longForms.format, OutputFormat::Exr);
+    EXPECT_EQ(parse({"-t", "256", "-o", "x.pfm", "s"}).format, OutputFormat::Pfm);
+
+    EXPECT_TRUE(parse({"-h"}).help);
+    EXPECT_TRUE(parse({"--help", "--bogus-after-help-is-still-refused"}).error != "");
+    EXPECT_TRUE(parse({"--version"}).version);
+    EXPECT_EQ(parse({"--version"}).error, "");
+}
+
+TEST(CommandLine, RefusesWhatItCannotUse) {
+    const std::vector<std::vector<const char *>> bad = {
+        {"-x", "scene.ass"},        {"scene.ass", "--out"},      {"scene.ass", "-o"},
+        {"scene.ass", "-o", "a.jpg"}, {"scene.ass", "-o", "png"}, {"scene.ass", "-o", ".png"},
+        {"scene.ass", "--output="}, {"scene.ass", "-t", "0"},    {"scene.ass", "-t", "257"},
+        {"scene.ass", "-t", "2x"},  {"scene.ass", "-t", "-2"},   {"scene.ass", "-t"},
+        {"scene.ass", "--quiet=1"}, {"-q"},                      {"scene.ass", "-"},
+        {"scene.ass", "-t", "99999999999999999999"}};
+    for (const auto &args : bad) {
+        std::string joined;
+        for (const char *a : args) joined += std::string(a) + " ";
+        EXPECT_NE(parse(args).error, "") << joined;
+    }
+    EXPECT_EQ(parse({"s", "-o", "a.jpg"}).error,
+              "cannot write \"a.jpg\": the output file name must end in .tga, .pfm, .png or .exr");
+}
+
+TEST(PictureFiles, PngHoldsTheTgaBytesOfTheFrame) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    std::vector<float> frame = awkwardFrame();
+    std::string error;
+    ASSERT_TRUE(writePng(dir.file("f.png"), frame.data(), 3, 2, &error)) << error;
+    ASSERT_EQ(WriteImg(dir.file("f.tga").c_str(), frame.data(), nullptr, 3, 2, 3, 2, 0, 0), 1);
+
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&image, dir.file("f.png").c_str()));
+    image.format = PNG_FORMAT_RGB;
+    ASSERT_EQ(image.width, 3u);
+    ASSERT_EQ(image.height, 2u);
+    std::vector<unsigned char> png(PNG_IMAGE_SIZE(image));
+    ASSERT_TRUE(png_image_finish_read(&image, nullptr, png.data(), 0, nullptr));
+
+    // The TGA file stores blue, green, red, bottom row first, after 18 bytes.
+    const std::vector<unsigned char> tga = readFileBytes(dir.file("f.tga"));
+    ASSERT_EQ(tga.size(), 18u + frame.size());
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const size_t i = (static_cast<size_t>(y) * 3 + x) * 3 + c;
+                EXPECT_EQ(png[i], toDisplayByte(frame[i])) << i;
+                EXPECT_EQ(png[i], tga[18 + ((1 - y) * 3 + x) * 3 + (2 - c)]) << i;
+            }
+}
+
+TEST(PictureFiles, ExrHoldsTheFrameBitForBit) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    std::vector<float> frame = awkwardFrame();
+    std::string error;
+    ASSERT_TRUE(writeExr(dir.file("f.exr"), frame.data(), 3, 2, &error)) << error;
+
+    Imf::InputFile file(dir.file("f.exr").c_str());
+    const Imath::Box2i window = file.header().dataWindow();
+    ASSERT_EQ(window.max.x - window.min.x + 1, 3);
+    ASSERT_EQ(window.max.y - window.min.y + 1, 2);
+    for (const char *name : {"R", "G", "B"}) {
+        const Imf::Channel *channel = file.header().channels().findChannel(name);
+        ASSERT_NE(channel, nullptr) << name;
+        EXPECT_EQ(channel->type, Imf::FLOAT) << name;
+    }
+    std::vector<float> back(frame.size(), -7.0f);
+    char *base = reinterpret_cast<char *>(back.data());
+    Imf::FrameBuffer buffer;
+    const size_t px = 3 * sizeof(float), row = 3 * px;
+    buffer.insert("R", Imf::Slice(Imf::FLOAT, base, px, row));
+    buffer.insert("G", Imf::Slice(Imf::FLOAT, base + sizeof(float), px, row));
+    buffer.insert("B", Imf::Slice(Imf::FLOAT, base + 2 * sizeof(float), px, row));
+    file.setFrameBuffer(buffer);
+    file.readPixels(window.min.y, window.max.y);
+    EXPECT_EQ(std::memcmp(back.data(), frame.data(), frame.size() * sizeof(float)), 0);
+}
+
+TEST(PictureFiles, WritersReportFailures) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    std::vector<float> frame = awkwardFrame();
+    const std::string missingDir = dir.file("no/such/dir/f");
+    for (auto write : {writePng, writeExr}) {
+        std::string error;
+        EXPECT_FALSE(write(missingDir + ".x", frame.data(), 3, 2, &error));
+        EXPECT_NE(error, "");
+        error.clear();
+        EXPECT_FALSE(write(dir.file("a.x"), frame.data(), 0, 2, &error));
+        EXPECT_EQ(error, "size 0x2 is outside 1..65535");
+        EXPECT_FALSE(write(dir.file("b.x"), frame.data(), 3, 65536, &error));
+        EXPECT_FALSE(write(dir.file("c.x"), nullptr, 3, 2, &error));
+        EXPECT_EQ(error, "no pixel data");
+    }
+}
