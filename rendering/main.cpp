@@ -1,6 +1,7 @@
 // The library's render entry: logging, loading, report, buffers, timing.
 #include <glog/logging.h>
 #include <stdio_ext.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -94,7 +95,9 @@ void renderScene(float **rgb, float **extraPlane, World **world, const char *sce
     if (scene == nullptr) {
         std::fprintf(stderr, "Error reading file %s. Press enter to exit",
                      sceneFile != nullptr ? sceneFile : "(null)");
-        std::getchar();
+        // Only someone at a terminal can press enter; a pipe or a file as
+        // input could keep the caller waiting for good.
+        if (isatty(STDIN_FILENO)) std::getchar();
         return;
     }
 

@@ -1,7 +1,9 @@
-// The vortan program, run as a subprocess with standard input from /dev/null.
+// The vortan program, run as a subprocess with standard input from /dev/null
+// or a pipe.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@ namespace {
 
 struct RunResult {
     int status = -1000; // exit status, or -1000 when the program did not exit normally
+    bool killed = false; // still running after the time allowed
     std::string out;
     std::string err;
 };
@@ -28,9 +31,24 @@ std::string readText(const std::string &path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-// Runs program with the given arguments (argv[0] is the program path) in dir.
+// Waits for pid to end, for at most limitSeconds when that is above 0; a
+// child still running then is killed.
+bool waitForChild(pid_t pid, int *status, int limitSeconds, bool *killed) {
+    if (limitSeconds <= 0) return waitpid(pid, status, 0) == pid;
+    for (int i = 0; i < limitSeconds * 100; ++i) {
+        const pid_t done = waitpid(pid, status, WNOHANG);
+        if (done != 0) return done == pid;
+        usleep(10000);
+    }
+    *killed = true;
+    kill(pid, SIGKILL);
+    return waitpid(pid, status, 0) == pid;
+}
+
+// Runs program with the given arguments (argv[0] is the program path) in dir,
+// with standard input from input (/dev/null when it is -1).
 RunResult run(const std::string &program, const std::vector<std::string> &args,
-              const std::string &dir) {
+              const std::string &dir, int input = -1, int limitSeconds = 0) {
     RunResult result;
     TempDir io;
     if (!io.ok()) return result;
@@ -43,7 +61,7 @@ RunResult run(const std::string &program, const std::vector<std::string> &args,
 
     const pid_t pid = fork();
     if (pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
+        const int in = input >= 0 ? input : open("/dev/null", O_RDONLY);
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
@@ -53,7 +71,7 @@ RunResult run(const std::string &program, const std::vector<std::string> &args,
         _exit(127);
     }
     int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid) return result;
+    if (pid < 0 || !waitForChild(pid, &status, limitSeconds, &result.killed)) return result;
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
     result.out = readText(outPath);
     result.err = readText(errPath);
@@ -127,6 +145,21 @@ TEST(Launcher, MissingSceneFails) {
     EXPECT_TRUE(endsWith(r.err, "Error reading file missing.ass. Press enter to exit")) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_FALSE(exists(dir.file("image.tga")));
+}
+
+TEST(Launcher, MissingSceneDoesNotWaitForInputFromAPipe) {
+    // Standard input is a pipe that stays open and silent: only a terminal
+    // gets asked to press enter. Blocked, the program is killed after 30 s.
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    const RunResult r = run(VORTAN_EXE, {"missing.ass"}, dir.path(), fds[0], 30);
+    close(fds[0]);
+    close(fds[1]);
+    EXPECT_FALSE(r.killed);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(endsWith(r.err, "Error reading file missing.ass. Press enter to exit")) << r.err;
 }
 
 TEST(Launcher, UnwritableImageFails) {
