@@ -10,7 +10,7 @@
 #include "text_parser.h"
 #include "world.h"
 
-const char kDefaultOutputFile[] = "c:/tmp/image.tga";
+const char kDefaultOutputFile[] = "image.tga";
 
 namespace {
 
@@ -158,7 +158,7 @@ bool loadScene(const char *path, World *&world) {
     }
     const unsigned resolution[2] = {s.xResolution, s.yResolution};
     if (s.outputFile.empty()) {
-        Warning("Output file not found, using c:/tmp/image.tga");
+        Warning("Output file not found, using %s", kDefaultOutputFile);
         s.outputFile = kDefaultOutputFile;
     }
     camera->setScreenWindow(screenWindow, resolution);

@@ -370,7 +370,7 @@ TEST_F(ExportedForms, InstancesDrawTheirTargetAgain) {
 
     EXPECT_EQ(warnings(log),
               (std::vector<std::string>{
-                  "Output file not found, using c:/tmp/image.tga",
+                  "Output file not found, using image.tga",
                   "Instance GHOST names \"NOWHERE\", which is no shape; it is not drawn",
                   "Instance LOOP is nested too deeply (or names itself); it is not drawn"}));
 }
