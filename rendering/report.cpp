@@ -1,8 +1,11 @@
 #include "report.h"
 
+#include <dlfcn.h>
+
 #include <cstdarg>
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <set>
 #include <vector>
 
@@ -23,8 +26,12 @@ int pathCount = 0;
 namespace {
 
 // Every report starts with the bytes of this scene header, looked up
-// relative to the working directory.
+// relative to the working directory first...
 constexpr const char *kTemplatePath = "./resources/empty.ma";
+// ...then where the install puts it, relative to the directory of the file
+// holding this code: <prefix>/lib/librendering.so finds
+// <prefix>/share/vortan/empty.ma.
+constexpr const char *kInstalledTemplatePath = "/../share/vortan/empty.ma";
 // Node names are formatted into buffers of this size: longer names are cut
 // to kNameBufferSize - 1 characters, never written past the buffer.
 constexpr size_t kNameBufferSize = 1024;
@@ -73,6 +80,25 @@ uint32_t idFromDecimalOrderKey(uint64_t key) {
     return id;
 }
 
+// The directory of the file this code was loaded from: the shared library,
+// or the program when the code is linked into it. Empty when unknown.
+std::string ownFileDirectory() {
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void *>(&ownFileDirectory), &info) == 0 ||
+        info.dli_fname == nullptr)
+        return std::string();
+    const char *slash = std::strrchr(info.dli_fname, '/');
+    if (slash == nullptr) return std::string();
+    return std::string(info.dli_fname, slash);
+}
+
+FILE *openTemplate() {
+    if (FILE *local = std::fopen(kTemplatePath, "rb")) return local;
+    const std::string dir = ownFileDirectory();
+    if (dir.empty()) return nullptr;
+    return std::fopen((dir + kInstalledTemplatePath).c_str(), "rb");
+}
+
 } // namespace
 
 MayaAsciiWriter::~MayaAsciiWriter() { close(); }
@@ -86,7 +112,7 @@ bool MayaAsciiWriter::open(const char *path) {
     m_file = std::fopen(path, "wb");
     if (!m_file) return false;
 
-    FILE *templ = std::fopen(kTemplatePath, "rb");
+    FILE *templ = openTemplate();
     if (!templ) {
         Error("Could not find empty.ma in resources folder");
         close();

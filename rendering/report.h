@@ -19,7 +19,9 @@ public:
     MayaAsciiWriter(const MayaAsciiWriter &) = delete;
     MayaAsciiWriter &operator=(const MayaAsciiWriter &) = delete;
 
-    // Creates the file and copies the template "./resources/empty.ma" into it.
+    // Creates the file and copies the template into it: "./resources/empty.ma",
+    // else the one installed beside the library ("../share/vortan/empty.ma"
+    // from the library's directory).
     bool open(const char *path);
     bool close();
     bool isOpen() const { return m_file != nullptr; }

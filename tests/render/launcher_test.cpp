@@ -206,3 +206,25 @@ TEST(Launcher, ImageFileIsTheSameForEveryThreadCountAndAccelerator) {
             EXPECT_TRUE(image == first);
     }
 }
+
+TEST(Launcher, InstalledProgramFindsItsReportTemplate) {
+    // Installed into a fresh prefix and run where there is no resources/
+    // folder, the program reports from the template installed with it.
+    TempDir prefix, dir;
+    ASSERT_TRUE(prefix.ok());
+    ASSERT_TRUE(dir.ok());
+    const RunResult install =
+        run(VORTAN_CMAKE, {"--install", VORTAN_BUILD_DIR, "--prefix", prefix.path()}, dir.path());
+    ASSERT_EQ(install.status, 0) << install.out << install.err;
+    writeFileBytes(dir.file("scene.ass"), std::vector<unsigned char>(kScene.begin(), kScene.end()));
+
+    const RunResult r = run(prefix.file("bin/vortan"), {"scene.ass"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("Could not find empty.ma"), std::string::npos) << r.err;
+    const std::string templ = readText(std::string(VORTAN_SOURCE_DIR) + "/resources/empty.ma");
+    const std::string report = readText(dir.file("report.ma"));
+    ASSERT_FALSE(templ.empty());
+    EXPECT_GT(report.size(), templ.size());
+    EXPECT_EQ(report.compare(0, templ.size(), templ), 0);
+    EXPECT_TRUE(exists(dir.file("image.tga")));
+}
