@@ -218,8 +218,13 @@ TEST(Launcher, InstalledProgramFindsItsReportTemplate) {
     ASSERT_EQ(install.status, 0) << install.out << install.err;
     writeFileBytes(dir.file("scene.ass"), std::vector<unsigned char>(kScene.begin(), kScene.end()));
 
+#if defined(__SANITIZE_ADDRESS__)
+    // GCC's AddressSanitizer makes dlopen its own call, so the program's run
+    // path (bin/../lib) is not searched: the library's directory is named.
+    ScopedEnv libraryPath("LD_LIBRARY_PATH", prefix.file("lib").c_str());
+#endif
     const RunResult r = run(prefix.file("bin/vortan"), {"scene.ass"}, dir.path());
-    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.err.find("Could not find empty.ma"), std::string::npos) << r.err;
     const std::string templ = readText(std::string(VORTAN_SOURCE_DIR) + "/resources/empty.ma");
     const std::string report = readText(dir.file("report.ma"));
@@ -227,4 +232,13 @@ TEST(Launcher, InstalledProgramFindsItsReportTemplate) {
     EXPECT_GT(report.size(), templ.size());
     EXPECT_EQ(report.compare(0, templ.size(), templ), 0);
     EXPECT_TRUE(exists(dir.file("image.tga")));
+
+    // A template below the working directory comes first.
+    const std::string mine = "//local template\n";
+    std::filesystem::create_directory(dir.file("resources"));
+    writeFileBytes(dir.file("resources/empty.ma"),
+                   std::vector<unsigned char>(mine.begin(), mine.end()));
+    const RunResult local = run(prefix.file("bin/vortan"), {"scene.ass"}, dir.path());
+    EXPECT_EQ(local.status, 0) << local.out << local.err;
+    EXPECT_EQ(readText(dir.file("report.ma")).rfind(mine, 0), 0u);
 }
