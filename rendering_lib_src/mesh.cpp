@@ -73,6 +73,59 @@ void MeshShape::adoptData(std::vector<int> &&vertexIndices_, std::vector<Point3f
     }
 }
 
+bool watertightRayTriangle(const vmath::Ray &ray, const TriangleCorners &corners, float tBound,
+                           float *th, float *b1, float *b2) {
+    const float dir[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
+    const float ax = std::fabs(dir[0]), ay = std::fabs(dir[1]), az = std::fabs(dir[2]);
+    // Ray space: z along the direction's largest component, x and y the
+    // next two in turn, swapped when that component is negative so that
+    // the triangle's winding is kept.
+    const int kz = ax >= ay ? (ax >= az ? 0 : 2) : (ay >= az ? 1 : 2);
+    int kx = kz == 2 ? 0 : kz + 1;
+    int ky = kx == 2 ? 0 : kx + 1;
+    if (!(dir[kz] != 0.0f)) return false; // no direction, or not a number
+    if (dir[kz] < 0.0f) std::swap(kx, ky);
+    const float sx = dir[kx] / dir[kz], sy = dir[ky] / dir[kz], sz = 1.0f / dir[kz];
+
+    // The corners relative to the origin, sheared so that the ray runs
+    // along z: the same corner gives the same numbers in every triangle.
+    const float origin[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
+    float x[3], y[3], z[3];
+    for (int k = 0; k < 3; ++k) {
+        const Point3f &c = corners.c[k];
+        const float p[3] = {c.x - origin[0], c.y - origin[1], c.z - origin[2]};
+        x[k] = p[kx] - sx * p[kz];
+        y[k] = p[ky] - sy * p[kz];
+        z[k] = sz * p[kz];
+    }
+    // Scaled barycentrics: the edge functions, each a function of one
+    // edge's two corners only. Zero (the ray on an edge, as far as single
+    // precision can tell) is decided again in double precision, where the
+    // products are exact.
+    float e0 = x[2] * y[1] - y[2] * x[1];
+    float e1 = x[0] * y[2] - y[0] * x[2];
+    float e2 = x[1] * y[0] - y[1] * x[0];
+    if (e0 == 0.0f || e1 == 0.0f || e2 == 0.0f) {
+        const double dx[3] = {x[0], x[1], x[2]}, dy[3] = {y[0], y[1], y[2]};
+        e0 = static_cast<float>(dx[2] * dy[1] - dy[2] * dx[1]);
+        e1 = static_cast<float>(dx[0] * dy[2] - dy[0] * dx[2]);
+        e2 = static_cast<float>(dx[1] * dy[0] - dy[1] * dx[0]);
+    }
+    // Mixed signs: outside. All zero: a ray in the triangle's plane.
+    if ((e0 < 0.0f || e1 < 0.0f || e2 < 0.0f) && (e0 > 0.0f || e1 > 0.0f || e2 > 0.0f))
+        return false;
+    const float det = e0 + e1 + e2;
+    if (det == 0.0f) return false;
+    const float inv = 1.0f / det;
+    const float t = (e0 * z[0] + e1 * z[1] + e2 * z[2]) * inv;
+    // NaN fails these as well.
+    if (!(t >= 0.0f) || !(t <= tBound)) return false;
+    *th = t;
+    *b1 = e1 * inv;
+    *b2 = e2 * inv;
+    return true;
+}
+
 Point3f MeshShape::cornerWorld(int i, int k) const {
     // A corner that does not exist is NaN, which growing a box ignores.
     constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
@@ -212,7 +265,9 @@ bool MeshShape::intersectTriangle(const vmath::Ray &ray, int triangle, float *t,
     Vec3f e1, e2;
     if (!worldEdges(triangle, &p0, &e1, &e2)) return false;
     float th, b1, b2;
-    if (!rayTriangle(ray, p0, e1, e2, *t, &th, &b1, &b2)) return false;
+    if (!rayTriangle(ray, p0, e1, e2, *t, &th, &b1, &b2,
+                     [&] { return worldCorners(triangle); }))
+        return false;
     if (!attributesValid(triangle)) return false;
     surfaceAt(triangle, b1, b2, u, v, normal, tangent);
     *t = th;

@@ -12,15 +12,44 @@
 // frame loop adds the render threads' counts into the calling thread's.
 extern thread_local uint32_t g_intersected;
 
-// The bare Moller-Trumbore test on a world-space triangle given as its first
-// corner and the two edges from it (e1 = p1 - p0, e2 = p2 - p0). No epsilons
-// and no back-face rejection; a hit at exactly tBound is accepted. The bounds
-// checks are written so that a NaN (from a corner or direction that is not
-// finite, or an infinite 1/det) fails them too: otherwise a NaN distance
-// would count as a hit and spoil the caller's bound for every later test.
-// On a hit writes the distance and the barycentrics of corners 1 and 2.
-__attribute__((always_inline)) inline bool rayTriangle(const vmath::Ray &ray, const Point3f &p0, const Vec3f &e1,
-                        const Vec3f &e2, float tBound, float *th, float *b1, float *b2) {
+// The world-space corners of a triangle, asked for only when a ray passes
+// close to one of its edges.
+struct TriangleCorners {
+    Point3f c[3];
+};
+
+// The watertight ray/triangle test (the ray-space shear-and-scale test of
+// Woop, Benthin and Wald, 2013) on the triangle's own corners: of two
+// triangles that share an edge or a corner, bit for bit, at least one is hit
+// by every ray that crosses the shared edge or corner. No back-face
+// rejection; a hit at exactly tBound is accepted. On a hit writes the
+// distance and the barycentrics of corners 1 and 2.
+bool watertightRayTriangle(const vmath::Ray &ray, const TriangleCorners &corners, float tBound,
+                           float *th, float *b1, float *b2);
+
+// Barycentrics this far outside a triangle send the Moller-Trumbore test to
+// the watertight one. The first test's rounding error in a barycentric stays
+// below this for triangles seen from up to about ten thousand times their
+// size; rays farther from the edges miss in both tests.
+constexpr float kNearEdge = 1.0f / 128.0f;
+
+// The Moller-Trumbore test on a world-space triangle given as its first
+// corner and the two edges from it (e1 = p1 - p0, e2 = p2 - p0), without
+// epsilons or back-face rejection; a hit at exactly tBound is accepted. The
+// bounds checks are written so that a NaN (from a corner or direction that
+// is not finite, or an infinite 1/det) fails them too: otherwise a NaN
+// distance would count as a hit and spoil the caller's bound for every later
+// test. On its own the test leaves cracks: along an edge shared by two
+// triangles rounding can put a ray just outside both. A ray that it finds
+// just outside the triangle is therefore given to the watertight test, on
+// the corners `corners()` returns, and takes its answer; every other ray
+// gets exactly the first test's answer. On a hit writes the distance and the
+// barycentrics of corners 1 and 2.
+template <class Corners>
+__attribute__((always_inline)) inline bool rayTriangle(const vmath::Ray &ray, const Point3f &p0,
+                                                       const Vec3f &e1, const Vec3f &e2,
+                                                       float tBound, float *th, float *b1,
+                                                       float *b2, const Corners &corners) {
     const Vec3f &d = ray.direction;
     // A ray in the triangle's plane, a zero-area triangle or a zero
     // direction gives det == 0.
@@ -30,10 +59,16 @@ __attribute__((always_inline)) inline bool rayTriangle(const vmath::Ray &ray, co
     const float inv = 1.0f / det;
     const Vec3f tvec = ray.origin - p0;
     const float u = vmath::dot(tvec, pvec) * inv;
-    if (!(u >= 0.0f) || u > 1.0f) return false;
+    if (!(u >= 0.0f) || u > 1.0f) {
+        if (!(u >= -kNearEdge && u <= 1.0f + kNearEdge)) return false;
+        return watertightRayTriangle(ray, corners(), tBound, th, b1, b2);
+    }
     const Vec3f qvec = vmath::cross(tvec, e1);
     const float v = vmath::dot(d, qvec) * inv;
-    if (!(v >= 0.0f) || !(u + v <= 1.0f)) return false;
+    if (!(v >= 0.0f) || !(u + v <= 1.0f)) {
+        if (!(v >= -kNearEdge && u + v <= 1.0f + kNearEdge)) return false;
+        return watertightRayTriangle(ray, corners(), tBound, th, b1, b2);
+    }
     const float t = vmath::dot(e2, qvec) * inv;
     if (!(t >= 0.0f) || !(t <= tBound)) return false;
     *th = t;
@@ -85,6 +120,10 @@ public:
     // corner and the two edges from it. False when a corner index lies
     // outside the vertex list (such a triangle is never hit).
     bool worldEdges(int i, Point3f *p0, Vec3f *e1, Vec3f *e2) const;
+    // The three world-space corners of triangle i, as cornerWorld gives them.
+    TriangleCorners worldCorners(int i) const {
+        return {{cornerWorld(i, 0), cornerWorld(i, 1), cornerWorld(i, 2)}};
+    }
     // True when every attribute index of triangle i (normals, texture
     // coordinates) lies inside its list; a hit on a triangle without is dropped.
     bool attributesValid(int i) const;
@@ -93,8 +132,7 @@ public:
     void surfaceAt(int i, float b1, float b2, float *u, float *v, Vec3f *normal,
                    Vec3f *tangent) const;
 
-    // Moller-Trumbore test of triangle i in world space without epsilons;
-    // counts itself in g_intersected.
+    // rayTriangle on triangle i in world space; counts itself in g_intersected.
     bool intersectTriangle(const vmath::Ray &ray, int triangle, float *t, float *u, float *v,
                            Vec3f *normal, Vec3f *tangent) const;
 

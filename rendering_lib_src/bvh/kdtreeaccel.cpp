@@ -568,6 +568,17 @@ KdTreeAccel::KdTreeAccel(std::vector<Primitive *> prims, int primitiveCost_, int
     cacheTriangles();
 }
 
+namespace {
+
+// The corners of a cached triangle (always a mesh triangle), for the
+// watertight test of rays that pass close to its edges.
+TriangleCorners cornersOf(const std::vector<Primitive *> &primitives, int num) {
+    const auto *triangle = static_cast<const TrianglePrimitive *>(primitives[num]);
+    return triangle->mesh->worldCorners(triangle->index);
+}
+
+} // namespace
+
 KdTreeAccel::~KdTreeAccel() { std::free(nodes); }
 
 void KdTreeAccel::cacheTriangles() {
@@ -647,7 +658,8 @@ bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info
                     // it comes from a primitive earlier in the list.
                     const float bound = found ? nearest : vmath::kMaxFloat;
                     float b1, b2;
-                    if (!rayTriangle(ray, tri.p0, tri.e1, tri.e2, bound, &tPrimitive, &b1, &b2))
+                    if (!rayTriangle(ray, tri.p0, tri.e1, tri.e2, bound, &tPrimitive, &b1, &b2,
+                                     [&] { return cornersOf(primitives, num); }))
                         continue;
                     if (!(tPrimitive < nearest ||
                           (found && tPrimitive == nearest && num < nearestNum)))
@@ -704,7 +716,8 @@ bool KdTreeAccel::occluded(const vmath::Ray &ray) const {
                 if (tri.cached()) {
                     ++tests;
                     float b1, b2;
-                    if (!rayTriangle(ray, tri.p0, tri.e1, tri.e2, limit, &tPrimitive, &b1, &b2))
+                    if (!rayTriangle(ray, tri.p0, tri.e1, tri.e2, limit, &tPrimitive, &b1, &b2,
+                                     [&] { return cornersOf(primitives, num); }))
                         continue;
                 } else if (!primitives[num]->intersect(ray, &tPrimitive, &scratch)) {
                     continue;
