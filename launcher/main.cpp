@@ -1,7 +1,6 @@
 // vortan: renders a scene file to a picture ("image.tga" in the working
 // directory unless -o names another). The renderer is the shared library
-// librendering.so, loaded at run time from the program's own directory
-// first, then through the dynamic loader's search.
+// librendering.so, loaded at run time (see loadLibrary).
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -51,9 +50,13 @@ std::string programDirectory(const char *argv0) {
     return slash == std::string::npos ? std::string() : exe.substr(0, slash);
 }
 
+// Beside the program (a build tree), then in the lib directory beside the
+// program's (an installed tree; named here as well as in the run path, which
+// some instrumented builds do not search), then wherever the loader looks.
 void *loadLibrary(const char *argv0) {
-    std::string path = programDirectory(argv0) + "/" + kLibraryName;
-    void *lib = dlopen(path.c_str(), RTLD_NOW);
+    const std::string dir = programDirectory(argv0);
+    void *lib = dlopen((dir + "/" + kLibraryName).c_str(), RTLD_NOW);
+    if (lib == nullptr) lib = dlopen((dir + "/../lib/" + kLibraryName).c_str(), RTLD_NOW);
     if (lib == nullptr) lib = dlopen(kLibraryName, RTLD_NOW);
     return lib;
 }

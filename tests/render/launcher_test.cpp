@@ -242,3 +242,71 @@ TEST(Launcher, InstalledProgramFindsItsReportTemplate) {
     EXPECT_EQ(local.status, 0) << local.out << local.err;
     EXPECT_EQ(readText(dir.file("report.ma")).rfind(mine, 0), 0u);
 }
+
+TEST(Launcher, OptionsChooseTheOutputThreadsAndQuiet) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    writeReportTemplate(dir.path());
+    writeFileBytes(dir.file("scene.ass"), std::vector<unsigned char>(kScene.begin(), kScene.end()));
+    // The option's thread count wins over the environment's.
+    ScopedEnv threads("VORTAN_THREADS", "many");
+
+    const RunResult quiet = run(VORTAN_EXE, {"-q", "-o", "out.png", "scene.ass", "-t", "2"},
+                                dir.path());
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.out, ""); // no progress figures
+    // Warnings and errors only, and none about the thread count.
+    EXPECT_EQ(quiet.err.find("VORTAN_THREADS"), std::string::npos) << quiet.err;
+    for (size_t at = 0; at < quiet.err.size(); at = quiet.err.find('\n', at) + 1) {
+        EXPECT_TRUE(quiet.err[at] == 'W' || quiet.err[at] == 'E') << quiet.err.substr(at, 60);
+        if (quiet.err.find('\n', at) == std::string::npos) break;
+    }
+    const RunResult loud = run(VORTAN_EXE, {"scene.ass", "-o", "loud.png"}, dir.path());
+    EXPECT_EQ(loud.err.rfind("Rendering", 0), 0u);
+    EXPECT_NE(loud.err.find("Invalid VORTAN_THREADS"), std::string::npos);
+    EXPECT_TRUE(exists(dir.file("out.png")));
+    EXPECT_FALSE(exists(dir.file("image.tga")));
+
+    // Each ending writes its format (the contents are checked where the
+    // writers are tested).
+    for (const char *name : {"out.exr", "OUT.PFM", "plain.tga"}) {
+        const RunResult r = run(VORTAN_EXE, {"scene.ass", "--output", name}, dir.path());
+        EXPECT_EQ(r.status, 0) << name;
+        EXPECT_TRUE(exists(dir.file(name))) << name;
+    }
+    const std::vector<unsigned char> tga = readFileBytes(dir.file("plain.tga"));
+    const std::vector<unsigned char> png = readFileBytes(dir.file("out.png"));
+    ASSERT_EQ(tga.size(), 18u + 4 * 3 * 3);
+    EXPECT_EQ(std::string(png.begin(), png.begin() + 4), "\x89PNG");
+    const std::vector<unsigned char> exr = readFileBytes(dir.file("out.exr"));
+    ASSERT_GT(exr.size(), 4u);
+    EXPECT_EQ(std::string(exr.begin(), exr.begin() + 4), std::string("\x76\x2f\x31\x01", 4));
+}
+
+TEST(Launcher, HelpVersionAndBadOptions) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    writeReportTemplate(dir.path());
+    writeFileBytes(dir.file("scene.ass"), std::vector<unsigned char>(kScene.begin(), kScene.end()));
+
+    const RunResult help = run(VORTAN_EXE, {"--help"}, dir.path());
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind(std::string("Usage: ") + VORTAN_EXE + " [options] scene.ass", 0), 0u);
+    EXPECT_EQ(help.err, "");
+    EXPECT_EQ(run(VORTAN_EXE, {"scene.ass", "-h"}, dir.path()).out, help.out);
+    const RunResult version = run(VORTAN_EXE, {"--version"}, dir.path());
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("vortan ", 0), 0u);
+
+    const std::vector<std::vector<std::string>> bad = {
+        {"--help-me", "scene.ass"}, {"scene.ass", "-o", "a.jpg"}, {"scene.ass", "-o"},
+        {"-t", "0", "scene.ass"},   {"-q"},                        {"scene.ass", "-t", "x"}};
+    for (const auto &args : bad) {
+        const RunResult r = run(VORTAN_EXE, args, dir.path());
+        EXPECT_EQ(r.status, 2) << args[0];
+        EXPECT_EQ(r.out, "") << args[0];
+        EXPECT_NE(r.err.find("\nUsage: "), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(exists(dir.file("image.tga")));
+    EXPECT_FALSE(exists(dir.file("report.ma")));
+}
