@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "error.h"
+#include "parsers/text_parser.h"
 #include "primitive.h"
 #include "world.h"
 
@@ -93,10 +94,15 @@ std::string ownFileDirectory() {
 }
 
 FILE *openTemplate() {
-    if (FILE *local = std::fopen(kTemplatePath, "rb")) return local;
+    // Only regular files: a FIFO in the template's place would block the
+    // render until something wrote to it.
+    if (TextParser::isRegularFile(kTemplatePath))
+        if (FILE *local = std::fopen(kTemplatePath, "rb")) return local;
     const std::string dir = ownFileDirectory();
     if (dir.empty()) return nullptr;
-    return std::fopen((dir + kInstalledTemplatePath).c_str(), "rb");
+    const std::string installed = dir + kInstalledTemplatePath;
+    if (!TextParser::isRegularFile(installed.c_str())) return nullptr;
+    return std::fopen(installed.c_str(), "rb");
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <memory>
@@ -107,15 +108,23 @@ TEST_F(Report, ListsDistinctPrimitiveNamesInByteOrder) {
 }
 
 TEST_F(Report, MissingTemplateLeavesEmptyReport) {
-    std::filesystem::remove(dir.file("resources/empty.ma"));
-    World world;
-    LogCapture log;
-    EXPECT_FALSE(createReport("report.ma", world));
-    EXPECT_EQ(log.errors(), (std::vector<std::string>{"Could not find empty.ma in resources folder",
-                                                      "Could not create report file report.ma"}));
-    EXPECT_TRUE(std::filesystem::exists("report.ma"));
-    EXPECT_EQ(readText("report.ma"), "");
-    EXPECT_FALSE(reportWriter.isOpen());
+    // Absent, or a FIFO that nothing writes to (which must not block).
+    for (bool fifo : {false, true}) {
+        std::filesystem::remove(dir.file("resources/empty.ma"));
+        if (fifo) {
+            ASSERT_EQ(mkfifo(dir.file("resources/empty.ma").c_str(), 0600), 0);
+        }
+        World world;
+        LogCapture log;
+        EXPECT_FALSE(createReport("report.ma", world));
+        EXPECT_EQ(log.errors(),
+                  (std::vector<std::string>{"Could not find empty.ma in resources folder",
+                                            "Could not create report file report.ma"}));
+        EXPECT_TRUE(std::filesystem::exists("report.ma"));
+        EXPECT_EQ(readText("report.ma"), "");
+        EXPECT_FALSE(reportWriter.isOpen());
+        Warning("report test marker %d", fifo); // the same errors are logged again
+    }
 }
 
 TEST_F(Report, UncreatableFileFails) {
