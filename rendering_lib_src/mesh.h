@@ -2,6 +2,7 @@
 // World tests in its place. Corners are mapped to world space on every test.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -27,11 +28,38 @@ struct TriangleCorners {
 bool watertightRayTriangle(const vmath::Ray &ray, const TriangleCorners &corners, float tBound,
                            float *th, float *b1, float *b2);
 
-// Barycentrics this far outside a triangle send the Moller-Trumbore test to
-// the watertight one. The first test's rounding error in a barycentric stays
-// below this for triangles seen from up to about ten thousand times their
-// size; rays farther from the edges miss in both tests.
+// Barycentrics this far outside a triangle always send the Moller-Trumbore
+// test to the watertight one: the first test's rounding error stays below
+// this for triangles seen at a steep angle from up to ten thousand times
+// their size.
 constexpr float kNearEdge = 1.0f / 128.0f;
+
+// An upper bound of the Moller-Trumbore test's rounding error in u, v and
+// u + v: sixteen units of single-precision rounding of the largest products
+// the test forms, over |det|. It grows with the distance and as the ray
+// grazes the triangle.
+__attribute__((always_inline)) inline float barycentricErrorBound(const Vec3f &d,
+                                                                  const Vec3f &tvec,
+                                                                  const Vec3f &e1,
+                                                                  const Vec3f &e2, float inv) {
+    auto size = [](const Vec3f &a) { return std::fabs(a.x) + std::fabs(a.y) + std::fabs(a.z); };
+    const float edges = size(e1) + size(e2);
+    constexpr float kSixteenUnits = 16.0f / 16777216.0f; // 16 x 2^-24
+    return kSixteenUnits * size(d) * (size(tvec) + edges) * edges * std::fabs(inv);
+}
+
+// True when barycentrics whose smallest is `lo` and whose largest sum is
+// `hi` could lie in [0, 1] but for the first test's rounding: within
+// kNearEdge, or within the error bound (worked out only for values within
+// [-1, 2]; beyond that the first test's numbers mean nothing anyway).
+__attribute__((always_inline)) inline bool nearTriangle(float lo, float hi, const Vec3f &d,
+                                                        const Vec3f &tvec, const Vec3f &e1,
+                                                        const Vec3f &e2, float inv) {
+    if (lo >= -kNearEdge && hi <= 1.0f + kNearEdge) return true;
+    if (!(lo >= -1.0f && hi <= 2.0f)) return false;
+    const float bound = barycentricErrorBound(d, tvec, e1, e2, inv);
+    return lo >= -bound && hi <= 1.0f + bound;
+}
 
 // The Moller-Trumbore test on a world-space triangle given as its first
 // corner and the two edges from it (e1 = p1 - p0, e2 = p2 - p0), without
@@ -60,13 +88,13 @@ __attribute__((always_inline)) inline bool rayTriangle(const vmath::Ray &ray, co
     const Vec3f tvec = ray.origin - p0;
     const float u = vmath::dot(tvec, pvec) * inv;
     if (!(u >= 0.0f) || u > 1.0f) {
-        if (!(u >= -kNearEdge && u <= 1.0f + kNearEdge)) return false;
+        if (!nearTriangle(u, u, d, tvec, e1, e2, inv)) return false;
         return watertightRayTriangle(ray, corners(), tBound, th, b1, b2);
     }
     const Vec3f qvec = vmath::cross(tvec, e1);
     const float v = vmath::dot(d, qvec) * inv;
     if (!(v >= 0.0f) || !(u + v <= 1.0f)) {
-        if (!(v >= -kNearEdge && u + v <= 1.0f + kNearEdge)) return false;
+        if (!nearTriangle(v, u + v, d, tvec, e1, e2, inv)) return false;
         return watertightRayTriangle(ray, corners(), tBound, th, b1, b2);
     }
     const float t = vmath::dot(e2, qvec) * inv;

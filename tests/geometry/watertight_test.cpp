@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -118,4 +119,71 @@ TEST(Watertight, RaysThroughSharedEdgesAndCornersHitTheNearSurface) {
     world.accelerator = nullptr;
     world.kdTree = nullptr;
     EXPECT_GT(rays, 10000);
+}
+
+TEST(Watertight, DistantGrazingRaysAcrossSharedEdgesHitOneOfTheTwoFaces) {
+    // Far away and close to the faces' planes, the first test's rounding is
+    // largest. Each ray crosses an edge from the side both of its faces look
+    // to, so it enters the solid there and must hit one of the two.
+    World world;
+    MeshShape &mesh = *world.addMesh(geodesicSphere(3, Transform()), "");
+    world.bindMaterials();
+    std::unique_ptr<KdTreeAccel> tree(makeKdTreeAccel(world.primitives));
+    auto normalOf = [&](int i) {
+        const Point3f a = mesh.cornerWorld(i, 0), b = mesh.cornerWorld(i, 1),
+                      c = mesh.cornerWorld(i, 2);
+        return vmath::normalized(vmath::cross(b - a, c - a));
+    };
+    std::map<std::pair<Point3f, Point3f>, int, bool (*)(const std::pair<Point3f, Point3f> &,
+                                                         const std::pair<Point3f, Point3f> &)>
+        firstFace([](const std::pair<Point3f, Point3f> &x, const std::pair<Point3f, Point3f> &y) {
+            auto key = [](const std::pair<Point3f, Point3f> &p) {
+                return std::make_tuple(p.first.x, p.first.y, p.first.z, p.second.x, p.second.y,
+                                       p.second.z);
+            };
+            return key(x) < key(y);
+        });
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    int rays = 0, misses = 0;
+    for (int i = 0; i < mesh.numTriangles(); ++i)
+        for (int k = 0; k < 3; ++k) {
+            const Point3f a = mesh.cornerWorld(i, k), b = mesh.cornerWorld(i, (k + 1) % 3);
+            // The neighbour walks the edge the other way round.
+            const auto other = firstFace.find({b, a});
+            if (other == firstFace.end()) {
+                firstFace[{a, b}] = i;
+                continue;
+            }
+            const Vec3f n1 = normalOf(i), n2 = normalOf(other->second);
+            const Vec3f mid = vmath::normalized(n1 + n2);
+            const Vec3f along = vmath::normalized(b - a);
+            const Vec3f side = vmath::cross(mid, along);
+            for (int n = 0; n < 2; ++n) {
+                const float w = unit(rng);
+                const Point3f aim(a.x + w * (b.x - a.x), a.y + w * (b.y - a.y),
+                                  a.z + w * (b.z - a.z));
+                // 4 to 20 degrees above the mean plane, in any direction.
+                const float angle = (4.0f + 16.0f * unit(rng)) * 3.14159265f / 180.0f;
+                const float turn = 6.2831853f * unit(rng);
+                const Vec3f inPlane = std::cos(turn) * along + std::sin(turn) * side;
+                const Vec3f toEye = std::cos(angle) * inPlane + std::sin(angle) * mid;
+                if (vmath::dot(toEye, n1) < 0.02f || vmath::dot(toEye, n2) < 0.02f) continue;
+                for (float distance : {300.0f, 3000.0f}) {
+                    const vmath::Ray ray(aim + toEye * distance, -toEye);
+                    for (bool accelerated : {false, true}) {
+                        world.accelerator = accelerated ? tree.get() : nullptr;
+                        world.kdTree = accelerated ? tree.get() : nullptr;
+                        ++rays;
+                        IntersectInfo info;
+                        const float t = world.intersect(info, ray, vmath::kMaxFloat);
+                        if (info.id == -1 || std::fabs(t - distance) > 0.05f) ++misses;
+                    }
+                }
+            }
+        }
+    world.accelerator = nullptr;
+    world.kdTree = nullptr;
+    EXPECT_GT(rays, 5000);
+    EXPECT_EQ(misses, 0) << "of " << rays;
 }
