@@ -58,6 +58,21 @@ bool matchesWord(const char *p, const char *word) {
     return true;
 }
 
+bool isWordChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// The length of "nan", "inf" or "infinity" (any case) written as a word of
+// its own at p, else 0. Such a word is a number, though it starts with a
+// letter; the signed forms start like any number.
+size_t nonFiniteWord(const char *p) {
+    for (const char *word : {"infinity", "inf", "nan"}) {
+        const size_t n = std::strlen(word);
+        if (matchesWord(p, word) && !isWordChar(p[n])) return n;
+    }
+    return 0;
+}
+
 // Plain decimals ("-12.375", "0.5") with at most 2^24 as their digits read as
 // an integer and at most ten digits after the point: the digits and the power
 // of ten are both exact floats, so one correctly rounded division gives the
@@ -421,7 +436,18 @@ bool TextParser::readLine(std::string &out) {
 
 float TextParser::readFloat() {
     if (eof()) return 0.0f;
-    while (*m_pszCursor && !kFloatStart(*m_pszCursor)) ++m_pszCursor;
+    while (*m_pszCursor && !kFloatStart(*m_pszCursor)) {
+        const char c = lowerAscii(*m_pszCursor);
+        if ((c == 'n' || c == 'i') &&
+            (m_pszCursor == m_pszBuffer || !isWordChar(m_pszCursor[-1]))) {
+            if (const size_t n = nonFiniteWord(m_pszCursor)) {
+                const float value = convertFloat(m_pszCursor);
+                m_pszCursor += n;
+                return value;
+            }
+        }
+        ++m_pszCursor;
+    }
     if (!*m_pszCursor) {
         m_pszCursor = nullptr;
         return 0.0f;

@@ -441,6 +441,9 @@ TEST_F(SceneLoader, NonFiniteAndDegenerateNumbersAreNamed) {
     const std::string nanMatrix = " matrix\n -nan 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1\n";
     const struct { const char *camera, *warning; } cameras[] = {
         {" matrix\n -nan 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1\n", "Camera c: matrix is not finite or not invertible"},
+        // Written without a sign, as C programs print them: numbers too.
+        {" matrix\n 1 0 0 0 0 1 0 0 0 0 nan 0 0 0 0 1\n", "Camera c: matrix is not finite or not invertible"},
+        {" fov Infinity\n", "Camera c: fov inf is outside (0, 180)"},
         {" matrix\n 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n", "Camera c: matrix is not finite or not invertible"},
         {" fov 180\n", "Camera c: fov 180 is outside (0, 180)"},
         {" fov 0\n", "Camera c: fov 0 is outside (0, 180)"},
@@ -462,22 +465,29 @@ TEST_F(SceneLoader, NonFiniteAndDegenerateNumbersAreNamed) {
     breakRepeat();
     LogCapture log;
     World *world = load(std::string(kCameraNode) + "sphere\n{\n name a\n radius -nan\n}\n" +
+                        "sphere\n{\n name e\n radius nan\n}\n" +
+                        "sphere\n{\n name f\n radius inf\n}\n" +
                         "sphere\n{\n name b\n radius -1\n}\n" +
                         "sphere\n{\n name c\n radius 0\n}\n" +
                         "sphere\n{\n name d\n center 0 0 -5\n}\n" +
                         "point_light\n{\n name l\n" + nanMatrix + "}\n" +
                         "polymesh\n{\n name m\n vidxs 3 1 UINT 0 1 2\n"
-                        " vlist 3 1 VECTOR 0 0 0 1 -nan 0 0 1 0\n}\n");
+                        " vlist 3 1 VECTOR 0 0 0 1 -nan 0 0 1 0\n}\n" +
+                        "polymesh\n{\n name n\n vidxs 3 1 UINT 0 1 2\n"
+                        " vlist 3 1 VECTOR 0 0 0 1 nan 0 0 1 0\n}\n");
     ASSERT_NE(world, nullptr);
-    ASSERT_EQ(world->primitives.size(), 2u); // sphere D and the mesh's triangle
+    ASSERT_EQ(world->primitives.size(), 3u); // sphere D and the meshes' triangles
     EXPECT_EQ(world->primitives[0]->name, "D");
     EXPECT_TRUE(world->lights.empty());
     EXPECT_EQ(log.texts(google::GLOG_WARNING),
               (std::vector<std::string>{
                   "Sphere A: radius -nan makes no sphere; it is not drawn",
+                  "Sphere E: radius nan makes no sphere; it is not drawn",
+                  "Sphere F: radius inf makes no sphere; it is not drawn",
                   "Sphere B: radius -1 makes no sphere; it is not drawn",
                   "Sphere C: radius 0 makes no sphere; it is not drawn",
                   "Light L: matrix is not finite or not invertible; it is not used",
                   "Mesh M: vlist holds numbers that are not finite; their triangles are not drawn",
+                  "Mesh N: vlist holds numbers that are not finite; their triangles are not drawn",
                   "Output file not found, using image.tga"}));
 }

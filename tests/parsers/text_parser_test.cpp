@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <strings.h>
+
+#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -147,7 +150,9 @@ TEST(TextParser, ReadFloatSearchesForwardForANumber) {
 
 // The number readers must give what the C library's formatted input gives
 // for the text at the number's first character, and leave the cursor after
-// the run of number characters.
+// the run of number characters. A number starts at a number character, or
+// at "nan", "inf" or "infinity" (any case) written as a word of its own,
+// which the cursor then leaves behind.
 TEST(TextParser, ReadFloatAgreesWithFormattedInput) {
     std::vector<std::string> cases = {
         "1e", "1e+", "1ex", "0x", "-0x", "0x.", "-0x.", "0x1p3", "-0x1.8p3z", "0xg", "-nan(123)",
@@ -179,7 +184,21 @@ TEST(TextParser, ReadFloatAgreesWithFormattedInput) {
         SCOPED_TRACE("text \"" + s + "\"");
         TextParser p(s);
         const float got = p.readFloat();
-        const size_t start = s.find_first_of("+-.1234567890");
+        auto wordChar = [&](size_t i) {
+            return i < s.size() && (std::isalnum(static_cast<unsigned char>(s[i])) || s[i] == '_');
+        };
+        size_t start = std::string::npos, word = 0;
+        for (size_t i = 0; i < s.size() && start == std::string::npos; ++i) {
+            if (std::strchr("+-.1234567890", s[i]) != nullptr) start = i;
+            for (const char *w : {"infinity", "inf", "nan"}) {
+                const size_t n = std::strlen(w);
+                if (start == std::string::npos && (i == 0 || !wordChar(i - 1)) &&
+                    strncasecmp(s.c_str() + i, w, n) == 0 && !wordChar(i + n)) {
+                    start = i;
+                    word = n;
+                }
+            }
+        }
         if (start == std::string::npos) {
             EXPECT_EQ(got, 0.0f);
             EXPECT_TRUE(p.eof());
@@ -188,7 +207,7 @@ TEST(TextParser, ReadFloatAgreesWithFormattedInput) {
         float want = 0.0f;
         (void)std::sscanf(s.c_str() + start, "%f", &want);
         EXPECT_EQ(bitsOf(got), bitsOf(want));
-        size_t end = s.find_first_not_of("+-.1234567890e", start);
+        size_t end = word > 0 ? start + word : s.find_first_not_of("+-.1234567890e", start);
         if (end == std::string::npos) end = s.size();
         std::string rest;
         p.readLine(rest);
