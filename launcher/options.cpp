@@ -32,15 +32,22 @@ bool parseThreads(const std::string &text, int *threads) {
 } // namespace
 
 bool outputFormatOf(const std::string &fileName, OutputFormat *format) {
+    // The library's writer knows .tga and .pfm in lower or upper case only
+    // (it would write any other spelling as a TGA file of another name);
+    // the program's own writers take any case.
     static const struct {
         const char *ending;
+        bool anyCase;
         OutputFormat format;
-    } kEndings[] = {{".tga", OutputFormat::Tga},
-                    {".pfm", OutputFormat::Pfm},
-                    {".png", OutputFormat::Png},
-                    {".exr", OutputFormat::Exr}};
+    } kEndings[] = {{".tga", false, OutputFormat::Tga}, {".TGA", false, OutputFormat::Tga},
+                    {".pfm", false, OutputFormat::Pfm}, {".PFM", false, OutputFormat::Pfm},
+                    {".png", true, OutputFormat::Png},  {".exr", true, OutputFormat::Exr}};
     for (const auto &e : kEndings) {
-        if (endsWith(fileName, e.ending)) {
+        const size_t n = std::strlen(e.ending);
+        const bool matches = e.anyCase ? endsWith(fileName, e.ending)
+                                       : fileName.size() > n &&
+                                             fileName.compare(fileName.size() - n, n, e.ending) == 0;
+        if (matches) {
             *format = e.format;
             return true;
         }
@@ -89,7 +96,8 @@ CommandLine parseCommandLine(int argc, const char *const *argv) {
                 cl.error = "option " + name + " needs a file name";
             } else if (!outputFormatOf(value, &cl.format)) {
                 cl.error = "cannot write \"" + value +
-                           "\": the output file name must end in .tga, .pfm, .png or .exr";
+                           "\": the output file name must end in .tga, .pfm, .png or .exr "
+                           "(.tga and .pfm in lower or upper case)";
             }
             cl.output = value;
         } else if (name == "-t" || name == "--threads") {

@@ -22,8 +22,9 @@ struct CommandLine {
 // -h or --version asks for no render).
 CommandLine parseCommandLine(int argc, const char *const *argv);
 
-// The format an output file name asks for by its ending (any letter case);
-// false for an ending that is not supported.
+// The format an output file name asks for by its ending (.png and .exr in
+// any letter case, .tga and .pfm in lower or upper case); false for an
+// ending that is not supported.
 bool outputFormatOf(const std::string &fileName, OutputFormat *format);
 
 // The usage text, with the program name as invoked.

@@ -71,14 +71,16 @@ TEST(CommandLine, RefusesWhatItCannotUse) {
         {"scene.ass", "--output="}, {"scene.ass", "-t", "0"},    {"scene.ass", "-t", "257"},
         {"scene.ass", "-t", "2x"},  {"scene.ass", "-t", "-2"},   {"scene.ass", "-t"},
         {"scene.ass", "--quiet=1"}, {"-q"},                      {"scene.ass", "-"},
-        {"scene.ass", "-t", "99999999999999999999"}};
+        {"scene.ass", "-t", "99999999999999999999"}, {"scene.ass", "-o", "a.Pfm"},
+        {"scene.ass", "-o", "a.tGA"}};
     for (const auto &args : bad) {
         std::string joined;
         for (const char *a : args) joined += std::string(a) + " ";
         EXPECT_NE(parse(args).error, "") << joined;
     }
     EXPECT_EQ(parse({"s", "-o", "a.jpg"}).error,
-              "cannot write \"a.jpg\": the output file name must end in .tga, .pfm, .png or .exr");
+              "cannot write \"a.jpg\": the output file name must end in .tga, .pfm, .png or .exr "
+              "(.tga and .pfm in lower or upper case)");
 }
 
 TEST(PictureFiles, PngHoldsTheTgaBytesOfTheFrame) {
