@@ -158,20 +158,26 @@ int main(int argc, char **argv) {
     if (writeImg == nullptr) std::fputs("could not locate the function WriteImg", stdout);
     if (render == nullptr || writeImg == nullptr) return -1;
 
-    // The render lives as long as the program: the scene's destructor is
-    // the library's own and not exported, so it ends with the process.
-    static float *rgb = nullptr;
-    static float *extraPlane = nullptr;
-    static World *world = nullptr;
+    float *rgb = nullptr;
+    float *extraPlane = nullptr;
+    World *world = nullptr;
     {
         std::unique_ptr<SilencedStdout> silence;
         if (cl.quiet) silence = std::make_unique<SilencedStdout>();
         render(&rgb, &extraPlane, &world, cl.scene.c_str());
     }
     // Without a frame the library has already said why.
-    if (rgb == nullptr || world == nullptr || world->getCamera() == nullptr) return 1;
-    Camera *camera = world->getCamera();
-    const int width = camera->getResolution()[0];
-    const int height = camera->getResolution()[1];
-    return writePicture(cl, writeImg, rgb, extraPlane, width, height) ? 0 : 1;
+    int status = 1;
+    if (rgb != nullptr && world != nullptr && world->getCamera() != nullptr) {
+        Camera *camera = world->getCamera();
+        const int width = camera->getResolution()[0];
+        const int height = camera->getResolution()[1];
+        status = writePicture(cl, writeImg, rgb, extraPlane, width, height) ? 0 : 1;
+    }
+    // The render is ours to free (the World's destructor is virtual: the
+    // call needs nothing exported).
+    delete[] rgb;
+    delete[] extraPlane;
+    delete world;
+    return status;
 }

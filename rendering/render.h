@@ -11,10 +11,10 @@ class World;
 // float frame (row 0 at the top), *extraPlane a second per-pixel buffer and
 // *world the scene; on a failed load *world is null and the other two slots
 // are left as they were. The caller owns what it received: the buffers are
-// new[] arrays, and the World frees everything in it when deleted (a caller
-// that loads the library at run time cannot reach its destructor and lets
-// the render end with the process). Anything the caller passes no slot for
-// is freed before the call returns.
+// new[] arrays (delete[]), and the World frees everything in it when
+// deleted (its destructor is virtual, so a caller that loads the library at
+// run time can delete it too). Anything the caller passes no slot for is
+// freed before the call returns.
 extern "C" RENDERING_API void renderSceneFromFile(float **rgb, float **extraPlane, World **world,
                                                   const char *sceneFile);
 

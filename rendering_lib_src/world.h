@@ -94,7 +94,10 @@ public:
     }
 
     World();
-    ~World();
+    // Virtual, so that a program that loads the library at run time can
+    // delete the World it was handed: the call goes through the object's
+    // own function table and needs no symbol of the library.
+    virtual ~World();
     World(const World &) = delete;
     World &operator=(const World &) = delete;
 
