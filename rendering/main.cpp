@@ -107,12 +107,20 @@ void renderScene(float **rgb, float **extraPlane, World **world, const char *sce
     // The loader only accepts films whose width x height x 3 fits in 32 bits.
     // The buffers are had before anything is written: a film that does not
     // fit in memory is refused with its size, and nothing is rendered.
+    // The system may promise more memory than it has, so a film larger than
+    // the machine's memory is refused as well, rather than run out of
+    // memory part way through the render.
     const uint32_t pixels = static_cast<uint32_t>(width) * static_cast<uint32_t>(height);
-    std::unique_ptr<float[]> frame(new (std::nothrow) float[static_cast<size_t>(pixels) * 3]);
+    const double filmBytes = static_cast<double>(pixels) * 4.0 * sizeof(float);
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGE_SIZE);
+    const bool fits = pages <= 0 || pageSize <= 0 ||
+                      filmBytes <= static_cast<double>(pages) * static_cast<double>(pageSize);
+    std::unique_ptr<float[]> frame(
+        fits ? new (std::nothrow) float[static_cast<size_t>(pixels) * 3] : nullptr);
     std::unique_ptr<float[]> extra(frame != nullptr ? new (std::nothrow) float[pixels] : nullptr);
     if (extra == nullptr) {
         Error("Cannot allocate the film of %d x %d pixels (%.2f GB)", width, height,
-              static_cast<double>(pixels) * 4.0 * sizeof(float) / 1e9);
+              filmBytes / 1e9);
         return;
     }
 
