@@ -133,6 +133,10 @@ bool loadScene(const char *path, World *&world) {
             Error("The scene %s is not a text file (it holds zero bytes, as UTF-16 and binary "
                   "files do)",
                   printable(path));
+        else if (parser.holdsControlByte(4096))
+            Error("The scene %s is not a text file (it holds control bytes, as binary files "
+                  "do)",
+                  printable(path));
         else
             Error("Couldn't find a camera reading file %s", printable(path));
         return false;

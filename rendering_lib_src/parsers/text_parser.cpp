@@ -298,6 +298,17 @@ bool TextParser::holdsZeroByte(size_t within) const {
     return std::memchr(m_pszBuffer, '\0', n) != nullptr;
 }
 
+bool TextParser::holdsControlByte(size_t within) const {
+    if (m_pszBuffer == nullptr) return false;
+    const size_t n = size() < within ? size() : within;
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(m_pszBuffer[i]);
+        if (c == 0x7F || (c < 0x20 && c != 0 && !(c >= '\t' && c <= '\r') && c != 0x1A))
+            return true;
+    }
+    return false;
+}
+
 bool TextParser::eof() const {
     return m_pszCursor == nullptr || *m_pszCursor == '\0' ||
            m_pszCursor >= m_pszBuffer + m_iBufferLength - 1;

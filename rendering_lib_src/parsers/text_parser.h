@@ -27,6 +27,10 @@ public:
     // True when the first `within` bytes of the text hold a zero byte, as
     // UTF-16 and binary files do and text never does.
     bool holdsZeroByte(size_t within) const;
+    // True when the first `within` bytes hold a control character that
+    // text does not use (anything below a blank but tab, line ends, vertical
+    // tab, form feed and the old end-of-file mark, and DEL).
+    bool holdsControlByte(size_t within) const;
     // text may be null (nothing is loaded); a non-null name becomes the name.
     // A text too large for the 32-bit length is not loaded either.
     void loadString(const char *text, const char *name);

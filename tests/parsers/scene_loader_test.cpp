@@ -222,6 +222,17 @@ TEST_F(SceneLoader, MissingFileGivesBothErrors) {
                                             " is not a text file (it holds zero bytes, as "
                                             "UTF-16 and binary files do)",
                                         "Could not read file: " + utf16}));
+
+    // Binary without a zero byte still holds control bytes.
+    const std::string binary = dir_.file("noise.ass");
+    ASSERT_TRUE(writeFileBytes(binary, {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0x01, 0xC3}));
+    LogCapture binaryLog;
+    EXPECT_EQ(readScene(binary.c_str()), nullptr);
+    EXPECT_EQ(binaryLog.errors(),
+              (std::vector<std::string>{"The scene " + binary +
+                                            " is not a text file (it holds control bytes, as "
+                                            "binary files do)",
+                                        "Could not read file: " + binary}));
 }
 
 TEST_F(SceneLoader, MissingCameraIsRefused) {
