@@ -13,6 +13,7 @@
 #include "parsers/array_reader.h"
 #include "sphere.h"
 #include "text_parser.h"
+#include "transform.h"
 #include "world.h"
 
 namespace {
@@ -141,6 +142,12 @@ bool parseInstance(TextParser &parser, World &world) {
         return true;
     });
     if (!ok) return false;
+    // Copies placed by such a matrix would never be hit: said, and not drawn.
+    if (instance.visible && !isFiniteInvertible(instance.matrix)) {
+        Warning("Instance %s: matrix is not finite or not invertible; it is not drawn",
+                instance.name.c_str());
+        instance.visible = false;
+    }
     world.instanceNodes.push_back(std::move(instance));
     return true;
 }

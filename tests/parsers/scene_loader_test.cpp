@@ -485,7 +485,8 @@ TEST_F(SceneLoader, NonFiniteAndDegenerateNumbersAreNamed) {
                         "polymesh\n{\n name m\n vidxs 3 1 UINT 0 1 2\n"
                         " vlist 3 1 VECTOR 0 0 0 1 -nan 0 0 1 0\n}\n" +
                         "polymesh\n{\n name n\n vidxs 3 1 UINT 0 1 2\n"
-                        " vlist 3 1 VECTOR 0 0 0 1 nan 0 0 1 0\n}\n");
+                        " vlist 3 1 VECTOR 0 0 0 1 nan 0 0 1 0\n}\n" +
+                        "ginstance\n{\n name i\n node d\n" + nanMatrix + "}\n");
     ASSERT_NE(world, nullptr);
     ASSERT_EQ(world->primitives.size(), 3u); // sphere D and the meshes' triangles
     EXPECT_EQ(world->primitives[0]->name, "D");
@@ -500,5 +501,6 @@ TEST_F(SceneLoader, NonFiniteAndDegenerateNumbersAreNamed) {
                   "Light L: matrix is not finite or not invertible; it is not used",
                   "Mesh M: vlist holds numbers that are not finite; their triangles are not drawn",
                   "Mesh N: vlist holds numbers that are not finite; their triangles are not drawn",
+                  "Instance I: matrix is not finite or not invertible; it is not drawn",
                   "Output file not found, using image.tga"}));
 }
