@@ -310,3 +310,15 @@ TEST(Launcher, HelpVersionAndBadOptions) {
     EXPECT_FALSE(exists(dir.file("image.tga")));
     EXPECT_FALSE(exists(dir.file("report.ma")));
 }
+
+TEST(Launcher, HostRendersTwiceAndFreesBoth) {
+    // Run in the sanitizer build too, where the leak check fails the host
+    // if anything of either render is left.
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    writeReportTemplate(dir.path());
+    writeFileBytes(dir.file("scene.ass"), std::vector<unsigned char>(kScene.begin(), kScene.end()));
+    const RunResult r = run(VORTAN_TWO_RENDERS, {VORTAN_LIB, "scene.ass"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(endsWith(r.err, "two renders freed\n")) << r.err;
+}
