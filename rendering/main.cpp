@@ -159,4 +159,3 @@ extern "C" RENDERING_API void renderSceneFromFile(float **rgb, float **extraPlan
         Error("Rendering %s failed", sceneFile != nullptr ? sceneFile : "(null)");
     }
 }
-

@@ -4,8 +4,8 @@
 
 #include <cstddef>
 #include <memory>
-#include <utility>
 #include <new>
+#include <utility>
 
 #include "bvh/kdtreeaccel.h"
 #include "error.h"
@@ -63,7 +63,6 @@ MeshShape *World::addMesh(std::unique_ptr<MeshShape> owned, const char *shaderNa
     std::unique_ptr<TrianglePrimitive, TriangleBlockDeleter> owner(block, TriangleBlockDeleter{0});
     m_triangleBlocks.push_back(std::move(owner));
     int &made = m_triangleBlocks.back().get_deleter().count;
-    pendingTriangles.reserve(pendingTriangles.size() + static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
         Primitive *triangle = new (block + i) TrianglePrimitive(i, m);
         ++made;

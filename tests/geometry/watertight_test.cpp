@@ -56,6 +56,16 @@ std::unique_ptr<MeshShape> geodesicSphere(int levels, const Transform &placement
     return mesh;
 }
 
+// Points the World at the kd-tree, or (null) back at the linear search.
+void useTree(World &world, KdTreeAccel *tree) {
+    world.accelerator = tree;
+    world.kdTree = tree;
+}
+
+Point3f between(const Point3f &a, const Point3f &b, float w) {
+    return Point3f(a.x + w * (b.x - a.x), a.y + w * (b.y - a.y), a.z + w * (b.z - a.z));
+}
+
 } // namespace
 
 TEST(Watertight, RaysThroughSharedEdgesAndCornersHitTheNearSurface) {
@@ -79,11 +89,7 @@ TEST(Watertight, RaysThroughSharedEdgesAndCornersHitTheNearSurface) {
         for (int k = 0; k < 3; ++k) {
             const Point3f a = mesh.cornerWorld(i, k), b = mesh.cornerWorld(i, (k + 1) % 3);
             aims.push_back(a);
-            for (int n = 0; n < 6; ++n) {
-                const float w = unit(rng);
-                aims.emplace_back(a.x + w * (b.x - a.x), a.y + w * (b.y - a.y),
-                                  a.z + w * (b.z - a.z));
-            }
+            for (int n = 0; n < 6; ++n) aims.push_back(between(a, b, unit(rng)));
         }
 
     // From many directions on the outer side, each ray must hit at its aim
@@ -102,8 +108,7 @@ TEST(Watertight, RaysThroughSharedEdgesAndCornersHitTheNearSurface) {
             if (vmath::dot(w, outward) < 0.35f) continue;
             const vmath::Ray ray(aim + w * kDistance, -w);
             for (bool accelerated : {false, true}) {
-                world.accelerator = accelerated ? tree.get() : nullptr;
-                world.kdTree = accelerated ? tree.get() : nullptr;
+                useTree(world, accelerated ? tree.get() : nullptr);
                 ++rays;
                 IntersectInfo info;
                 const float t = world.intersect(info, ray, vmath::kMaxFloat);
@@ -116,8 +121,7 @@ TEST(Watertight, RaysThroughSharedEdgesAndCornersHitTheNearSurface) {
             }
         }
     }
-    world.accelerator = nullptr;
-    world.kdTree = nullptr;
+    useTree(world, nullptr);
     EXPECT_GT(rays, 10000);
 }
 
@@ -160,9 +164,7 @@ TEST(Watertight, DistantGrazingRaysAcrossSharedEdgesHitOneOfTheTwoFaces) {
             const Vec3f along = vmath::normalized(b - a);
             const Vec3f side = vmath::cross(mid, along);
             for (int n = 0; n < 2; ++n) {
-                const float w = unit(rng);
-                const Point3f aim(a.x + w * (b.x - a.x), a.y + w * (b.y - a.y),
-                                  a.z + w * (b.z - a.z));
+                const Point3f aim = between(a, b, unit(rng));
                 // 4 to 20 degrees above the mean plane, in any direction.
                 const float angle = (4.0f + 16.0f * unit(rng)) * 3.14159265f / 180.0f;
                 const float turn = 6.2831853f * unit(rng);
@@ -172,8 +174,7 @@ TEST(Watertight, DistantGrazingRaysAcrossSharedEdgesHitOneOfTheTwoFaces) {
                 for (float distance : {300.0f, 3000.0f}) {
                     const vmath::Ray ray(aim + toEye * distance, -toEye);
                     for (bool accelerated : {false, true}) {
-                        world.accelerator = accelerated ? tree.get() : nullptr;
-                        world.kdTree = accelerated ? tree.get() : nullptr;
+                        useTree(world, accelerated ? tree.get() : nullptr);
                         ++rays;
                         IntersectInfo info;
                         const float t = world.intersect(info, ray, vmath::kMaxFloat);
@@ -182,8 +183,7 @@ TEST(Watertight, DistantGrazingRaysAcrossSharedEdgesHitOneOfTheTwoFaces) {
                 }
             }
         }
-    world.accelerator = nullptr;
-    world.kdTree = nullptr;
+    useTree(world, nullptr);
     EXPECT_GT(rays, 5000);
     EXPECT_EQ(misses, 0) << "of " << rays;
 }
