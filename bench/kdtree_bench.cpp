@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "bvh/kdtreeaccel.h"
-#include "mesh.h"
-#include "world.h"
+#include "shapes/mesh.h"
+#include "scene/world.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <filesystem>
 #include <string>
 
-#include "ass_parser.h"
-#include "render.h"
-#include "world.h"
+#include "parsers/ass_parser.h"
+#include "rendering/render.h"
+#include "scene/world.h"
 
 namespace {
 

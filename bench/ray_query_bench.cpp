@@ -16,13 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "ass_parser.h"
-#include "camera.h"
-#include "mesh.h"
-#include "primitive.h"
-#include "render.h"
-#include "tracer.h"
-#include "world.h"
+#include "parsers/ass_parser.h"
+#include "scene/camera.h"
+#include "shapes/mesh.h"
+#include "shapes/primitive.h"
+#include "rendering/render.h"
+#include "rendering/tracer.h"
+#include "scene/world.h"
 
 namespace {
 

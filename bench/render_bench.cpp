@@ -14,10 +14,10 @@
 #include <filesystem>
 #include <string>
 
-#include "ass_parser.h"
-#include "mesh.h"
-#include "render.h"
-#include "world.h"
+#include "parsers/ass_parser.h"
+#include "shapes/mesh.h"
+#include "rendering/render.h"
+#include "scene/world.h"
 
 namespace {
 

@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "imageio.h"
+#include "image/imageio.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "image_output.h"
+#include "launcher/image_output.h"
 
 #include <png.h>
 
@@ -15,7 +15,7 @@
 #include <new>
 #include <vector>
 
-#include "display_gamma.h"
+#include "util/display_gamma.h"
 
 namespace {
 

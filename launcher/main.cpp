@@ -12,9 +12,9 @@
 #include <memory>
 #include <string>
 
-#include "image_output.h"
-#include "options.h"
-#include "world.h"
+#include "launcher/image_output.h"
+#include "launcher/options.h"
+#include "scene/world.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // A sanitizer build of the program: the leak check at exit walks the

@@ -1,11 +1,11 @@
-#include "options.h"
+#include "launcher/options.h"
 
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
-#include "render_threads.h"
+#include "util/render_threads.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
-#include "frame_loop.h"
+#include "rendering/frame_loop.h"
 
 #include <omp.h>
 
 #include <cstdio>
 
-#include "camera.h"
-#include "mesh.h"
-#include "render.h"
-#include "tracer.h"
-#include "world.h"
+#include "scene/camera.h"
+#include "shapes/mesh.h"
+#include "rendering/render.h"
+#include "rendering/tracer.h"
+#include "scene/world.h"
 
 namespace {
 

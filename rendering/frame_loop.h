@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "render_threads.h"
+#include "util/render_threads.h"
 
 class World;
 

@@ -3,10 +3,10 @@
 // distance, distant lights do not.
 #include <cmath>
 
-#include "light.h"
-#include "primitive.h"
-#include "tracer.h"
-#include "world.h"
+#include "lights/light.h"
+#include "shapes/primitive.h"
+#include "rendering/tracer.h"
+#include "scene/world.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "ass_parser.h"
-#include "error.h"
-#include "render.h"
-#include "world.h"
+#include "parsers/ass_parser.h"
+#include "util/error.h"
+#include "rendering/render.h"
+#include "scene/world.h"
 
 World *readScene(const char *path) {
     World *world = nullptr;

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "api.h"
+#include "util/api.h"
 
 class World;
 

@@ -1,4 +1,4 @@
-#include "report.h"
+#include "rendering/report.h"
 
 #include <dlfcn.h>
 
@@ -9,10 +9,10 @@
 #include <set>
 #include <vector>
 
-#include "error.h"
+#include "util/error.h"
 #include "parsers/text_parser.h"
-#include "primitive.h"
-#include "world.h"
+#include "shapes/primitive.h"
+#include "scene/world.h"
 
 MayaAsciiWriter reportWriter;
 

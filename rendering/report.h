@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "vecmath.h"
+#include "util/vecmath.h"
 
 class Primitive;
 class World;

@@ -1,7 +1,7 @@
-#include "tracer.h"
+#include "rendering/tracer.h"
 
-#include "primitive.h"
-#include "world.h"
+#include "shapes/primitive.h"
+#include "scene/world.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // Colours are linear RGB, unbounded, never clamped.
 #pragma once
 
-#include "material.h"
-#include "vecmath.h"
+#include "materials/material.h"
+#include "util/vecmath.h"
 
 struct IntersectInfo;
 class LocalLight;

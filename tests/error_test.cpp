@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "error.h"
+#include "util/error.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cfloat>
 
-#include "vecmath.h"
+#include "util/vecmath.h"
 
 TEST(VecMath, NormalizeLeavesZeroAtZero) {
     Vec3f zero;

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <random>
 
-#include "camera.h"
-#include "transform.h"
+#include "scene/camera.h"
+#include "util/transform.h"
 
 namespace {
 

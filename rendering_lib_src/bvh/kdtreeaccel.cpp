@@ -1,8 +1,8 @@
 #include "bvh/kdtreeaccel.h"
 
 #include "bvh/page_allocator.h"
-#include "mesh.h"
-#include "render_threads.h"
+#include "shapes/mesh.h"
+#include "util/render_threads.h"
 
 #include <glog/logging.h>
 

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <vector>
 
-#include "bounds.h"
-#include "primitive.h"
+#include "util/bounds.h"
+#include "shapes/primitive.h"
 
 // One tree node in two 32-bit words. The second word's low 2 bits hold the
 // split axis (0, 1, 2) or 3 for a leaf; its upper 30 bits hold the index of

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "error.h"
+#include "util/error.h"
 #include "parsers/packed_arrays.h"
 #include "parsers/text_parser.h"
 

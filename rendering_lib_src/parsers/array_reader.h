@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "transform.h"
-#include "vecmath.h"
+#include "util/transform.h"
+#include "util/vecmath.h"
 
 class TextParser;
 

@@ -1,14 +1,14 @@
-#include "ass_parser.h"
+#include "parsers/ass_parser.h"
 
 #include <glog/logging.h>
 
-#include "bvh/accelerator.h"
-#include "error.h"
-#include "material.h"
-#include "mesh.h"
-#include "node_block.h"
-#include "text_parser.h"
-#include "world.h"
+#include "bvh/accelerator_choice.h"
+#include "util/error.h"
+#include "materials/material.h"
+#include "shapes/mesh.h"
+#include "parsers/node_block.h"
+#include "parsers/text_parser.h"
+#include "scene/world.h"
 
 const char kDefaultOutputFile[] = "image.tga";
 

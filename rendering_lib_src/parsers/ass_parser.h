@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "transform.h"
-#include "vecmath.h"
+#include "util/transform.h"
+#include "util/vecmath.h"
 
 class TextParser;
 class World;

@@ -6,15 +6,15 @@
 #include <unordered_map>
 #include <utility>
 
-#include "ass_parser.h"
-#include "error.h"
-#include "mesh.h"
-#include "node_block.h"
+#include "parsers/ass_parser.h"
+#include "util/error.h"
+#include "shapes/mesh.h"
+#include "parsers/node_block.h"
 #include "parsers/array_reader.h"
-#include "sphere.h"
-#include "text_parser.h"
-#include "transform.h"
-#include "world.h"
+#include "shapes/sphere.h"
+#include "parsers/text_parser.h"
+#include "util/transform.h"
+#include "scene/world.h"
 
 namespace {
 

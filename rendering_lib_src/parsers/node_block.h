@@ -5,7 +5,7 @@
 #include <string>
 
 #include "parsers/array_reader.h"
-#include "text_parser.h"
+#include "parsers/text_parser.h"
 
 // `handle` gets each token and returns true when it knew the keyword and read
 // its value; any other token (the opening brace included) makes the loop skip

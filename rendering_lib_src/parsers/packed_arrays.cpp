@@ -1,4 +1,4 @@
-#include "packed_arrays.h"
+#include "parsers/packed_arrays.h"
 
 #include <algorithm>
 

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "ass_parser.h"
-#include "error.h"
-#include "light.h"
-#include "node_block.h"
+#include "parsers/ass_parser.h"
+#include "util/error.h"
+#include "lights/light.h"
+#include "parsers/node_block.h"
 #include "parsers/array_reader.h"
-#include "text_parser.h"
-#include "world.h"
+#include "parsers/text_parser.h"
+#include "scene/world.h"
 
 namespace {
 

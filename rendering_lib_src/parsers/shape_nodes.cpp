@@ -9,15 +9,15 @@
 #include <utility>
 #include <vector>
 
-#include "ass_parser.h"
-#include "error.h"
+#include "parsers/ass_parser.h"
+#include "util/error.h"
 #include "parsers/array_reader.h"
 #include "parsers/polygon_split.h"
-#include "mesh.h"
-#include "node_block.h"
-#include "sphere.h"
-#include "text_parser.h"
-#include "world.h"
+#include "shapes/mesh.h"
+#include "parsers/node_block.h"
+#include "shapes/sphere.h"
+#include "parsers/text_parser.h"
+#include "scene/world.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "text_parser.h"
+#include "parsers/text_parser.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "ass_parser.h"
+#include "parsers/ass_parser.h"
 #include "bvh/kdtreeaccel.h"
-#include "render.h"
+#include "rendering/render.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
-#include "world.h"
+#include "scene/world.h"
 
 namespace {
 

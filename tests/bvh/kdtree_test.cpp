@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "bvh/kdtreeaccel.h"
-#include "material.h"
-#include "mesh.h"
-#include "sphere.h"
-#include "world.h"
+#include "materials/material.h"
+#include "shapes/mesh.h"
+#include "shapes/sphere.h"
+#include "scene/world.h"
 #include "support/scoped_env.h"
 
 namespace {

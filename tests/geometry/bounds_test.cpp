@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "bounds.h"
+#include "util/bounds.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <limits>
 #include <vector>
 
-#include "mesh.h"
+#include "shapes/mesh.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <random>
 
-#include "sphere.h"
+#include "shapes/sphere.h"
 
 namespace {
 

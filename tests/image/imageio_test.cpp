@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "imageio.h"
+#include "image/imageio.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
 

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "display_gamma.h"
-#include "image_output.h"
-#include "imageio.h"
-#include "options.h"
+#include "util/display_gamma.h"
+#include "launcher/image_output.h"
+#include "image/imageio.h"
+#include "launcher/options.h"
 #include "support/temp_dir.h"
 
 namespace {

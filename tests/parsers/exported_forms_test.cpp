@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "mesh.h"
+#include "shapes/mesh.h"
 #include "parsers/scene_file_test.h"
 #include "render/render_scene.h"
-#include "sphere.h"
+#include "shapes/sphere.h"
 #include "support/packed_text.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "mesh.h"
+#include "shapes/mesh.h"
 #include "render/frame_scenes.h"
 #include "support/packed_text.h"
 

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "ass_parser.h"
-#include "error.h"
-#include "render.h"
+#include "parsers/ass_parser.h"
+#include "util/error.h"
+#include "rendering/render.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
-#include "world.h"
+#include "scene/world.h"
 
 // A camera node that matches the empty camera selection.
 inline const char kCameraNode[] = "persp_camera\n{\n}\n";

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "light.h"
-#include "material.h"
-#include "mesh.h"
-#include "imageio.h"
+#include "lights/light.h"
+#include "materials/material.h"
+#include "shapes/mesh.h"
+#include "image/imageio.h"
 #include "parsers/scene_file_test.h"
-#include "sphere.h"
+#include "shapes/sphere.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "material.h"
+#include "materials/material.h"
 #include "parsers/scene_file_test.h"
-#include "primitive.h"
+#include "shapes/primitive.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "mesh.h"
+#include "shapes/mesh.h"
 #include "parsers/scene_file_test.h"
-#include "sphere.h"
+#include "shapes/sphere.h"
 
 namespace {
 

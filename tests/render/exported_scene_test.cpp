@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "error.h"
-#include "material.h"
-#include "mesh.h"
+#include "util/error.h"
+#include "materials/material.h"
+#include "shapes/mesh.h"
 #include "render/frame_scenes.h"
 #include "support/log_capture.h"
 

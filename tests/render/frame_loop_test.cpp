@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "bvh/accelerator.h"
-#include "error.h"
+#include "bvh/accelerator_choice.h"
+#include "util/error.h"
 #include "render/frame_scenes.h"
 #include "support/log_capture.h"
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "frame_loop.h"
-#include "mesh.h"
+#include "rendering/frame_loop.h"
+#include "shapes/mesh.h"
 #include "render/render_scene.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"

@@ -11,10 +11,10 @@
 #include <memory>
 #include <string>
 
-#include "light.h"
-#include "primitive.h"
+#include "lights/light.h"
+#include "shapes/primitive.h"
 #include "render/frame_scenes.h"
-#include "tracer.h"
+#include "rendering/tracer.h"
 
 using namespace frame_test;
 

@@ -11,11 +11,11 @@
 #include <string>
 #include <utility>
 
-#include "ass_parser.h"
-#include "render.h"
+#include "parsers/ass_parser.h"
+#include "rendering/render.h"
 #include "support/temp_dir.h"
-#include "vecmath.h"
-#include "world.h"
+#include "util/vecmath.h"
+#include "scene/world.h"
 
 namespace render_test {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "mesh.h"
+#include "shapes/mesh.h"
 #include "render/render_scene.h"
 #include "support/scoped_env.h"
 #include "support/log_capture.h"

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "error.h"
-#include "material.h"
+#include "util/error.h"
+#include "materials/material.h"
 #include "parsers/scene_file_test.h"
-#include "primitive.h"
+#include "shapes/primitive.h"
 #include "render/render_scene.h"
 #include "support/log_capture.h"
-#include "tracer.h"
+#include "rendering/tracer.h"
 
 using namespace render_test;
 

@@ -5,11 +5,11 @@
 #include <cmath>
 #include <string>
 
-#include "material.h"
-#include "mesh.h"
+#include "materials/material.h"
+#include "shapes/mesh.h"
 #include "render/render_scene.h"
 #include "support/scoped_env.h"
-#include "tracer.h"
+#include "rendering/tracer.h"
 
 using namespace render_test;
 

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "error.h"
-#include "mesh.h"
-#include "report.h"
-#include "sphere.h"
+#include "util/error.h"
+#include "shapes/mesh.h"
+#include "rendering/report.h"
+#include "shapes/sphere.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
-#include "world.h"
+#include "scene/world.h"
 
 namespace {
 

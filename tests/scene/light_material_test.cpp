@@ -2,10 +2,10 @@
 
 #include <cmath>
 
-#include "light.h"
-#include "material.h"
-#include "primitive.h"
-#include "world.h"
+#include "lights/light.h"
+#include "materials/material.h"
+#include "shapes/primitive.h"
+#include "scene/world.h"
 
 TEST(PointLight, IncidentLightFallsOffWithSquaredDistance) {
     PointLight light(makeTranslate(Vec3f(1, 2, 3)), Vec3f(1.0f, 0.5f, 0.25f), 8.0f,

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "imageio.h"
-#include "material.h"
-#include "mesh.h"
-#include "sphere.h"
+#include "image/imageio.h"
+#include "materials/material.h"
+#include "shapes/mesh.h"
+#include "shapes/sphere.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
-#include "world.h"
+#include "scene/world.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "render_threads.h"
+#include "util/render_threads.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <thread>
 
-#include "error.h"
+#include "util/error.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // are column vectors (p' = M p); the translation sits in the fourth column.
 #pragma once
 
-#include "vecmath.h"
+#include "util/vecmath.h"
 
 struct Matrix4x4 {
     float m[4][4];

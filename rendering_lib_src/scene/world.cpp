@@ -1,4 +1,4 @@
-#include "world.h"
+#include "scene/world.h"
 
 #include <glog/logging.h>
 
@@ -8,10 +8,10 @@
 #include <utility>
 
 #include "bvh/kdtreeaccel.h"
-#include "error.h"
-#include "imageio.h"
-#include "material.h"
-#include "mesh.h"
+#include "util/error.h"
+#include "image/imageio.h"
+#include "materials/material.h"
+#include "shapes/mesh.h"
 
 namespace {
 // Name arguments come from the loader as C strings; a null one counts as empty.

@@ -3,7 +3,7 @@
 // float, upper corner at the lowest) and leaves any box unchanged under union.
 #pragma once
 
-#include "vecmath.h"
+#include "util/vecmath.h"
 
 template <typename T> struct Bounds3;
 

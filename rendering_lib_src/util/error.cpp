@@ -1,4 +1,4 @@
-#include "error.h"
+#include "util/error.h"
 
 #include <glog/logging.h>
 

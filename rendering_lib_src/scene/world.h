@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "camera.h"
-#include "light.h"
-#include "primitive.h"
-#include "vecmath.h"
+#include "scene/camera.h"
+#include "lights/light.h"
+#include "shapes/primitive.h"
+#include "util/vecmath.h"
 
 class KdTreeAccel;
 class Material;

@@ -1,4 +1,4 @@
-#include "imageio.h"
+#include "image/imageio.h"
 
 #include "parsers/text_parser.h"
 
@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "display_gamma.h"
-#include "error.h"
+#include "util/display_gamma.h"
+#include "util/error.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "PFM samples are written in native order, which must be little-endian");

@@ -6,11 +6,11 @@
 #include <string>
 #include <utility>
 
-#include "material.h"
-#include "node_block.h"
+#include "materials/material.h"
+#include "parsers/node_block.h"
 #include "parsers/array_reader.h"
-#include "text_parser.h"
-#include "world.h"
+#include "parsers/text_parser.h"
+#include "scene/world.h"
 
 namespace {
 

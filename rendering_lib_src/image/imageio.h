@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "api.h"
-#include "vecmath.h"
+#include "util/api.h"
+#include "util/vecmath.h"
 
 // Writes a width x height RGB float frame (row 0 at the top) as an image
 // file chosen by the name's ending. Returns 1 when the file was written

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "transform.h"
-#include "vecmath.h"
+#include "util/transform.h"
+#include "util/vecmath.h"
 
 class Camera {
 public:

@@ -1,7 +1,7 @@
-#include "material.h"
+#include "materials/material.h"
 
-#include "primitive.h"
-#include "world.h"
+#include "shapes/primitive.h"
+#include "scene/world.h"
 
 Vec3f ColorChannel::evaluate(const IntersectInfo &info) const {
     if (texture.empty()) return color;

@@ -1,4 +1,4 @@
-#include "bounds.h"
+#include "util/bounds.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "bvh/accelerator.h"
+#include "bvh/accelerator_choice.h"
 
 #include <malloc.h>
 
@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "bvh/kdtreeaccel.h"
-#include "error.h"
-#include "world.h"
+#include "util/error.h"
+#include "scene/world.h"
 
 AcceleratorKind acceleratorFromEnvironment() {
     const char *value = std::getenv("VORTAN_ACCEL");

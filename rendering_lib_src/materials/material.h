@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "vecmath.h"
+#include "util/vecmath.h"
 
 struct IntersectInfo;
 class TextParser;

@@ -1,4 +1,4 @@
-#include "mesh.h"
+#include "shapes/mesh.h"
 
 #include <cmath>
 #include <cstddef>

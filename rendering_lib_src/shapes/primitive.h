@@ -7,9 +7,9 @@
 #include <ostream>
 #include <string>
 
-#include "bounds.h"
-#include "transform.h"
-#include "vecmath.h"
+#include "util/bounds.h"
+#include "util/transform.h"
+#include "util/vecmath.h"
 
 class Material;
 class World;

@@ -8,12 +8,12 @@
 #include <utility>
 #include <vector>
 
-#include "material.h"
-#include "error.h"
-#include "node_block.h"
+#include "materials/material.h"
+#include "util/error.h"
+#include "parsers/node_block.h"
 #include "parsers/array_reader.h"
-#include "text_parser.h"
-#include "world.h"
+#include "parsers/text_parser.h"
+#include "scene/world.h"
 
 namespace {
 

@@ -11,12 +11,12 @@
 #include <memory>
 #include <new>
 
-#include "camera.h"
-#include "error.h"
-#include "mesh.h"
-#include "render.h"
-#include "report.h"
-#include "world.h"
+#include "scene/camera.h"
+#include "util/error.h"
+#include "shapes/mesh.h"
+#include "rendering/render.h"
+#include "rendering/report.h"
+#include "scene/world.h"
 
 namespace {
 

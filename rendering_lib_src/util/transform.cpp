@@ -1,4 +1,4 @@
-#include "transform.h"
+#include "util/transform.h"
 
 #include <cmath>
 #include <utility>

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "primitive.h"
+#include "shapes/primitive.h"
 
 // Count of ray/triangle tests, hit or not. Each thread counts its own; the
 // frame loop adds the render threads' counts into the calling thread's.

@@ -1,4 +1,4 @@
-#include "camera.h"
+#include "scene/camera.h"
 
 namespace {
 // Near and far distances of the projection; the scene's clip values are not used.

@@ -2,7 +2,7 @@
 // does not change the radius.
 #pragma once
 
-#include "primitive.h"
+#include "shapes/primitive.h"
 
 class SpherePrimitive final : public GeoPrimitive {
 public:

@@ -1,4 +1,4 @@
-#include "primitive.h"
+#include "shapes/primitive.h"
 
 // Shapes without a box of their own answer the empty box, which leaves any
 // box unchanged under union.
