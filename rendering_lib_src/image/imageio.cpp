@@ -1,7 +1,5 @@
 #include "image/imageio.h"
 
-#include "parsers/text_parser.h"
-
 #include <glog/logging.h>
 #include <math.h>
 
@@ -12,6 +10,7 @@
 
 #include "util/display_gamma.h"
 #include "util/error.h"
+#include "util/mapped_file.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "PFM samples are written in native order, which must be little-endian");
@@ -163,7 +162,7 @@ extern "C" int WriteImg(const char *fileName, float *rgb, void * /*extraPlane*/,
 
 Vec3f *ReadImageTGA(const std::string &fileName, int *width, int *height) {
     const char *name = fileName.c_str();
-    if (!TextParser::isRegularFile(name)) {
+    if (!MappedText::isRegularFile(name)) {
         // A FIFO would block the load for ever; a directory is no image.
         Error("TGA file \"%s\" is not a regular file", name);
         return nullptr;

@@ -1,10 +1,5 @@
 #include "parsers/text_parser.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -165,101 +160,19 @@ TextParser::TextParser(const std::string &text) { loadString(text.c_str(), nullp
 TextParser::~TextParser() { release(); }
 
 void TextParser::release() {
-    if (m_mappedBytes != 0)
-        munmap(m_pszBuffer, m_mappedBytes);
-    else
-        delete[] m_pszBuffer;
-    m_mappedBytes = 0;
-    m_pszReleased = nullptr;
-    m_pszBuffer = nullptr;
-    m_iBufferLength = 0;
+    m_text.release();
     m_pszCursor = nullptr;
     m_pszNoQuote = nullptr;
     m_expansionCharged = 0;
-}
-
-bool TextParser::mapFile(int fd, size_t size) {
-    // A private mapping of the file, followed by at least one zero byte: the
-    // rest of the file's last page reads as zeros, and when the file ends on
-    // a page boundary an anonymous page reserved behind it supplies the zero.
-    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    const size_t bytes = (size + 1 + page - 1) / page * page;
-    void *base = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (base == MAP_FAILED) return false;
-    void *text = mmap(base, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, fd, 0);
-    if (text == MAP_FAILED) {
-        munmap(base, bytes);
-        return false;
-    }
-    madvise(base, size, MADV_SEQUENTIAL);
-    m_pszBuffer = static_cast<char *>(base);
-    m_mappedBytes = bytes;
-    m_iBufferLength = static_cast<int32_t>(size + 1);
-    m_pszCursor = m_pszBuffer;
-    m_pszReleased = m_pszBuffer;
-    return true;
-}
-
-void TextParser::dropPagesBehind() {
-    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-    const uintptr_t from = reinterpret_cast<uintptr_t>(m_pszReleased);
-    const uintptr_t to = reinterpret_cast<uintptr_t>(m_pszCursor) / page * page;
-    if (to <= from) return;
-    madvise(reinterpret_cast<void *>(from), to - from, MADV_DONTNEED);
-    m_pszReleased = reinterpret_cast<const char *>(to);
 }
 
 bool TextParser::loadFile(const char *path) {
     release();
     if (!path) return false;
     m_sFileName = path;
-    // A regular file of useful size is mapped rather than copied: no copy
-    // to make, and pages behind the cursor can be given back as it moves on.
-    // Opened without blocking: a FIFO (or a device) would otherwise wait
-    // for a writer for ever. Only regular files are read.
-    {
-        const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0) return false;
-        struct stat st;
-        const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-        const bool mappable = regular && st.st_size > 0 && st.st_size < INT32_MAX;
-        const bool mapped = mappable && mapFile(fd, static_cast<size_t>(st.st_size));
-        close(fd);
-        if (mapped) return true;
-        if (!regular) return false;
-    }
-    FILE *file = std::fopen(path, "r");
-    if (!file) return false;
-
-    // The length (text plus its zero byte) must fit the 32-bit count: a file
-    // whose size cannot be measured or is too large is refused.
-    bool ok = std::fseek(file, 0, SEEK_END) == 0;
-    long size = ok ? std::ftell(file) : -1L;
-    ok = ok && size >= 0 && size < INT32_MAX && std::fseek(file, 0, SEEK_SET) == 0;
-    if (ok && size > 0) {
-        const size_t wanted = static_cast<size_t>(size);
-        m_pszBuffer = new char[wanted + 1];
-        const size_t got = std::fread(m_pszBuffer, 1, wanted, file);
-        if (std::ferror(file)) {
-            // A read error (a directory, a failing device) is not a text.
-            ok = false;
-            release();
-        } else {
-            // The file may deliver fewer bytes than measured; the length
-            // follows what was read so that nothing after it is ever looked at.
-            m_pszBuffer[got] = '\0';
-            m_iBufferLength = static_cast<int32_t>(got + 1);
-            m_pszCursor = m_pszBuffer;
-        }
-    }
-    if (ok && size == 0) {
-        // An empty file loads as an empty text; a stream that cannot be
-        // read at all does not.
-        (void)std::fgetc(file);
-        ok = !std::ferror(file);
-    }
-    std::fclose(file);
-    return ok;
+    if (!m_text.loadFile(path)) return false;
+    m_pszCursor = m_text.data();
+    return true;
 }
 
 void TextParser::loadString(const char *text, const char *name) {
@@ -272,37 +185,24 @@ void TextParser::loadString(const char *text, const char *name) {
 void TextParser::loadMemory(const char *bytes, size_t count, const char *name) {
     release();
     if (name) m_sFileName = name;
-    // A text too long for the 32-bit length is not loaded: the parser stays
-    // empty, at end of input.
-    if (!bytes || count >= static_cast<size_t>(INT32_MAX)) return;
-    m_pszBuffer = new char[count + 1];
-    std::memcpy(m_pszBuffer, bytes, count);
-    m_pszBuffer[count] = '\0';
-    m_iBufferLength = static_cast<int32_t>(count + 1);
-    m_pszCursor = m_pszBuffer;
+    if (!bytes) return;
+    m_text.loadMemory(bytes, count);
+    m_pszCursor = m_text.data();
 }
 
-bool TextParser::isRegularFile(const char *path) {
-    if (path == nullptr) return false;
-    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return true; // not there at all: that is another message
-    struct stat st;
-    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    close(fd);
-    return regular;
-}
+bool TextParser::isRegularFile(const char *path) { return MappedText::isRegularFile(path); }
 
 bool TextParser::holdsZeroByte(size_t within) const {
-    if (m_pszBuffer == nullptr) return false;
+    if (m_text.data() == nullptr) return false;
     const size_t n = size() < within ? size() : within;
-    return std::memchr(m_pszBuffer, '\0', n) != nullptr;
+    return std::memchr(m_text.data(), '\0', n) != nullptr;
 }
 
 bool TextParser::holdsControlByte(size_t within) const {
-    if (m_pszBuffer == nullptr) return false;
+    if (m_text.data() == nullptr) return false;
     const size_t n = size() < within ? size() : within;
     for (size_t i = 0; i < n; ++i) {
-        const unsigned char c = static_cast<unsigned char>(m_pszBuffer[i]);
+        const unsigned char c = static_cast<unsigned char>(m_text.data()[i]);
         if (c == 0x7F || (c < 0x20 && c != 0 && !(c >= '\t' && c <= '\r') && c != 0x1A))
             return true;
     }
@@ -311,7 +211,7 @@ bool TextParser::holdsControlByte(size_t within) const {
 
 bool TextParser::eof() const {
     return m_pszCursor == nullptr || *m_pszCursor == '\0' ||
-           m_pszCursor >= m_pszBuffer + m_iBufferLength - 1;
+           m_pszCursor >= m_text.data() + m_text.length() - 1;
 }
 
 int TextParser::skipWhitespace(bool lineOnly) {
@@ -427,7 +327,7 @@ bool TextParser::readWord(const char *&begin, const char *&end) {
 }
 
 void TextParser::skipByteOrderMark() {
-    if (m_pszCursor != nullptr && m_pszCursor == m_pszBuffer && m_iBufferLength > 3 &&
+    if (m_pszCursor != nullptr && m_pszCursor == m_text.data() && m_text.length() > 3 &&
         std::memcmp(m_pszCursor, "\xEF\xBB\xBF", 3) == 0)
         m_pszCursor += 3;
 }
@@ -450,7 +350,7 @@ float TextParser::readFloat() {
     while (*m_pszCursor && !kFloatStart(*m_pszCursor)) {
         const char c = lowerAscii(*m_pszCursor);
         if ((c == 'n' || c == 'i') &&
-            (m_pszCursor == m_pszBuffer || !isWordChar(m_pszCursor[-1]))) {
+            (m_pszCursor == m_text.data() || !isWordChar(m_pszCursor[-1]))) {
             if (const size_t n = nonFiniteWord(m_pszCursor)) {
                 const float value = convertFloat(m_pszCursor);
                 m_pszCursor += n;

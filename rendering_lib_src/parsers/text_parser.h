@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string>
 
+#include "util/mapped_file.h"
+
 class TextParser {
 public:
     TextParser();
@@ -44,14 +46,14 @@ public:
     // it ever be looked at. Cheap enough to call for every number read.
     void releaseConsumed() {
         // The cursor is null once the text is used up.
-        if (m_mappedBytes != 0 && m_pszCursor != nullptr &&
-            m_pszCursor - m_pszReleased >= kReleaseStep)
-            dropPagesBehind();
+        if (m_text.mapped() && m_pszCursor != nullptr &&
+            m_pszCursor - m_text.releasedUpTo() >= kReleaseStep)
+            m_text.releaseBefore(m_pszCursor);
     }
 
     const std::string &fileName() const { return m_sFileName; }
     // Bytes of the text loaded (0 when none).
-    size_t size() const { return m_iBufferLength > 0 ? static_cast<size_t>(m_iBufferLength) - 1 : 0; }
+    size_t size() const { return m_text.length() > 0 ? static_cast<size_t>(m_text.length()) - 1 : 0; }
     // Shorthand in packed text (a repeated word) can stand for far more
     // values than it has characters. Readers charge the values they decode
     // from such text here; the whole text may stand for at most
@@ -67,8 +69,8 @@ public:
     }
     // Bytes of text left from the cursor to the end of the buffer (0 at end of input).
     size_t remaining() const {
-        if (m_pszCursor == nullptr || m_pszBuffer == nullptr) return 0;
-        const char *end = m_pszBuffer + m_iBufferLength - 1;
+        if (m_pszCursor == nullptr || m_text.data() == nullptr) return 0;
+        const char *end = m_text.data() + m_text.length() - 1;
         return m_pszCursor < end ? static_cast<size_t>(end - m_pszCursor) : 0;
     }
 
@@ -127,25 +129,17 @@ public:
 
 private:
     char *findQuote(char *from);
-    bool mapFile(int fd, size_t size);
-    void dropPagesBehind();
 
     // Text dropped in steps of this many bytes at least.
     static constexpr ptrdiff_t kReleaseStep = ptrdiff_t{8} << 20;
 
-    char *m_pszBuffer = nullptr;
-    int32_t m_iBufferLength = 0;
+    MappedText m_text;
     char *m_pszCursor = nullptr;
     // No double quote lies at or after this point (null: not known yet). The
     // cursor only moves forward, so a failed quote search is never repeated,
     // which keeps many unterminated quoted values linear in the text size.
     const char *m_pszNoQuote = nullptr;
     std::string m_sFileName;
-    // Non-zero when the buffer is a mapping of the file (text, zero byte and
-    // page padding) rather than a heap copy.
-    size_t m_mappedBytes = 0;
-    // Pages before this point have been handed back.
-    const char *m_pszReleased = nullptr;
     // Values charged by chargeExpansion since the text was loaded.
     uint64_t m_expansionCharged = 0;
 };
