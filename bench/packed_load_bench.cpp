@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 
+#include "parsers/scene_nodes.h"
 #include "parsers/ass_parser.h"
 #include "rendering/render.h"
 #include "scene/world.h"

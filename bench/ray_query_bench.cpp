@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "parsers/ass_parser.h"
+#include "rendering/read_scene.h"
+#include "parsers/scene_nodes.h"
 #include "scene/camera.h"
 #include "shapes/mesh.h"
 #include "shapes/primitive.h"

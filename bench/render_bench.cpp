@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <string>
 
-#include "parsers/ass_parser.h"
+#include "parsers/scene_nodes.h"
 #include "shapes/mesh.h"
 #include "rendering/render.h"
 #include "scene/world.h"

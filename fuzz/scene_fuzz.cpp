@@ -15,7 +15,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "parsers/ass_parser.h"
+#include "rendering/read_scene.h"
+#include "parsers/scene_nodes.h"
 #include "rendering/render.h"
 #include "scene/world.h"
 

@@ -4,11 +4,10 @@
 
 #include <cstdio>
 
-#include "scene/camera.h"
-#include "shapes/mesh.h"
-#include "rendering/render.h"
 #include "rendering/tracer.h"
+#include "scene/camera.h"
 #include "scene/world.h"
+#include "shapes/mesh.h"
 
 namespace {
 

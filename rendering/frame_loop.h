@@ -8,10 +8,14 @@
 
 class World;
 
-
 // One primary ray per pixel corner, traced to depth 2, written to rgb
 // (width x height x 3 floats, row 0 at the top) by `threads` threads. The
 // picture does not depend on the thread count. Prints the fraction of rows
 // done as "\r%f" after every finished row, never decreasing. The
 // ray/triangle tests of all threads are added to the caller's g_intersected.
 void renderRows(const World &world, uint32_t width, uint32_t height, float *rgb, int threads);
+
+// renderRows on the number of render threads VORTAN_THREADS asks for (every
+// hardware thread by default). The second buffer is not written.
+void renderFrame(const World &world, uint32_t width, uint32_t height, float *rgb,
+                 float *extraPlane);

@@ -1,12 +1,12 @@
-// Direct light of one light at a hit: Lambert diffuse and Phong specular
-// terms with hard shadows; point-like lights fall off with the squared
-// distance, distant lights do not.
+// Direct light of one light at a hit: point-like lights fall off with the
+// squared distance, distant lights do not.
+#include "rendering/lighting.h"
+
 #include <cmath>
 
 #include "lights/light.h"
-#include "shapes/primitive.h"
-#include "rendering/tracer.h"
 #include "scene/world.h"
+#include "shapes/primitive.h"
 
 namespace {
 

@@ -1,13 +1,16 @@
+#include "rendering/read_scene.h"
+
+#include "bvh/accelerator_choice.h"
 #include "parsers/ass_parser.h"
-#include "util/error.h"
-#include "rendering/render.h"
 #include "scene/world.h"
+#include "util/error.h"
 
 World *readScene(const char *path) {
     World *world = nullptr;
     bool loaded = false;
     try {
         loaded = loadScene(path, world);
+        if (loaded) installAccelerator(*world, acceleratorFromEnvironment());
     } catch (...) {
         // Out of memory part way: the partial scene goes before the caller
         // hears of it.

@@ -1,4 +1,6 @@
 // The library's render entry: logging, loading, report, buffers, timing.
+#include "rendering/render.h"
+
 #include <glog/logging.h>
 #include <stdio_ext.h>
 #include <unistd.h>
@@ -11,12 +13,13 @@
 #include <memory>
 #include <new>
 
-#include "scene/camera.h"
-#include "util/error.h"
-#include "shapes/mesh.h"
-#include "rendering/render.h"
+#include "rendering/frame_loop.h"
+#include "rendering/read_scene.h"
 #include "rendering/report.h"
+#include "scene/camera.h"
 #include "scene/world.h"
+#include "shapes/mesh.h"
+#include "util/error.h"
 
 namespace {
 

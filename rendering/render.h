@@ -1,8 +1,6 @@
 // The render entry of the library and the pieces it drives.
 #pragma once
 
-#include <cstdint>
-
 #include "util/api.h"
 
 class World;
@@ -18,11 +16,3 @@ class World;
 // freed before the call returns.
 extern "C" RENDERING_API void renderSceneFromFile(float **rgb, float **extraPlane, World **world,
                                                   const char *sceneFile);
-
-// Loads a scene file into a new World; null after reporting the cause.
-World *readScene(const char *path);
-
-// One primary ray per pixel corner, traced to depth 2, on the number of
-// render threads VORTAN_THREADS asks for (every hardware thread by default).
-void renderFrame(const World &world, uint32_t width, uint32_t height, float *rgb,
-                 float *extraPlane);

@@ -1,21 +1,11 @@
 #include "rendering/tracer.h"
 
-#include "shapes/primitive.h"
+#include "rendering/lighting.h"
+#include "rendering/surface_terms.h"
 #include "scene/world.h"
+#include "shapes/primitive.h"
 
 namespace {
-
-const ColorChannel kBlack;
-
-// Shading of a hit whose shape has no material: the grey a default
-// AISTANDARD node would give, so that unbound shapes stay visible.
-struct DefaultSurface {
-    ColorChannel Kd{Vec3f(0.5f, 0.5f, 0.5f)};
-    ColorChannel Ka{Vec3f(0.5f, 0.5f, 0.5f)};
-};
-const DefaultSurface kDefaultSurface;
-constexpr float kDefaultShininess = 20.0f;
-constexpr float kDefaultRefractionIndex = 1.52f;
 
 Vec3f scaled(const Vec3f &c, float s) { return Vec3f(c.x * s, c.y * s, c.z * s); }
 
@@ -24,39 +14,10 @@ Vec3f scaled(const Vec3f &c, float s) { return Vec3f(c.x * s, c.y * s, c.z * s);
 // itself) changes nothing; only a non-finite ray colour would have made it
 // NaN, and a black surface showing no reflection is the sound result there.
 bool constantBlack(const ColorChannel &c) {
-    return c.texture.empty() && c.color.x == 0.0f && c.color.y == 0.0f && c.color.z == 0.0f;
-}
-
-// A hit without material shades as the default grey Standard would.
-SurfaceTerms unboundTerms() {
-    return {&kDefaultSurface.Kd, &kBlack, kDefaultShininess, &kDefaultSurface.Ka,
-            &kBlack,             &kBlack, kDefaultRefractionIndex, &kBlack};
+    return c.texture == nullptr && c.color.x == 0.0f && c.color.y == 0.0f && c.color.z == 0.0f;
 }
 
 } // namespace
-
-SurfaceTerms surfaceTerms(const Material *material) {
-    if (material == nullptr) return unboundTerms();
-    switch (material->kind) {
-    case MaterialKind::Standard: {
-        const auto *m = static_cast<const Standard *>(material);
-        return {&m->Kd, &m->Ks, m->shininess, &m->Ka, &m->Kr, &m->Kt, m->refractionIndex, &m->Ke};
-    }
-    case MaterialKind::Lambert: {
-        const auto *m = static_cast<const Lambert *>(material);
-        return {&m->Kd, &kBlack, 0.0f, &m->Ka, &kBlack, &kBlack, 0.0f, &kBlack};
-    }
-    case MaterialKind::BlinnPhong: {
-        const auto *m = static_cast<const BlinnPhong *>(material);
-        return {&m->diffuse.Kd, &m->Ks, m->power, &m->Ka, &kBlack, &kBlack, 0.0f, &kBlack};
-    }
-    case MaterialKind::Flat: {
-        const auto *m = static_cast<const Flat *>(material);
-        return {&m->color, &kBlack, 0.0f, &kBlack, &kBlack, &kBlack, 0.0f, &kBlack, true};
-    }
-    }
-    return unboundTerms();
-}
 
 Vec3f refract(float eta1, float eta2, const Vec3f &I, const Vec3f &N) {
     const float eta = eta1 / eta2;

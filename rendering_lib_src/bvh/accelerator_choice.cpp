@@ -29,7 +29,7 @@ void installAccelerator(World &world, AcceleratorKind kind) {
     // Build time apart from render time.
     INFO_LOG << "Kd-tree built over " << world.primitives.size() << " primitives in " << seconds
              << "s";
-    world.setAccelerator(std::unique_ptr<Primitive>(tree), tree);
+    world.setAccelerator(std::unique_ptr<Accelerator>(tree));
     // The build's working memory was freed; hand the free pages back so
     // that what follows does not add to it.
     malloc_trim(0);

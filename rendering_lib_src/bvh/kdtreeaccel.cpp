@@ -1,72 +1,18 @@
+// The kd-tree: built by kdtree_build, its triangle records, and its ray
+// queries, a front-to-back walk through the nodes a ray crosses that tests
+// the primitives of each leaf on the way.
 #include "bvh/kdtreeaccel.h"
 
-#include "bvh/page_allocator.h"
-#include "shapes/mesh.h"
-#include "util/render_threads.h"
-
-#include <glog/logging.h>
-
-#include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <limits>
-#include <memory>
 #include <utility>
 
+#include "bvh/kdtree_build.h"
+#include "bvh/page_allocator.h"
+#include "shapes/mesh.h"
+
 namespace {
-
-// Node array alignment: a cache line, so that a node and its below child
-// usually share one.
-constexpr size_t kNodeAlignment = 64;
-constexpr int kInitialNodeCapacity = 512;
-// Primitive counts and above-child indices live in 30 bits of a node word.
-constexpr size_t kMaxPrimitives = (size_t{1} << 30) - 1;
-constexpr int kMaxNodes = 1 << 30;
-// Below this many edges an insertion sort beats the radix passes.
-constexpr size_t kInsertionSortMax = 64;
-
-// Stable sort of n edges by t (their keys): an LSD radix sort with three
-// passes of 11 bits, skipping passes whose digit is the same for every edge;
-// short runs use an insertion sort. scratch holds at least n records.
-// Returns where the sorted edges are: edges or scratch.
-SplitEdge *sortEdges(SplitEdge *edges, SplitEdge *scratch, size_t n) {
-    if (n <= kInsertionSortMax) {
-        for (size_t i = 1; i < n; ++i) {
-            const SplitEdge e = edges[i];
-            size_t j = i;
-            for (; j > 0 && edges[j - 1].key > e.key; --j) edges[j] = edges[j - 1];
-            edges[j] = e;
-        }
-        return edges;
-    }
-    constexpr int kBits = 8;
-    constexpr uint32_t kMask = (1u << kBits) - 1;
-    uint32_t counts[4][1u << kBits] = {};
-    for (size_t i = 0; i < n; ++i) {
-        const uint32_t key = edges[i].key;
-        ++counts[0][key & kMask];
-        ++counts[1][(key >> kBits) & kMask];
-        ++counts[2][(key >> (2 * kBits)) & kMask];
-        ++counts[3][key >> (3 * kBits)];
-    }
-    SplitEdge *src = edges, *dst = scratch;
-    for (int pass = 0; pass < 4; ++pass) {
-        const int shift = kBits * pass;
-        uint32_t *count = counts[pass];
-        if (count[(src[0].key >> shift) & kMask] == n) continue;
-        uint32_t offset = 0;
-        for (uint32_t d = 0; d <= kMask; ++d) {
-            const uint32_t c = count[d];
-            count[d] = offset;
-            offset += c;
-        }
-        for (size_t i = 0; i < n; ++i) dst[count[(src[i].key >> shift) & kMask]++] = src[i];
-        std::swap(src, dst);
-    }
-    return src;
-}
 
 // The walk's node intervals carry a little slack. The split-plane and box
 // distances are rounded differently from a primitive's own hit distance, so
@@ -174,401 +120,7 @@ void walkTree(const KdNode *nodes, const Bounds3f &bounds, const vmath::Ray &ray
     }
 }
 
-// The primitives a query tested last. A primitive that straddles split
-// planes sits in several leaves along a ray; testing it again gives the same
-// answer, which cannot change the outcome (a hit that was not nearest stays
-// so, a miss stays a miss), so a query skips it.
-class RecentlyTested {
-public:
-    bool contains(int num) const {
-        bool found = false;
-        for (int i = 0; i < kSize; ++i) found |= m_nums[i] == num;
-        return found;
-    }
-    void add(int num) {
-        m_nums[m_next] = num;
-        m_next = (m_next + 1) & (kSize - 1);
-    }
 
-private:
-    static constexpr int kSize = 8;
-    int m_nums[kSize] = {-1, -1, -1, -1, -1, -1, -1, -1};
-    int m_next = 0;
-};
-
-// What every node of one build shares.
-struct BuildSettings {
-    // The primitives' boxes by axis: lo[a][p] and hi[a][p] are the box of
-    // primitive p along axis a. A sweep reads one axis, so its values sit
-    // together in memory.
-    const float *lo[3];
-    const float *hi[3];
-    int primitiveCost, stepCost, leafSize;
-    float emptySideBonus;
-};
-
-// Working memory of a serial build over at most n primitives with the given
-// depth limit, left uninitialised: every entry is written before it is read.
-template <typename T> using BuildVector = std::vector<T, PageAllocator<T>>;
-
-// An uninitialised array of mapped pages (for large sizes): pages never
-// written are never made resident.
-template <typename T> class BuildArray {
-public:
-    BuildArray(size_t n, bool hugePages) : m_n(n), m_data(PageAllocator<T>().allocate(n, hugePages)) {}
-    ~BuildArray() { PageAllocator<T>().deallocate(m_data, m_n); }
-    BuildArray(const BuildArray &) = delete;
-    BuildArray &operator=(const BuildArray &) = delete;
-    T *get() const { return m_data; }
-
-private:
-    size_t m_n;
-    T *m_data;
-};
-
-struct BuildScratch {
-    BuildArray<SplitEdge> edges, sortScratch;
-    BuildArray<int> prims0, prims1;
-    BuildScratch(size_t n, int depth)
-        : edges(2 * n, true), sortScratch(2 * n, true), prims0(n, true),
-          // One level's worth of entries per tree level: written sparsely.
-          prims1((static_cast<size_t>(depth) + 1) * n, false) {}
-};
-
-
-// The split a node is given, with the lists of its children written to
-// prims0 (below, n0 entries) and prims1 (above, n1 entries).
-struct SplitChoice {
-    int axis = -1;
-    float position = 0.0f;
-    int n0 = 0, n1 = 0;
-    int poorSplits = 0;
-};
-
-// Decides whether a node becomes a leaf (false) or splits (true, with the
-// children's lists written). Only one axis is swept at a time, and another
-// only when the first offered no candidate, so one edge array serves all.
-bool chooseSplit(const BuildSettings &s, const Bounds3f &nodeBounds, const int *primNums,
-                 int nPrimitives, int depth, int poorSplits, SplitEdge *edges,
-                 SplitEdge *sortScratch, int *prims0, int *prims1, SplitChoice *choice) {
-    if (nPrimitives <= s.leafSize || depth == 0) return false;
-
-    int bestAxis = -1, bestOffset = -1;
-    float bestCost = std::numeric_limits<float>::infinity();
-    const float oldCost = s.primitiveCost * static_cast<float>(nPrimitives);
-    const float totalSA = nodeBounds.surfaceArea();
-    const float invTotalSA = 1 / totalSA;
-    const Vec3f d = nodeBounds.diagonal();
-    const size_t nEdges = 2 * static_cast<size_t>(nPrimitives);
-
-    // The sorted edges of the axis tried last. Retries happen only when an
-    // axis offered no candidate, so these are the best axis's edges.
-    const SplitEdge *sorted = nullptr;
-    int axis = nodeBounds.maximumExtent();
-    int retries = 0;
-    for (;;) {
-        SplitEdge *e = edges;
-        // All start edges first, then all end edges: the stable sort on t then
-        // puts every start edge before every end edge at the same t.
-        const float *lo = s.lo[axis], *hi = s.hi[axis];
-        constexpr int kAhead = 16;
-        for (int i = 0; i < nPrimitives; ++i) {
-            if (i + kAhead < nPrimitives) {
-                __builtin_prefetch(lo + primNums[i + kAhead]);
-                __builtin_prefetch(hi + primNums[i + kAhead]);
-            }
-            const int p = primNums[i];
-            e[i] = SplitEdge::make(lo[p], p, false);
-            e[nPrimitives + i] = SplitEdge::make(hi[p], p, true);
-        }
-        e = sortEdges(e, sortScratch, nEdges);
-        sorted = e;
-
-        int nBelow = 0, nAbove = nPrimitives;
-        const float boxMin = nodeBounds.pMin[axis], boxMax = nodeBounds.pMax[axis];
-        const int o1 = (axis + 1) % 3, o2 = (axis + 2) % 3;
-        const float faceArea = d[o1] * d[o2];
-        const float sidePerimeter = d[o1] + d[o2];
-        for (size_t i = 0; i < nEdges; ++i) {
-            const bool start = e[i].isStart();
-            nAbove -= !start;
-            const float t = e[i].t();
-            if (t > boxMin && t < boxMax) {
-                const float belowSA = 2 * (faceArea + (t - boxMin) * sidePerimeter);
-                const float aboveSA = 2 * (faceArea + (boxMax - t) * sidePerimeter);
-                const float pBelow = belowSA * invTotalSA;
-                const float pAbove = aboveSA * invTotalSA;
-                const float bonus = (nAbove == 0 || nBelow == 0) ? s.emptySideBonus : 0.0f;
-                const float cost = s.stepCost + s.primitiveCost * (1 - bonus) *
-                                                    (pBelow * nBelow + pAbove * nAbove);
-                if (cost < bestCost) {
-                    bestCost = cost;
-                    bestAxis = axis;
-                    bestOffset = static_cast<int>(i);
-                }
-            }
-            nBelow += start;
-        }
-        CHECK(nBelow == nPrimitives && nAbove == 0);
-
-        if (bestAxis == -1 && retries < 2) {
-            ++retries;
-            axis = (axis + 1) % 3;
-            continue;
-        }
-        break;
-    }
-
-    if (bestCost > oldCost) ++poorSplits;
-    if ((bestCost > 4 * oldCost && nPrimitives < 16) || bestAxis == -1 || poorSplits == 3)
-        return false;
-
-    // The primitive of the split edge itself goes only to the side its other
-    // edge lies on.
-    const SplitEdge *e = sorted;
-    int n0 = 0, n1 = 0;
-    for (int i = 0; i < bestOffset; ++i)
-        if (e[i].isStart()) prims0[n0++] = e[i].primNum();
-    for (size_t i = static_cast<size_t>(bestOffset) + 1; i < nEdges; ++i)
-        if (!e[i].isStart()) prims1[n1++] = e[i].primNum();
-
-    // The split lies at the edge's own coordinate, read from its box: the
-    // sort key folds -0 into +0, and the node keeps the position as given.
-    const SplitEdge &splitEdge = e[bestOffset];
-    const int splitPrim = splitEdge.primNum();
-    choice->axis = bestAxis;
-    choice->position = splitEdge.isStart() ? s.lo[bestAxis][splitPrim] : s.hi[bestAxis][splitPrim];
-    choice->n0 = n0;
-    choice->n1 = n1;
-    choice->poorSplits = poorSplits;
-    return true;
-}
-
-// Nodes and leaf lists of a subtree built on one thread, numbered from its
-// own root: child indices and leaf offsets are relative to the subtree.
-struct Subtree {
-    BuildVector<KdNode> nodes;
-    BuildVector<int> leafIndices;
-};
-
-void buildSerial(const BuildSettings &s, Subtree &out, int nodeNum, const Bounds3f &nodeBounds,
-                 const int *primNums, int nPrimitives, int depth, BuildScratch &scratch,
-                 int *prims0, int *prims1, int poorSplits) {
-    CHECK_EQ(nodeNum, static_cast<int>(out.nodes.size()));
-    CHECK_LT(out.nodes.size(), static_cast<size_t>(kMaxNodes)) << "Too many kd-tree nodes";
-    out.nodes.emplace_back();
-
-    SplitChoice c;
-    if (!chooseSplit(s, nodeBounds, primNums, nPrimitives, depth, poorSplits,
-                     scratch.edges.get(), scratch.sortScratch.get(), prims0, prims1, &c)) {
-        out.nodes[nodeNum].initLeaf(primNums, nPrimitives, &out.leafIndices);
-        return;
-    }
-    Bounds3f bounds0 = nodeBounds, bounds1 = nodeBounds;
-    bounds0.pMax[c.axis] = c.position;
-    bounds1.pMin[c.axis] = c.position;
-    // The below child reads its list from prims0 and may overwrite it: it
-    // turns the list into edges before writing any list of its own.
-    buildSerial(s, out, nodeNum + 1, bounds0, prims0, c.n0, depth - 1, scratch, prims0,
-                prims1 + nPrimitives, c.poorSplits);
-    const int aboveChild = static_cast<int>(out.nodes.size());
-    out.nodes[nodeNum].initInterior(c.axis, aboveChild, c.position);
-    buildSerial(s, out, aboveChild, bounds1, prims1, c.n1, depth - 1, scratch, prims0,
-                prims1 + nPrimitives, c.poorSplits);
-}
-
-// The upper levels of a large tree are split one node at a time and their
-// two subtrees built as parallel tasks; below them each subtree is built
-// serially. Every node is decided exactly as in a serial build, and the
-// pieces are laid out in the serial build's order, so the tree is the same
-// for any number of threads.
-struct TopNode {
-    bool interior = false;
-    KdNode node{};   // interior: axis and position (child index set on output)
-    Subtree subtree; // not interior: a serially built subtree
-    std::unique_ptr<TopNode> below, above;
-    size_t nodeCount = 0; // nodes of the whole piece
-    size_t leafCount = 0; // leafIndices entries of the whole piece
-};
-
-// Lists below this many primitives are built serially; at most this many
-// levels are split into parallel tasks.
-constexpr int kParallelMinPrimitives = 16384;
-constexpr int kParallelLevels = 4;
-
-std::unique_ptr<TopNode> serialPiece(const BuildSettings &s, const Bounds3f &nodeBounds,
-                                     const std::vector<int> &primNums, int depth,
-                                     int poorSplits) {
-    auto top = std::make_unique<TopNode>();
-    const size_t n = primNums.size();
-    // Room for the subtree reserved up front, as mapped pages that only
-    // become memory when written: no growth by copying.
-    top->subtree.nodes.reserve(8 * n + 8);
-    top->subtree.leafIndices.reserve(8 * n + 8);
-    BuildScratch scratch(n > 0 ? n : 1, depth);
-    buildSerial(s, top->subtree, 0, nodeBounds, primNums.data(), static_cast<int>(n), depth,
-                scratch, scratch.prims0.get(), scratch.prims1.get(), poorSplits);
-    top->nodeCount = top->subtree.nodes.size();
-    top->leafCount = top->subtree.leafIndices.size();
-    return top;
-}
-
-std::unique_ptr<TopNode> buildTop(const BuildSettings &s, const Bounds3f &nodeBounds,
-                                  std::vector<int> primNums, int depth, int level,
-                                  int poorSplits) {
-    const int n = static_cast<int>(primNums.size());
-    if (level >= kParallelLevels || n < kParallelMinPrimitives)
-        return serialPiece(s, nodeBounds, primNums, depth, poorSplits);
-
-    SplitChoice c;
-    std::vector<int> below, above;
-    {
-        BuildScratch scratch(static_cast<size_t>(n), 0);
-        if (!chooseSplit(s, nodeBounds, primNums.data(), n, depth, poorSplits,
-                         scratch.edges.get(), scratch.sortScratch.get(), scratch.prims0.get(),
-                         scratch.prims1.get(), &c))
-            return serialPiece(s, nodeBounds, primNums, depth, poorSplits);
-        below.assign(scratch.prims0.get(), scratch.prims0.get() + c.n0);
-        above.assign(scratch.prims1.get(), scratch.prims1.get() + c.n1);
-    }
-    std::vector<int>().swap(primNums);
-
-    auto top = std::make_unique<TopNode>();
-    top->interior = true;
-    top->node.initInterior(c.axis, 0, c.position);
-    Bounds3f bounds0 = nodeBounds, bounds1 = nodeBounds;
-    bounds0.pMax[c.axis] = c.position;
-    bounds1.pMin[c.axis] = c.position;
-    TopNode *t = top.get();
-    const int childDepth = depth - 1, childLevel = level + 1, childPoor = c.poorSplits;
-#pragma omp task default(none) shared(s, below, bounds0) firstprivate(t, childDepth, childLevel, childPoor)
-    t->below = buildTop(s, bounds0, std::move(below), childDepth, childLevel, childPoor);
-#pragma omp task default(none) shared(s, above, bounds1) firstprivate(t, childDepth, childLevel, childPoor)
-    t->above = buildTop(s, bounds1, std::move(above), childDepth, childLevel, childPoor);
-#pragma omp taskwait
-    top->nodeCount = 1 + top->below->nodeCount + top->above->nodeCount;
-    top->leafCount = top->below->leafCount + top->above->leafCount;
-    return top;
-}
-
-// Writes a piece at node index `base` of dst, its leaf lists at `leafBase`
-// of leafDst, and lets go of the piece's own arrays.
-void emitTop(TopNode &top, KdNode *dst, size_t base, int *leafDst, size_t leafBase) {
-    if (!top.interior) {
-        Subtree &sub = top.subtree;
-        for (size_t i = 0; i < sub.nodes.size(); ++i) {
-            KdNode node = sub.nodes[i];
-            if (!node.isLeaf())
-                node.initInterior(node.splitAxis(), node.aboveChild() + static_cast<int>(base),
-                                  node.splitPos());
-            else if (node.nPrimitives() >= 2)
-                node.primitiveIndicesOffset += static_cast<int>(leafBase);
-            dst[base + i] = node;
-        }
-        std::copy(sub.leafIndices.begin(), sub.leafIndices.end(), leafDst + leafBase);
-        BuildVector<KdNode>().swap(sub.nodes);
-        BuildVector<int>().swap(sub.leafIndices);
-        return;
-    }
-    const size_t aboveBase = base + 1 + top.below->nodeCount;
-    KdNode node = top.node;
-    node.initInterior(node.splitAxis(), static_cast<int>(aboveBase), node.splitPos());
-    dst[base] = node;
-    emitTop(*top.below, dst, base + 1, leafDst, leafBase);
-    emitTop(*top.above, dst, aboveBase, leafDst, leafBase + top.below->leafCount);
-    top.below.reset();
-    top.above.reset();
-}
-
-// Builds the whole tree; the upper levels run as tasks on the renderer's
-// threads (VORTAN_THREADS, every hardware thread by default).
-std::unique_ptr<TopNode> buildTree(const BuildSettings &s, const Bounds3f &rootBounds,
-                                   std::vector<int> primNums, int depth, bool parallel) {
-    if (!parallel || primNums.size() < static_cast<size_t>(kParallelMinPrimitives))
-        return serialPiece(s, rootBounds, primNums, depth, 0);
-    std::unique_ptr<TopNode> top;
-    [[maybe_unused]] const int threads = renderThreadsFromEnvironment();
-#pragma omp parallel num_threads(threads) default(none) shared(s, rootBounds, primNums, depth, top)
-#pragma omp single
-    top = buildTop(s, rootBounds, std::move(primNums), depth, 0, 0);
-    return top;
-}
-} // namespace
-
-int KdTreeAccel::defaultDepthLimit(int n) {
-    // An empty list becomes a single leaf whatever the limit; skip log(0).
-    if (n <= 1) return 8;
-    static const float invLog2 = 1.0f / logf(2.0f);
-    const float log2n = floorf(logf(static_cast<float>(n)) * invLog2);
-    // roundf: halves go away from zero.
-    return static_cast<int>(roundf(8.0f + 1.3f * log2n));
-}
-
-KdTreeAccel::KdTreeAccel(std::vector<Primitive *> prims, int primitiveCost_, int stepCost_,
-                         float emptySideBonus_, int leafSize_, int depthLimit,
-                         bool parallel)
-    : primitiveCost(primitiveCost_),
-      stepCost(stepCost_),
-      leafSize(leafSize_),
-      emptySideBonus(emptySideBonus_),
-      primitives(std::move(prims)) {
-    CHECK_LE(primitives.size(), kMaxPrimitives) << "Too many primitives for a kd-tree";
-    const int n = static_cast<int>(primitives.size());
-    if (depthLimit <= 0) depthLimit = defaultDepthLimit(n);
-    // The traversal keeps one pending node per level on a fixed stack.
-    depthLimit = std::min(depthLimit, kMaxDepth);
-
-    // Boxes by axis, in one block: lo for x, y, z, then hi for x, y, z.
-    const size_t nPrims = primitives.size();
-    std::vector<float, PageAllocator<float>> boxes(6 * nPrims);
-    BuildSettings settings{{}, {}, primitiveCost, stepCost, leafSize, emptySideBonus};
-    for (int a = 0; a < 3; ++a) {
-        settings.lo[a] = boxes.data() + a * nPrims;
-        settings.hi[a] = boxes.data() + (3 + a) * nPrims;
-    }
-    for (size_t i = 0; i < nPrims; ++i) {
-        Bounds3f b = primitives[i]->worldBounds();
-        // A box with a NaN bound (a shape with a NaN size) cannot be placed by
-        // a split: it is taken as the whole space and so sits in every leaf,
-        // where it is asked like everything else.
-        bool nan = false;
-        for (int a = 0; a < 3; ++a) nan |= std::isnan(b.pMin[a]) || std::isnan(b.pMax[a]);
-        if (nan) b = Bounds3f(Point3f(-vmath::kMaxFloat, -vmath::kMaxFloat, -vmath::kMaxFloat),
-                              Point3f(vmath::kMaxFloat, vmath::kMaxFloat, vmath::kMaxFloat));
-        bounds = unionOf(bounds, b);
-        for (int a = 0; a < 3; ++a) {
-            boxes[a * nPrims + i] = b.pMin[a];
-            boxes[(3 + a) * nPrims + i] = b.pMax[a];
-        }
-    }
-
-    std::vector<int> primNums(nPrims);
-    for (int i = 0; i < n; ++i) primNums[i] = i;
-    std::unique_ptr<TopNode> top =
-        buildTree(settings, bounds, std::move(primNums), depthLimit, parallel);
-    std::vector<float, PageAllocator<float>>().swap(boxes);
-
-    // The nodes in one array, 64-byte aligned, its capacity the one the
-    // array would have reached by doubling from 512.
-    const size_t count = top->nodeCount;
-    CHECK_LE(count, static_cast<size_t>(kMaxNodes)) << "Too many kd-tree nodes";
-    size_t capacity = kInitialNodeCapacity;
-    while (capacity < count) capacity *= 2;
-    nodes = static_cast<KdNode *>(std::aligned_alloc(kNodeAlignment, capacity * sizeof(KdNode)));
-    CHECK(nodes != nullptr) << "Out of memory for kd-tree nodes";
-    adviseHugePages(nodes, count * sizeof(KdNode));
-    nodeCapacity = static_cast<int>(capacity);
-    nextFreeNode = static_cast<int>(count);
-    CHECK_LE(top->leafCount, static_cast<size_t>(std::numeric_limits<int>::max()))
-        << "Too many kd-tree leaf entries";
-    leafIndices.reserve(top->leafCount);
-    adviseHugePages(leafIndices.data(), top->leafCount * sizeof(int));
-    leafIndices.resize(top->leafCount);
-    emitTop(*top, nodes, 0, leafIndices.data(), 0);
-    cacheTriangles();
-}
-
-namespace {
 
 // The corners of a cached triangle (always a mesh triangle), for the
 // watertight test of rays that pass close to its edges.
@@ -577,7 +129,29 @@ TriangleCorners cornersOf(const std::vector<Primitive *> &primitives, int num) {
     return triangle->mesh->worldCorners(triangle->index);
 }
 
+
 } // namespace
+
+int KdTreeAccel::defaultDepthLimit(int n) { return kdDefaultDepthLimit(n); }
+
+KdTreeAccel::KdTreeAccel(std::vector<Primitive *> prims, int primitiveCost_, int stepCost_,
+                         float emptySideBonus_, int leafSize_, int depthLimit, bool parallel)
+    : primitiveCost(primitiveCost_),
+      stepCost(stepCost_),
+      leafSize(leafSize_),
+      emptySideBonus(emptySideBonus_),
+      primitives(std::move(prims)) {
+    KdBuild built;
+    buildKdTree(primitives,
+                {primitiveCost, stepCost, leafSize, emptySideBonus, depthLimit, parallel},
+                &built);
+    nodes = built.nodes;
+    nodeCapacity = built.nodeCapacity;
+    nextFreeNode = built.nodeCount;
+    leafIndices = std::move(built.leafIndices);
+    bounds = built.bounds;
+    cacheTriangles();
+}
 
 KdTreeAccel::~KdTreeAccel() { std::free(nodes); }
 
@@ -587,7 +161,7 @@ void KdTreeAccel::cacheTriangles() {
     triangles.resize(primitives.size());
     for (size_t i = 0; i < primitives.size(); ++i) {
         KdTriangle &record = triangles[i];
-        const auto *tri = dynamic_cast<const TrianglePrimitive *>(primitives[i]);
+        const TrianglePrimitive *tri = primitives[i]->meshTriangle();
         if (tri == nullptr || tri->mesh == nullptr ||
             !tri->mesh->worldEdges(tri->index, &record.p0, &record.e1, &record.e2) ||
             !tri->mesh->attributesValid(tri->index)) {
@@ -600,142 +174,135 @@ void KdTreeAccel::cacheTriangles() {
     }
 }
 
-bool KdTreeAccel::anyHit(const vmath::Ray &ray) const {
-    bool hit = false;
-    walkTree(
-        nodes, bounds, ray,
-        [&](const KdNode &leaf) {
-            const int n = leaf.nPrimitives();
-            const int *index = leafPrimitives(leaf);
-            for (int i = 0; i < n; ++i) {
-                if (primitives[index[i]]->anyHit(ray)) {
-                    hit = true;
-                    return true;
-                }
-            }
-            return false;
-        },
-        [](float) { return false; });
-    return hit;
+KdTreeAccel *makeKdTreeAccel(std::vector<Primitive *> prims) {
+    return new KdTreeAccel(std::move(prims), 80, 1, 0.5f, 1, -1);
 }
 
-bool KdTreeAccel::hitDistance(const vmath::Ray &ray, float *t) const {
-    IntersectInfo scratch;
-    return intersect(ray, t, &scratch);
+// Tests the primitives of one leaf that the query has not tested yet, in
+// list order. The query gives the distance bound each test runs to
+// (triangleBound for the cached triangle records, primitiveBound for a
+// primitive's own test, which takes hits strictly below it) and hears of
+// every hit through hit(num, t, b1, b2, info): the barycentrics of a cached
+// triangle, or the record a primitive filled. hit returns true to end the
+// walk, and so does testLeaf then.
+template <class Query>
+bool KdTreeAccel::testLeaf(const KdNode &leaf, const vmath::Ray &ray, RecentlyTested &recent,
+                           uint32_t &tests, IntersectInfo *scratch, Query &query) const {
+    const int n = leaf.nPrimitives();
+    const int *index = leafPrimitives(leaf);
+    for (int i = 0; i < n; ++i) {
+        const int num = index[i];
+        if (recent.contains(num)) continue;
+        recent.add(num);
+        const KdTriangle &tri = triangles[num];
+        float t;
+        if (tri.cached()) {
+            ++tests;
+            float b1, b2;
+            if (!rayTriangle(ray, tri.p0, tri.e1, tri.e2, query.triangleBound(), &t, &b1, &b2,
+                             [&] { return cornersOf(primitives, num); }))
+                continue;
+            if (query.hit(num, t, b1, b2, nullptr)) return true;
+        } else {
+            t = query.primitiveBound();
+            if (!primitives[num]->intersect(ray, &t, scratch)) continue;
+            if (query.hit(num, t, 0.0f, 0.0f, scratch)) return true;
+        }
+    }
+    return false;
 }
 
-bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info) const {
+namespace {
+
+// The nearest hit. Of equally distant hits the primitive earliest in the
+// list wins, whatever order the leaves are visited in, so that the answer is
+// the one a linear search over the list gives. Each primitive is therefore
+// asked for hits up to and including the nearest distance so far. A
+// triangle hit is kept as its barycentrics; its record is filled once the
+// nearest is known. Other primitives fill a record as they hit.
+struct NearestQuery {
+    const std::vector<Primitive *> &primitives;
+    IntersectInfo *info;
     bool found = false;
-    float nearest = ray.maxDist;
+    float nearest;
     int nearestNum = 0; // primitive number of the nearest hit
-    // A triangle hit is kept as its barycentrics; its record is filled once
-    // the nearest is known. Other primitives fill a record as they hit.
     const TrianglePrimitive *nearestTriangle = nullptr;
     float nearestB1 = 0.0f, nearestB2 = 0.0f;
+
+    // A hit at exactly the nearest distance still counts when it comes from
+    // a primitive earlier in the list.
+    float triangleBound() const { return found ? nearest : vmath::kMaxFloat; }
+    // A primitive's own test takes hits strictly below its bound: ask for
+    // hits up to and including the nearest.
+    float primitiveBound() const {
+        constexpr float kInfinity = std::numeric_limits<float>::infinity();
+        return found ? std::nextafter(nearest, kInfinity) : vmath::kMaxFloat;
+    }
+    bool hit(int num, float t, float b1, float b2, const IntersectInfo *filled) {
+        if (!(t < nearest || (found && t == nearest && num < nearestNum))) return false;
+        if (filled == nullptr) {
+            // Only mesh triangles have cached records.
+            nearestTriangle = static_cast<const TrianglePrimitive *>(primitives[num]);
+            nearestB1 = b1;
+            nearestB2 = b2;
+        } else {
+            nearestTriangle = nullptr;
+            *info = *filled;
+        }
+        found = true;
+        nearest = t;
+        nearestNum = num;
+        return false;
+    }
+};
+
+// Any hit strictly before the ray's bound, as in the nearest-hit query.
+struct OcclusionQuery {
+    float limit;
+    bool blocked = false;
+
+    float triangleBound() const { return limit; }
+    float primitiveBound() const { return limit; }
+    bool hit(int, float t, float, float, const IntersectInfo *) {
+        if (!(t < limit)) return false;
+        blocked = true;
+        return true;
+    }
+};
+
+} // namespace
+
+bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info) const {
+    NearestQuery query{primitives, info, false, ray.maxDist};
     uint32_t tests = 0;
     RecentlyTested recent;
     IntersectInfo localInfo;
     walkTree(
         nodes, bounds, ray,
         [&](const KdNode &leaf) {
-            const int n = leaf.nPrimitives();
-            if (n == 0) return false;
-            const int *index = leafPrimitives(leaf);
-            // Of equally distant hits the primitive earliest in the list
-            // wins, whatever order the leaves are visited in, so that the
-            // answer is the one a linear search over the list gives. Each
-            // primitive is therefore asked for hits up to and including the
-            // nearest distance so far.
-            for (int i = 0; i < n; ++i) {
-                const int num = index[i];
-                if (recent.contains(num)) continue;
-                recent.add(num);
-                const KdTriangle &tri = triangles[num];
-                float tPrimitive;
-                if (tri.cached()) {
-                    ++tests;
-                    // A hit at exactly the nearest distance still counts when
-                    // it comes from a primitive earlier in the list.
-                    const float bound = found ? nearest : vmath::kMaxFloat;
-                    float b1, b2;
-                    if (!rayTriangle(ray, tri.p0, tri.e1, tri.e2, bound, &tPrimitive, &b1, &b2,
-                                     [&] { return cornersOf(primitives, num); }))
-                        continue;
-                    if (!(tPrimitive < nearest ||
-                          (found && tPrimitive == nearest && num < nearestNum)))
-                        continue;
-                    nearestTriangle = static_cast<const TrianglePrimitive *>(primitives[num]);
-                    nearestB1 = b1;
-                    nearestB2 = b2;
-                } else {
-                    // A primitive's own test takes hits strictly below its
-                    // bound: ask for hits up to and including the nearest.
-                    constexpr float kInfinity = std::numeric_limits<float>::infinity();
-                    tPrimitive = found ? std::nextafter(nearest, kInfinity) : vmath::kMaxFloat;
-                    if (!primitives[num]->intersect(ray, &tPrimitive, &localInfo)) continue;
-                    if (!(tPrimitive < nearest ||
-                          (found && tPrimitive == nearest && num < nearestNum)))
-                        continue;
-                    nearestTriangle = nullptr;
-                    *info = localInfo;
-                }
-                found = true;
-                nearest = tPrimitive;
-                nearestNum = num;
-            }
-            return false;
+            return testLeaf(leaf, ray, recent, tests, &localInfo, query);
         },
         // Nothing in a node that starts beyond the nearest hit can be
         // nearer, or as near: node intervals already start early.
-        [&](float tMin) { return nearest < tMin; });
+        [&](float tMin) { return query.nearest < tMin; });
     g_intersected += tests;
-    if (!found) return false;
-    *t = nearest;
-    if (nearestTriangle != nullptr)
-        nearestTriangle->fillHit(ray, nearest, nearestB1, nearestB2, info);
+    if (!query.found) return false;
+    *t = query.nearest;
+    if (query.nearestTriangle != nullptr)
+        query.nearestTriangle->fillHit(ray, query.nearest, query.nearestB1, query.nearestB2,
+                                       info);
     return true;
 }
 
 bool KdTreeAccel::occluded(const vmath::Ray &ray) const {
-    const float limit = ray.maxDist;
-    bool hit = false;
+    OcclusionQuery query{ray.maxDist};
     uint32_t tests = 0;
     RecentlyTested recent;
     IntersectInfo scratch;
     walkTree(
         nodes, bounds, ray,
-        [&](const KdNode &leaf) {
-            const int n = leaf.nPrimitives();
-            const int *index = leafPrimitives(leaf);
-            for (int i = 0; i < n; ++i) {
-                const int num = index[i];
-                if (recent.contains(num)) continue;
-                recent.add(num);
-                const KdTriangle &tri = triangles[num];
-                float tPrimitive = limit;
-                if (tri.cached()) {
-                    ++tests;
-                    float b1, b2;
-                    if (!rayTriangle(ray, tri.p0, tri.e1, tri.e2, limit, &tPrimitive, &b1, &b2,
-                                     [&] { return cornersOf(primitives, num); }))
-                        continue;
-                } else if (!primitives[num]->intersect(ray, &tPrimitive, &scratch)) {
-                    continue;
-                }
-                // Only a hit strictly before the limit blocks, as in the
-                // nearest-hit query.
-                if (tPrimitive < limit) {
-                    hit = true;
-                    return true;
-                }
-            }
-            return false;
-        },
+        [&](const KdNode &leaf) { return testLeaf(leaf, ray, recent, tests, &scratch, query); },
         [](float) { return false; });
     g_intersected += tests;
-    return hit;
-}
-
-KdTreeAccel *makeKdTreeAccel(std::vector<Primitive *> prims) {
-    return new KdTreeAccel(std::move(prims), 80, 1, 0.5f, 1, -1);
+    return query.blocked;
 }

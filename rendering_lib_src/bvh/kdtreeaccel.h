@@ -1,90 +1,18 @@
 // Kd-tree over a list of primitives: an axis-aligned binary partition of
 // their common box, built once with a surface-area cost model, that answers
-// the ray queries of a Primitive for all of them. The tree refers to
+// the accelerator's two ray queries for all of them. The tree refers to
 // primitives by their position in its own copy of the list; it never owns or
 // deletes them.
 #pragma once
-
-#include <glog/logging.h>
 
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
-#include "util/bounds.h"
+#include "bvh/kdtree_nodes.h"
+#include "scene/accelerator.h"
 #include "shapes/primitive.h"
-
-// One tree node in two 32-bit words. The second word's low 2 bits hold the
-// split axis (0, 1, 2) or 3 for a leaf; its upper 30 bits hold the index of
-// the above child (interior) or the number of primitives (leaf). The below
-// child of an interior node is always the next node in the array.
-struct KdNode {
-    union {
-        float split;                // interior: split position along the axis
-        int onePrimitive;           // leaf with one primitive: its number; empty leaf: 0
-        int primitiveIndicesOffset; // leaf with two or more: first entry in leafIndices
-    };
-    uint32_t flags;
-
-    // Makes a leaf of np primitives; lists of two or more are appended to
-    // leafIndices (a vector of int of any allocator).
-    template <typename IntList> void initLeaf(const int *primNums, int np, IntList *leafIndices) {
-        flags = (static_cast<uint32_t>(np) << 2) | 3u;
-        if (np == 0) {
-            onePrimitive = 0;
-        } else if (np == 1) {
-            onePrimitive = primNums[0];
-        } else {
-            // Offsets into the list are ints.
-            CHECK_LE(leafIndices->size(), static_cast<size_t>(INT32_MAX - np))
-                << "Too many kd-tree leaf entries";
-            primitiveIndicesOffset = static_cast<int>(leafIndices->size());
-            leafIndices->insert(leafIndices->end(), primNums, primNums + np);
-        }
-    }
-    void initInterior(int axis, int aboveChild, float s) {
-        split = s;
-        flags = (static_cast<uint32_t>(aboveChild) << 2) | static_cast<uint32_t>(axis);
-    }
-
-    float splitPos() const { return split; }
-    int nPrimitives() const { return static_cast<int>(flags >> 2); }
-    int splitAxis() const { return static_cast<int>(flags & 3u); }
-    bool isLeaf() const { return (flags & 3u) == 3u; }
-    int aboveChild() const { return static_cast<int>(flags >> 2); }
-};
-static_assert(sizeof(KdNode) == 8, "KdNode must stay two 32-bit words");
-
-// One side of one primitive's box along one axis, as the build sorts them:
-// the position t, kept as an unsigned key with the same order (so the sort
-// compares integers), and, packed in one word, the primitive number (low 31
-// bits) and the type (top bit: 0 = start, the low side; 1 = end, the high
-// side). -0 is stored as +0, so the two compare equal as they do as floats.
-struct SplitEdge {
-    uint32_t key;
-    uint32_t primAndType;
-
-    static constexpr uint32_t kEndBit = 0x80000000u;
-
-    static SplitEdge make(float t, int primNum, bool end) {
-        uint32_t bits;
-        std::memcpy(&bits, &t, sizeof bits);
-        if (bits == 0x80000000u) bits = 0;
-        // Negative floats reversed and below the positives.
-        const uint32_t key = (bits & 0x80000000u) ? ~bits : (bits | 0x80000000u);
-        return SplitEdge{key, static_cast<uint32_t>(primNum) | (end ? kEndBit : 0u)};
-    }
-    float t() const {
-        // Branch-free inverse of make: a key with its top bit set is a
-        // positive float with that bit added, any other the complement.
-        const uint32_t bits = key ^ (0x80000000u | ((key >> 31) - 1u));
-        float f;
-        std::memcpy(&f, &bits, sizeof f);
-        return f;
-    }
-    int primNum() const { return static_cast<int>(primAndType & ~kEndBit); }
-    bool isStart() const { return (primAndType & kEndBit) == 0; }
-};
+#include "util/bounds.h"
 
 class TrianglePrimitive;
 
@@ -109,7 +37,29 @@ struct KdTriangle {
 };
 static_assert(sizeof(KdTriangle) == 36, "KdTriangle must stay nine floats");
 
-class KdTreeAccel : public Primitive {
+// The primitives a query tested last. A primitive that straddles split
+// planes sits in several leaves along a ray; testing it again gives the same
+// answer, which cannot change the outcome (a hit that was not nearest stays
+// so, a miss stays a miss), so a query skips it.
+class RecentlyTested {
+public:
+    bool contains(int num) const {
+        bool found = false;
+        for (int i = 0; i < kSize; ++i) found |= m_nums[i] == num;
+        return found;
+    }
+    void add(int num) {
+        m_nums[m_next] = num;
+        m_next = (m_next + 1) & (kSize - 1);
+    }
+
+private:
+    static constexpr int kSize = 8;
+    int m_nums[kSize] = {-1, -1, -1, -1, -1, -1, -1, -1};
+    int m_next = 0;
+};
+
+class KdTreeAccel final : public Accelerator {
 public:
     int primitiveCost;    // cost of testing one primitive against a ray
     int stepCost;         // cost of one traversal step
@@ -125,7 +75,7 @@ public:
 
     // The deepest tree the traversal stack can walk. A depthLimit <= 0 picks
     // the default for the list size; larger limits are lowered to this.
-    static constexpr int kMaxDepth = 64;
+    static constexpr int kMaxDepth = kKdMaxDepth;
 
     // With `parallel`, the upper levels of a large list are built as
     // parallel tasks; the tree is the same either way.
@@ -138,18 +88,13 @@ public:
     // The default depth limit for n primitives: round(8 + 1.3 floor(log2 n)).
     static int defaultDepthLimit(int n);
 
-    // True as soon as some primitive reports a hit.
-    bool anyHit(const vmath::Ray &ray) const override;
-    // As intersect, discarding the record.
-    bool hitDistance(const vmath::Ray &ray, float *t) const override;
     // Nearest hit closer than ray.maxDist (the incoming *t is not read). On a
     // miss *t and *info are left untouched.
     bool intersect(const vmath::Ray &ray, float *t, IntersectInfo *info) const override;
-    Material *getMaterial() const override { return nullptr; }
     // True when some primitive has a hit strictly nearer than ray.maxDist:
     // the answer a nearest-hit query bounded by ray.maxDist would give, found
     // without looking for the nearest.
-    bool occluded(const vmath::Ray &ray) const;
+    bool occluded(const vmath::Ray &ray) const override;
 
 private:
     // The primitive numbers of a leaf, nPrimitives() of them.
@@ -159,6 +104,10 @@ private:
     }
     // Fills triangles from primitives.
     void cacheTriangles();
+    // The one loop over a leaf's primitives that both queries share.
+    template <class Query>
+    bool testLeaf(const KdNode &leaf, const vmath::Ray &ray, RecentlyTested &recent,
+                  uint32_t &tests, IntersectInfo *scratch, Query &query) const;
 };
 
 // A kd-tree with the renderer's build parameters: primitive cost 80, step

@@ -1,13 +1,10 @@
 #include "materials/material.h"
 
 #include "shapes/primitive.h"
-#include "scene/world.h"
 
 Vec3f ColorChannel::evaluate(const IntersectInfo &info) const {
-    if (texture.empty()) return color;
-    const World::Texture *tex = info.world ? info.world->getTexture(texture) : nullptr;
-    if (!tex) return kMissingTextureColor;
-    return vmath::mulComponents(tex->sample(info.u, info.v), color);
+    if (texture == nullptr) return color;
+    return vmath::mulComponents(texture->sample(info.u, info.v), color);
 }
 
 Lambert::Lambert(const char *name, float kd, const ColorChannel &Kd)
@@ -21,21 +18,21 @@ BlinnPhong::BlinnPhong(const char *name, float kd, const ColorChannel &Kd, float
       ks(ks) {}
 
 bool usesTexture(const Material &material) {
-    if (!material.Ka.texture.empty()) return true;
+    if (material.Ka.texture != nullptr) return true;
     switch (material.kind) {
     case MaterialKind::Lambert:
-        return !static_cast<const Lambert &>(material).Kd.texture.empty();
+        return static_cast<const Lambert &>(material).Kd.texture != nullptr;
     case MaterialKind::Standard: {
         const Standard &m = static_cast<const Standard &>(material);
-        return !m.Kd.texture.empty() || !m.Ks.texture.empty() || !m.Kr.texture.empty() ||
-               !m.Kt.texture.empty() || !m.Ke.texture.empty();
+        return m.Kd.texture != nullptr || m.Ks.texture != nullptr || m.Kr.texture != nullptr ||
+               m.Kt.texture != nullptr || m.Ke.texture != nullptr;
     }
     case MaterialKind::BlinnPhong: {
         const BlinnPhong &m = static_cast<const BlinnPhong &>(material);
-        return !m.diffuse.Kd.texture.empty() || !m.Ks.texture.empty();
+        return m.diffuse.Kd.texture != nullptr || m.Ks.texture != nullptr;
     }
     case MaterialKind::Flat:
-        return !static_cast<const Flat &>(material).color.texture.empty();
+        return static_cast<const Flat &>(material).color.texture != nullptr;
     }
     return false;
 }

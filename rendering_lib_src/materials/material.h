@@ -1,30 +1,24 @@
-// Materials and their colour channels. A channel is a plain colour, or the
-// name of an image file node whose texture is sampled at the hit and tinted.
+// Materials and their colour channels. A channel is a plain colour, or a
+// texture sampled at the hit and tinted.
 #pragma once
 
 #include <string>
 
+#include "textures/texture.h"
 #include "util/vecmath.h"
 
 struct IntersectInfo;
-class TextParser;
-class World;
-
-// Colour of a channel whose texture cannot be found, and of a lookup outside
-// a texture.
-constexpr Vec3f kMissingTextureColor(-1.0f, -1.0f, -1.0f);
 
 struct ColorChannel {
-    std::string texture; // image file node name, upper-cased; empty for a plain colour
-    Vec3f color;         // the colour, or the tint of the texture sample
+    const Texture *texture = nullptr; // not owned (the World's); null for a plain colour
+    Vec3f color;                      // the colour, or the tint of the texture sample
 
     ColorChannel() = default;
     explicit ColorChannel(float v) : color(v, v, v) {}
     explicit ColorChannel(const Vec3f &c) : color(c) {}
-    ColorChannel(const std::string &t, const Vec3f &c) : texture(t), color(c) {}
+    ColorChannel(const Texture *t, const Vec3f &c) : texture(t), color(c) {}
 
-    // The colour at a hit: plain colour, or texture sample times tint, or
-    // (-1, -1, -1) when the hit's World has no such texture.
+    // The colour at a hit: plain colour, or texture sample times tint.
     Vec3f evaluate(const IntersectInfo &info) const;
 };
 
@@ -103,20 +97,3 @@ public:
 
 // True when any colour channel of the material samples a texture.
 bool usesTexture(const Material &material);
-
-// Shader node readers. parseMaterialNode returns false, reading nothing,
-// for a keyword other than "LAMBERT", "AISTANDARD", "STANDARD", "BLINN",
-// "STANDARD_SURFACE", "FLAT" or "UTILITY"; otherwise
-// true, with *refused (when given) set when the node had a damaged value
-// and was not added (the reader reported it).
-bool parseMaterialNode(const std::string &keyword, TextParser &parser, World &world,
-                       bool *refused = nullptr);
-// Each returns false when the node is refused. "FLAT" and "UTILITY" are
-// read by parseFlat.
-bool parseLambert(TextParser &parser, World &world);
-bool parseStandard(TextParser &parser, World &world);
-// STANDARD: AISTANDARD's parameters and the refraction index IOR.
-bool parseStandardWithIndex(TextParser &parser, World &world);
-bool parseBlinn(TextParser &parser, World &world);
-bool parseStandardSurface(TextParser &parser, World &world);
-bool parseFlat(TextParser &parser, World &world);

@@ -2,22 +2,25 @@
 
 #include <glog/logging.h>
 
-#include "bvh/accelerator_choice.h"
-#include "util/error.h"
+#include <cstdint>
+
 #include "materials/material.h"
-#include "shapes/mesh.h"
-#include "parsers/node_block.h"
+#include "parsers/instance_nodes.h"
+#include "parsers/light_nodes.h"
+#include "parsers/load_state.h"
+#include "parsers/material_nodes.h"
+#include "parsers/scene_nodes.h"
+#include "parsers/shape_nodes.h"
+#include "parsers/surface_nodes.h"
 #include "parsers/text_parser.h"
 #include "scene/world.h"
-
-const char kDefaultOutputFile[] = "image.tga";
+#include "shapes/mesh.h"
+#include "util/error.h"
 
 namespace {
 
 // Largest film side an image file can hold.
 constexpr uint32_t kMaxResolution = 65535;
-
-SceneFileSettings g_settings;
 
 const char *printable(const char *path) { return path != nullptr ? path : "(null)"; }
 
@@ -44,64 +47,89 @@ void warnUntexturableMeshes(const World &world) {
     }
 }
 
-} // namespace
-
-SceneFileSettings &sceneFileSettings() { return g_settings; }
-
-void resetSceneFileSettings() { g_settings = SceneFileSettings(); }
-
-namespace {
-
-// Geometry node types of the format that this renderer does not draw. A
-// file whose geometry is all in such nodes would otherwise render an empty
-// frame without a word.
-constexpr const char *kUndrawnNodes[] = {
-    "ALEMBIC", "BOX", "CONE", "CURVES", "CYLINDER", "DISK", "IMPLICIT", "NURBS",
-    "POINTS", "PROCEDURAL", "USD", "VOLUME", "VOLUME_IMPLICIT",
-};
-
-bool isUndrawnNode(const std::string &keyword) {
-    for (const char *type : kUndrawnNodes)
-        if (keyword == type) return true;
-    return false;
+// "include <file>" has no block: the name of the file follows.
+NodeResult readInclude(const std::string &, TextParser &parser, LoadState &) {
+    std::string file;
+    parser.readString(file, false);
+    Warning("include \"%s\" is not read: scenes are read from one file", file.c_str());
+    return NodeResult::Read;
 }
 
+struct KeywordReader {
+    const char *keyword;
+    NodeReader read;
+};
+
+// The reader of every node keyword this loader knows. Geometry types it
+// cannot draw are named too: a file whose geometry is all in such nodes
+// would otherwise render an empty frame without a word.
+constexpr KeywordReader kReaders[] = {
+    {"PERSP_CAMERA", readCameraNode},
+    {"ORTHO_CAMERA", readCameraNode},
+    {"POINT_LIGHT", readPointLight},
+    {"AMBIENT_LIGHT", readAmbientLight},
+    {"AREA_LIGHT", readAreaLight},
+    {"POLYMESH", readPolymesh},
+    {"OPTIONS", readOptions},
+    {"DRIVER_TIFF", readDriver},
+    {"DRIVER_EXR", readDriver},
+    {"MAYASHADINGENGINE", readShadingEngine},
+    {"SPHERE", readSphere},
+    {"PLANE", readPlane},
+    {"MAYAFILE", readFileNode},
+    {"GINSTANCE", readInstance},
+    {"IMAGE", readImageNode},
+    {"LAMBERT", readLambert},
+    {"AISTANDARD", readAiStandard},
+    {"STANDARD", readStandard},
+    {"BLINN", readBlinn},
+    {"STANDARD_SURFACE", readStandardSurface},
+    {"FLAT", readFlat},
+    {"UTILITY", readFlat},
+    {"SPOT_LIGHT", readPlacedLight},
+    {"DISTANT_LIGHT", readPlacedLight},
+    {"SKYDOME_LIGHT", readSkyLight},
+    {"QUAD_LIGHT", readPointLikeLight},
+    {"DISK_LIGHT", readPointLikeLight},
+    {"CYLINDER_LIGHT", readPointLikeLight},
+    {"PHOTOMETRIC_LIGHT", readPointLikeLight},
+    {"MESH_LIGHT", readPointLikeLight},
+    {"INCLUDE", readInclude},
+    {"ALEMBIC", readUndrawnNode},
+    {"BOX", readUndrawnNode},
+    {"CONE", readUndrawnNode},
+    {"CURVES", readUndrawnNode},
+    {"CYLINDER", readUndrawnNode},
+    {"DISK", readUndrawnNode},
+    {"IMPLICIT", readUndrawnNode},
+    {"NURBS", readUndrawnNode},
+    {"POINTS", readUndrawnNode},
+    {"PROCEDURAL", readUndrawnNode},
+    {"USD", readUndrawnNode},
+    {"VOLUME", readUndrawnNode},
+    {"VOLUME_IMPLICIT", readUndrawnNode},
+};
+
+// Readers asked in turn for keywords of no entry.
+constexpr NodeReader kFallbackReaders[] = {readUnsupportedLight};
+
 } // namespace
 
-bool parseNode(const std::string &keyword, TextParser &parser, World &world) {
-    if (keyword == "PERSP_CAMERA") return parseCamera(parser, world);
-    if (keyword == "ORTHO_CAMERA") return parseOrthoCamera(parser, world);
-    if (keyword == "POINT_LIGHT") return parsePointLight(parser, world);
-    if (keyword == "AMBIENT_LIGHT") return parseAmbientLight(parser, world);
-    if (keyword == "AREA_LIGHT") return parseAreaLight(parser, world);
-    if (keyword == "POLYMESH") return parseMesh(parser, world);
-    if (keyword == "OPTIONS") return parseOptions(parser, world);
-    if (keyword == "DRIVER_TIFF" || keyword == "DRIVER_EXR") return parseDriver(parser, world);
-    if (keyword == "MAYASHADINGENGINE") return parseShadingEngine(parser, world);
-    if (keyword == "SPHERE") return parseSphere(parser, world);
-    if (keyword == "PLANE") return parsePlane(parser, world);
-    if (keyword == "MAYAFILE") return parseFileNode(parser, world);
-    if (keyword == "GINSTANCE") return parseInstance(parser, world);
-    if (keyword == "IMAGE") return parseImageNode(parser, world);
-    bool refused = false;
-    if (parseMaterialNode(keyword, parser, world, &refused)) return !refused;
-    if (parseOtherLight(keyword, parser, world, &refused)) return !refused;
-    if (keyword == "INCLUDE") {
-        // "include <file>" has no block: the name of the file follows.
-        std::string file;
-        parser.readString(file, false);
-        Warning("include \"%s\" is not read: scenes are read from one file", file.c_str());
-    } else if (isUndrawnNode(keyword)) {
-        warnUndrawnNode(keyword, parser);
-    } else {
-        // Nodes of other types are skipped with their whole block.
-        parser.skipBlock(false);
+NodeResult dispatchNode(const std::string &keyword, TextParser &parser, LoadState &state) {
+    for (const KeywordReader &entry : kReaders)
+        if (keyword == entry.keyword) return entry.read(keyword, parser, state);
+    for (NodeReader read : kFallbackReaders) {
+        const NodeResult result = read(keyword, parser, state);
+        if (result != NodeResult::NotMine) return result;
     }
-    return true;
+    // Nodes of other types are skipped with their whole block.
+    parser.skipBlock(false);
+    return NodeResult::Read;
 }
 
 bool loadScene(const char *path, World *&world) {
     world = new World();
+    LoadState state(*world);
     TextParser parser;
     if (!TextParser::isRegularFile(path)) {
         Error("The scene %s is not a regular file", printable(path));
@@ -121,10 +149,10 @@ bool loadScene(const char *path, World *&world) {
             if (!parser.eof()) parser.readChar(); // always make progress
             continue;
         }
-        if (!parseNode(sToken, parser, *world)) return false;
+        if (dispatchNode(sToken, parser, state) == NodeResult::Refused) return false;
     }
 
-    selectCamera(*world);
+    selectCamera(state);
     Camera *camera = world->getCamera();
     if (camera == nullptr) {
         // A zero byte near the start (the text ends there): UTF-16 or binary,
@@ -145,7 +173,7 @@ bool loadScene(const char *path, World *&world) {
         Error("Camera %s cannot produce rays", camera->getName().c_str());
         return false;
     }
-    SceneFileSettings &s = g_settings;
+    SceneFileSettings &s = sceneFileSettings();
     if (!resolutionUsable(s.xResolution, s.yResolution)) {
         Error("Invalid resolution %u x %u", s.xResolution, s.yResolution);
         return false;
@@ -168,12 +196,11 @@ bool loadScene(const char *path, World *&world) {
     camera->setScreenWindow(screenWindow, resolution);
     camera->setOutputFileName(s.outputFile);
 
-    expandInstances(*world, parser.size());
-    if (world->primitives.empty() && world->pendingTriangles.empty())
+    expandInstances(state, parser.size());
+    if (world->drawsNothing())
         Warning("Nothing in %s is drawn: it has no shape this renderer draws", printable(path));
-    world->resolveColorNodes();
-    world->bindMaterials();
+    state.bindColorNodes();
+    state.bindMaterials();
     warnUntexturableMeshes(*world);
-    installAccelerator(*world, acceleratorFromEnvironment());
     return true;
 }

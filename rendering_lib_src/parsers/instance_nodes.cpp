@@ -1,20 +1,19 @@
-// Instance nodes: a node that draws another shape again, placed by its own
-// matrix. They are read as they come and expanded into shapes after the
-// whole file is read, so an instance may name a shape defined after it.
+#include "parsers/instance_nodes.h"
+
 #include <memory>
 #include <string>
 #include <unordered_map>
 #include <utility>
 
-#include "parsers/ass_parser.h"
-#include "util/error.h"
-#include "shapes/mesh.h"
-#include "parsers/node_block.h"
 #include "parsers/array_reader.h"
-#include "shapes/sphere.h"
+#include "parsers/load_state.h"
+#include "parsers/node_reader.h"
 #include "parsers/text_parser.h"
-#include "util/transform.h"
 #include "scene/world.h"
+#include "shapes/mesh.h"
+#include "shapes/sphere.h"
+#include "util/error.h"
+#include "util/transform.h"
 
 namespace {
 
@@ -31,20 +30,20 @@ constexpr uint64_t kInstancedTrianglesPerByte = 16;
 constexpr uint64_t kMaxInstancedTriangles = uint64_t{1} << 24;
 
 struct Placement {
-    const World::NamedShape *shape = nullptr;
+    const LoadState::NamedShape *shape = nullptr;
     Transform object2world;
     std::string shaderName;
 };
 
 class Expander {
 public:
-    Expander(World &world, uint64_t maxTriangles) : m_world(world), m_maxTriangles(maxTriangles) {
-        for (size_t i = 0; i < world.instanceNodes.size(); ++i)
-            m_instances.emplace(world.instanceNodes[i].name, i);
+    Expander(LoadState &state, uint64_t maxTriangles) : m_state(state), m_maxTriangles(maxTriangles) {
+        for (size_t i = 0; i < state.instanceNodes.size(); ++i)
+            m_instances.emplace(state.instanceNodes[i].name, i);
     }
 
     void run() {
-        for (const World::InstanceNode &node : m_world.instanceNodes) {
+        for (const LoadState::InstanceNode &node : m_state.instanceNodes) {
             if (!node.visible) continue;
             Placement placement;
             if (!resolve(node, 0, placement)) continue;
@@ -57,14 +56,14 @@ private:
     // Follows `node`'s target down to a shape, composing the matrices: the
     // instance's matrix goes on top of its target's own placement unless the
     // instance does not inherit it. The nearest shader of the chain wins.
-    bool resolve(const World::InstanceNode &node, int depth, Placement &out) {
+    bool resolve(const LoadState::InstanceNode &node, int depth, Placement &out) {
         if (depth >= kMaxInstanceDepth) {
             Warning("Instance %s is nested too deeply (or names itself); it is not drawn",
                     node.name.c_str());
             return false;
         }
-        const auto shape = m_world.namedShapes.find(node.target);
-        if (shape != m_world.namedShapes.end()) {
+        const auto shape = m_state.namedShapes.find(node.target);
+        if (shape != m_state.namedShapes.end()) {
             out.shape = &shape->second;
             out.object2world = node.inheritXform
                                    ? node.matrix * shape->second.shape->object2world
@@ -78,7 +77,7 @@ private:
                     node.name.c_str(), node.target.c_str());
             return false;
         }
-        const World::InstanceNode &next = m_world.instanceNodes[inner->second];
+        const LoadState::InstanceNode &next = m_state.instanceNodes[inner->second];
         if (!resolve(next, depth + 1, out)) return false;
         // Without inheritance every matrix below this instance is dropped,
         // as it is for a shape's own.
@@ -87,7 +86,7 @@ private:
         return true;
     }
 
-    void draw(const World::InstanceNode &node, const Placement &placement) {
+    void draw(const LoadState::InstanceNode &node, const Placement &placement) {
         GeoPrimitive *shape = placement.shape->shape;
         if (const MeshShape *mesh = dynamic_cast<const MeshShape *>(shape)) {
             const uint64_t triangles = static_cast<uint64_t>(mesh->numTriangles());
@@ -99,16 +98,16 @@ private:
             m_triangles += triangles;
             auto copy = std::make_unique<MeshShape>(placement.object2world, nullptr, *mesh);
             copy->name = node.name;
-            m_world.addMesh(std::move(copy), placement.shaderName.c_str());
+            m_state.addShape(std::move(copy), placement.shaderName);
         } else if (const SpherePrimitive *sphere = dynamic_cast<const SpherePrimitive *>(shape)) {
             auto copy = std::make_unique<SpherePrimitive>(
                 placement.object2world, nullptr, placement.shape->localCenter, sphere->radius);
             copy->name = node.name;
-            m_world.addPrimitive(std::move(copy), placement.shaderName.c_str());
+            m_state.addShape(std::move(copy), placement.shaderName);
         }
     }
 
-    World &m_world;
+    LoadState &m_state;
     std::unordered_map<std::string, size_t> m_instances;
     const uint64_t m_maxTriangles;
     uint64_t m_triangles = 0;
@@ -116,8 +115,8 @@ private:
 
 } // namespace
 
-bool parseInstance(TextParser &parser, World &world) {
-    World::InstanceNode instance;
+NodeResult readInstance(const std::string &, TextParser &parser, LoadState &state) {
+    LoadState::InstanceNode instance;
     const NodeRef node{"Instance", instance.name};
     bool ok = true;
     readNodeBlock(parser, [&](const std::string &key) {
@@ -141,19 +140,19 @@ bool parseInstance(TextParser &parser, World &world) {
         }
         return true;
     });
-    if (!ok) return false;
+    if (!ok) return NodeResult::Refused;
     // Copies placed by such a matrix would never be hit: said, and not drawn.
     if (instance.visible && !isFiniteInvertible(instance.matrix)) {
         Warning("Instance %s: matrix is not finite or not invertible; it is not drawn",
                 instance.name.c_str());
         instance.visible = false;
     }
-    world.instanceNodes.push_back(std::move(instance));
-    return true;
+    state.instanceNodes.push_back(std::move(instance));
+    return NodeResult::Read;
 }
 
-void expandInstances(World &world, size_t fileBytes) {
-    if (world.instanceNodes.empty()) return;
+void expandInstances(LoadState &state, size_t fileBytes) {
+    if (state.instanceNodes.empty()) return;
     const uint64_t byFile = (static_cast<uint64_t>(fileBytes) + 1) * kInstancedTrianglesPerByte;
-    Expander(world, byFile < kMaxInstancedTriangles ? byFile : kMaxInstancedTriangles).run();
+    Expander(state, byFile < kMaxInstancedTriangles ? byFile : kMaxInstancedTriangles).run();
 }

@@ -1,18 +1,16 @@
-// Readers of the light nodes. Point, area, spot and distant lights are
-// lights of the world; the sky dome is the world's sky; quad, disk,
-// cylinder, photometric and mesh lights are drawn as a point light at their
-// centre. Every light's strength is its colour x intensity x 2^exposure.
+#include "parsers/light_nodes.h"
+
 #include <memory>
 #include <string>
 #include <utility>
 
-#include "parsers/ass_parser.h"
-#include "util/error.h"
 #include "lights/light.h"
-#include "parsers/node_block.h"
 #include "parsers/array_reader.h"
+#include "parsers/load_state.h"
+#include "parsers/node_reader.h"
 #include "parsers/text_parser.h"
 #include "scene/world.h"
+#include "util/error.h"
 
 namespace {
 
@@ -81,10 +79,6 @@ template <typename T> std::unique_ptr<T> makeLight(const LightNode &n) {
     return light;
 }
 
-// Light types drawn as a point light at their centre.
-constexpr const char *kPointLikeLights[] = {"QUAD_LIGHT", "DISK_LIGHT", "CYLINDER_LIGHT",
-                                            "PHOTOMETRIC_LIGHT", "MESH_LIGHT"};
-
 // A light placed by a matrix that is not finite lights nothing sensible:
 // it is kept out of the render, with a word.
 bool placeable(const LightNode &n) {
@@ -95,68 +89,80 @@ bool placeable(const LightNode &n) {
 }
 
 // Point and area lights: read, checked and added alike.
-template <typename T> bool parsePlacedLight(TextParser &parser, World &world) {
+template <typename T> NodeResult readPositionedLight(TextParser &parser, World &world) {
     LightNode n;
-    if (!readLightNode(parser, true, n)) return false;
+    if (!readLightNode(parser, true, n)) return NodeResult::Refused;
     if (placeable(n)) world.addLight(makeLight<T>(n));
-    return true;
+    return NodeResult::Read;
+}
+
+// The light types newer exporters write default to an intensity of 1.
+bool readNewerLightNode(TextParser &parser, LightNode &n) {
+    n.intensity = 1.0f;
+    return readLightNode(parser, true, n);
 }
 
 } // namespace
 
-bool parsePointLight(TextParser &parser, World &world) {
-    return parsePlacedLight<PointLight>(parser, world);
+NodeResult readPointLight(const std::string &, TextParser &parser, LoadState &state) {
+    return readPositionedLight<PointLight>(parser, state.world);
 }
 
-bool parseAreaLight(TextParser &parser, World &world) {
-    return parsePlacedLight<AreaLight>(parser, world);
+NodeResult readAreaLight(const std::string &, TextParser &parser, LoadState &state) {
+    return readPositionedLight<AreaLight>(parser, state.world);
 }
 
-bool parseAmbientLight(TextParser &parser, World &world) {
+NodeResult readAmbientLight(const std::string &, TextParser &parser, LoadState &state) {
     LightNode n;
-    if (!readLightNode(parser, false, n)) return false;
+    if (!readLightNode(parser, false, n)) return NodeResult::Refused;
     auto light = std::make_unique<AmbientLight>(n.light_color, n.intensity);
     light->setName(n.light_name);
     light->exposure = n.exposure;
-    world.setAmbientLight(std::move(light));
-    return true;
+    state.world.setAmbientLight(std::move(light));
+    return NodeResult::Read;
 }
 
-bool parseOtherLight(const std::string &keyword, TextParser &parser, World &world,
-                     bool *refused) {
-    const bool spot = keyword == "SPOT_LIGHT", distant = keyword == "DISTANT_LIGHT",
-               sky = keyword == "SKYDOME_LIGHT";
-    bool pointLike = false;
-    for (const char *type : kPointLikeLights) pointLike = pointLike || keyword == type;
-    if (!spot && !distant && !sky && !pointLike) {
-        const size_t n = keyword.size();
-        if (n < 6 || keyword.compare(n - 6, 6, "_LIGHT") != 0) return false;
-        std::string type = keyword;
-        TextParser::toLower(type);
-        Warning("Light type %s is not supported; its nodes are skipped", type.c_str());
-        parser.skipBlock(false);
-        return true;
-    }
-
-    // These types default to an intensity of 1.
+NodeResult readPlacedLight(const std::string &keyword, TextParser &parser, LoadState &state) {
     LightNode n;
-    n.intensity = 1.0f;
-    *refused = !readLightNode(parser, true, n);
-    if (*refused) return true;
-    if (sky) {
-        world.hasSky = true;
-        world.sky = Light::strengthOf(n.light_color, n.intensity, n.exposure);
-        return true;
-    }
-    if (!placeable(n)) return true;
+    if (!readNewerLightNode(parser, n)) return NodeResult::Refused;
+    if (!placeable(n)) return NodeResult::Read;
     std::unique_ptr<PointLight> light = makeLight<PointLight>(n);
-    if (spot) light->makeSpot(n.coneAngle, n.penumbraAngle);
-    if (distant) light->makeDistant();
-    if (pointLike && world.notePointLikeLight(keyword)) {
+    if (keyword == "SPOT_LIGHT")
+        light->makeSpot(n.coneAngle, n.penumbraAngle);
+    else
+        light->makeDistant();
+    state.world.addLight(std::move(light));
+    return NodeResult::Read;
+}
+
+NodeResult readSkyLight(const std::string &, TextParser &parser, LoadState &state) {
+    LightNode n;
+    if (!readNewerLightNode(parser, n)) return NodeResult::Refused;
+    state.world.hasSky = true;
+    state.world.sky = Light::strengthOf(n.light_color, n.intensity, n.exposure);
+    return NodeResult::Read;
+}
+
+NodeResult readPointLikeLight(const std::string &keyword, TextParser &parser,
+                              LoadState &state) {
+    LightNode n;
+    if (!readNewerLightNode(parser, n)) return NodeResult::Refused;
+    if (!placeable(n)) return NodeResult::Read;
+    if (state.notePointLikeLight(keyword)) {
         std::string type = keyword;
         TextParser::toLower(type);
         INFO_LOG << type << " nodes are lit as a point light at their centre";
     }
-    world.addLight(std::move(light));
-    return true;
+    state.world.addLight(makeLight<PointLight>(n));
+    return NodeResult::Read;
+}
+
+NodeResult readUnsupportedLight(const std::string &keyword, TextParser &parser, LoadState &) {
+    const size_t n = keyword.size();
+    if (n < 6 || keyword.compare(n - 6, 6, "_LIGHT") != 0) return NodeResult::NotMine;
+    std::string type = keyword;
+    TextParser::toLower(type);
+    Warning("Light type %s is not supported; its nodes are skipped", type.c_str());
+    parser.skipBlock(false);
+    return NodeResult::Read;
 }

@@ -1,16 +1,15 @@
-// Readers of the shader nodes LAMBERT, AISTANDARD (and STANDARD, which has
-// the same parameters and an IOR) and BLINN, and the dispatch of every
-// shader node.
+#include "parsers/material_nodes.h"
+
 #include <cmath>
 #include <memory>
 #include <string>
 #include <utility>
 
 #include "materials/material.h"
-#include "parsers/node_block.h"
 #include "parsers/array_reader.h"
+#include "parsers/load_state.h"
+#include "parsers/node_reader.h"
 #include "parsers/text_parser.h"
-#include "scene/world.h"
 
 namespace {
 
@@ -41,14 +40,16 @@ struct ColorValue {
     }
 
 
-    // Texture tinted by the coefficient, or the colour as read.
+    // The tint of a texture bound later (the coefficient), or the colour
+    // as read.
     ColorChannel channel(float k) const {
-        if (!textureName.empty()) return ColorChannel(textureName, Vec3f(k, k, k));
+        if (!textureName.empty()) return ColorChannel(Vec3f(k, k, k));
         return ColorChannel(rgb);
     }
-    // Texture tinted by the coefficient, or the colour scaled by it.
+    // The tint of a texture bound later, or the colour scaled by the
+    // coefficient.
     ColorChannel scaledChannel(float k) const {
-        if (!textureName.empty()) return ColorChannel(textureName, Vec3f(k, k, k));
+        if (!textureName.empty()) return ColorChannel(Vec3f(k, k, k));
         return ColorChannel(Vec3f(k * rgb.x, k * rgb.y, k * rgb.z));
     }
 };
@@ -124,17 +125,17 @@ namespace {
 // A colour that names a node is settled once every node is read: the
 // texture of an image file node, or else `fallback` (the channel the
 // parameter's default gives) with a Warning.
-void settleLater(World &world, const ColorValue &value, ColorChannel *at, const Vec3f &fallback,
-                 const std::string &material, const char *param) {
+void settleLater(LoadState &state, const ColorValue &value, ColorChannel *at,
+                 const Vec3f &fallback, const std::string &material, const char *param) {
     if (!value.textureName.empty())
-        world.colorNodeRefs.push_back({at, fallback, material, param, true});
+        state.colorNamesNode({at, value.textureName, fallback, material, param, true});
 }
 
 Vec3f scaled(float k, const Vec3f &c) { return Vec3f(k * c.x, k * c.y, k * c.z); }
 
-bool readStandardNode(TextParser &parser, World &world, unsigned params) {
+NodeResult readStandardNode(TextParser &parser, LoadState &state, unsigned params) {
     ShaderNode n;
-    if (!readShaderNode(parser, params, n)) return false;
+    if (!readShaderNode(parser, params, n)) return NodeResult::Refused;
     const ShaderNode defaults;
     auto mat = std::make_unique<Standard>(n.mat_name.c_str());
     mat->Kd = n.Kd.scaledChannel(n.kd);
@@ -145,64 +146,43 @@ bool readStandardNode(TextParser &parser, World &world, unsigned params) {
     mat->Kt = n.Kt.scaledChannel(n.kt);
     mat->shininess = n.kshi;
     if ((params & kIndex) && n.ior > 0.0f && std::isfinite(n.ior)) mat->refractionIndex = n.ior;
-    settleLater(world, n.Kd, &mat->Kd, scaled(n.kd, defaults.Kd.rgb), n.mat_name, "Kd_color");
-    settleLater(world, n.Ka, &mat->Ka, defaults.Ka.rgb, n.mat_name, "Ka_color");
-    settleLater(world, n.Ks, &mat->Ks, scaled(n.ks, defaults.Ks.rgb), n.mat_name, "Ks_color");
-    settleLater(world, n.Kr, &mat->Kr, scaled(n.kr, defaults.Kr.rgb), n.mat_name, "Kr_color");
-    settleLater(world, n.Kt, &mat->Kt, scaled(n.kt, defaults.Kt.rgb), n.mat_name, "Kt_color");
-    world.addMaterial(std::move(mat));
-    return true;
+    settleLater(state, n.Kd, &mat->Kd, scaled(n.kd, defaults.Kd.rgb), n.mat_name, "Kd_color");
+    settleLater(state, n.Ka, &mat->Ka, defaults.Ka.rgb, n.mat_name, "Ka_color");
+    settleLater(state, n.Ks, &mat->Ks, scaled(n.ks, defaults.Ks.rgb), n.mat_name, "Ks_color");
+    settleLater(state, n.Kr, &mat->Kr, scaled(n.kr, defaults.Kr.rgb), n.mat_name, "Kr_color");
+    settleLater(state, n.Kt, &mat->Kt, scaled(n.kt, defaults.Kt.rgb), n.mat_name, "Kt_color");
+    state.addMaterial(std::move(mat));
+    return NodeResult::Read;
 }
 
 } // namespace
 
-bool parseLambert(TextParser &parser, World &world) {
+NodeResult readLambert(const std::string &, TextParser &parser, LoadState &state) {
     ShaderNode n;
-    if (!readShaderNode(parser, 0, n)) return false;
+    if (!readShaderNode(parser, 0, n)) return NodeResult::Refused;
     // The ambient values are read but a Lambert material keeps its defaults.
     auto mat = std::make_unique<Lambert>(n.mat_name.c_str(), n.kd, n.Kd.channel(n.kd));
-    settleLater(world, n.Kd, &mat->Kd, ShaderNode().Kd.rgb, n.mat_name, "Kd_color");
-    world.addMaterial(std::move(mat));
-    return true;
+    settleLater(state, n.Kd, &mat->Kd, ShaderNode().Kd.rgb, n.mat_name, "Kd_color");
+    state.addMaterial(std::move(mat));
+    return NodeResult::Read;
 }
 
-bool parseStandard(TextParser &parser, World &world) {
-    return readStandardNode(parser, world, kSpecular | kMirror);
+NodeResult readAiStandard(const std::string &, TextParser &parser, LoadState &state) {
+    return readStandardNode(parser, state, kSpecular | kMirror);
 }
 
-bool parseStandardWithIndex(TextParser &parser, World &world) {
-    return readStandardNode(parser, world, kSpecular | kMirror | kIndex);
+NodeResult readStandard(const std::string &, TextParser &parser, LoadState &state) {
+    return readStandardNode(parser, state, kSpecular | kMirror | kIndex);
 }
 
-bool parseBlinn(TextParser &parser, World &world) {
+NodeResult readBlinn(const std::string &, TextParser &parser, LoadState &state) {
     ShaderNode n;
-    if (!readShaderNode(parser, kSpecular | kPower, n)) return false;
+    if (!readShaderNode(parser, kSpecular | kPower, n)) return NodeResult::Refused;
     auto mat = std::make_unique<BlinnPhong>(n.mat_name.c_str(), n.kd, n.Kd.channel(n.kd), n.ks,
                                      n.Ks.channel(n.ks), n.power);
     const ShaderNode defaults;
-    settleLater(world, n.Kd, &mat->diffuse.Kd, defaults.Kd.rgb, n.mat_name, "Kd_color");
-    settleLater(world, n.Ks, &mat->Ks, defaults.Ks.rgb, n.mat_name, "Ks_color");
-    world.addMaterial(std::move(mat));
-    return true;
-}
-
-bool parseMaterialNode(const std::string &keyword, TextParser &parser, World &world,
-                       bool *refused) {
-    bool ok;
-    if (keyword == "LAMBERT")
-        ok = parseLambert(parser, world);
-    else if (keyword == "AISTANDARD")
-        ok = parseStandard(parser, world);
-    else if (keyword == "STANDARD")
-        ok = parseStandardWithIndex(parser, world);
-    else if (keyword == "BLINN")
-        ok = parseBlinn(parser, world);
-    else if (keyword == "STANDARD_SURFACE")
-        ok = parseStandardSurface(parser, world);
-    else if (keyword == "FLAT" || keyword == "UTILITY")
-        ok = parseFlat(parser, world);
-    else
-        return false;
-    if (refused != nullptr) *refused = !ok;
-    return true;
+    settleLater(state, n.Kd, &mat->diffuse.Kd, defaults.Kd.rgb, n.mat_name, "Kd_color");
+    settleLater(state, n.Ks, &mat->Ks, defaults.Ks.rgb, n.mat_name, "Ks_color");
+    state.addMaterial(std::move(mat));
+    return NodeResult::Read;
 }

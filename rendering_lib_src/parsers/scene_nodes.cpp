@@ -6,15 +6,20 @@
 #include <string>
 #include <vector>
 
-#include "parsers/ass_parser.h"
-#include "util/error.h"
-#include "lights/light.h"
-#include "parsers/node_block.h"
+#include "parsers/scene_nodes.h"
+
 #include "parsers/array_reader.h"
+#include "parsers/load_state.h"
+#include "parsers/node_reader.h"
 #include "parsers/text_parser.h"
 #include "scene/world.h"
+#include "util/error.h"
+
+const char kDefaultOutputFile[] = "image.tga";
 
 namespace {
+
+SceneFileSettings g_settings;
 
 // The options' OUTPUTS entries are "<aov> <type> <filter> <driver>", or
 // "<camera> <aov> <type> <filter> <driver>" for one camera: only the driver
@@ -40,7 +45,11 @@ std::string driverOfOutput(const std::string &entry, std::string *camera) {
 
 } // namespace
 
-bool parseOptions(TextParser &parser, World &) {
+SceneFileSettings &sceneFileSettings() { return g_settings; }
+
+void resetSceneFileSettings() { g_settings = SceneFileSettings(); }
+
+NodeResult readOptions(const std::string &, TextParser &parser, LoadState &) {
     SceneFileSettings &s = sceneFileSettings();
     s.xResolution = 600;
     s.yResolution = 600;
@@ -102,14 +111,11 @@ bool parseOptions(TextParser &parser, World &) {
         }
         return true;
     });
-    return ok;
+    return readOrRefused(ok);
 }
 
-namespace {
-
-// Perspective and orthographic camera nodes. Every camera node is kept; the
-// loader picks the one the options name (or the first) at the end.
-bool readCameraNode(TextParser &parser, World &world, bool orthographic) {
+NodeResult readCameraNode(const std::string &keyword, TextParser &parser, LoadState &state) {
+    const bool orthographic = keyword == "ORTHO_CAMERA";
     std::string sCameraName;
     const NodeRef node{"Camera", sCameraName};
     float fov = 45.0f, clip = 0.0f;
@@ -136,7 +142,7 @@ bool readCameraNode(TextParser &parser, World &world, bool orthographic) {
         }
         return true;
     });
-    if (!ok) return false;
+    if (!ok) return NodeResult::Refused;
 
     // Numbers that cannot give rays: said here, refused when the camera is
     // the one selected.
@@ -157,7 +163,7 @@ bool readCameraNode(TextParser &parser, World &world, bool orthographic) {
                 sCameraName.c_str());
         usable = false;
     }
-    Camera *camera = world.addCameraNode(orthographic ? Camera::makeOrthographic()
+    Camera *camera = state.addCamera(orthographic ? Camera::makeOrthographic()
                                                       : std::make_unique<Camera>(fov));
     camera->usable = usable;
     // The file's cameras look along -z; camera space looks along +z.
@@ -167,8 +173,10 @@ bool readCameraNode(TextParser &parser, World &world, bool orthographic) {
     camera->setName(sCameraName);
     camera->windowMin = windowMin;
     camera->windowMax = windowMax;
-    return true;
+    return NodeResult::Read;
 }
+
+namespace {
 
 // Passes a node's whole block, nested blocks included, and returns the
 // value of its NAME parameter when it has one before any nested block.
@@ -201,23 +209,15 @@ std::string skipNodeKeepingName(TextParser &parser) {
 
 } // namespace
 
-bool parseCamera(TextParser &parser, World &world) {
-    return readCameraNode(parser, world, false);
-}
-
-bool parseOrthoCamera(TextParser &parser, World &world) {
-    return readCameraNode(parser, world, true);
-}
-
-void selectCamera(World &world) {
+void selectCamera(LoadState &state) {
     const std::string &wanted = sceneFileSettings().selectedCamera;
     // A later camera of the selected name replaces an earlier one.
     Camera *chosen = nullptr;
-    for (Camera *camera : world.cameraNodes)
+    for (Camera *camera : state.cameraNodes)
         if (camera->getName() == wanted) chosen = camera;
-    if (chosen == nullptr && !world.cameraNodes.empty()) {
+    if (chosen == nullptr && !state.cameraNodes.empty()) {
         // Files made for several cameras may name none: take the first.
-        chosen = world.cameraNodes.front();
+        chosen = state.cameraNodes.front();
         if (wanted.empty())
             INFO_LOG << "No camera selected, using the first camera \"" << chosen->getName()
                      << "\"";
@@ -225,10 +225,10 @@ void selectCamera(World &world) {
             INFO_LOG << "No camera named \"" << wanted << "\", using the first camera \""
                      << chosen->getName() << "\"";
     }
-    if (chosen != nullptr) world.setCamera(chosen);
+    if (chosen != nullptr) state.world.setCamera(chosen);
 }
 
-bool parseDriver(TextParser &parser, World &) {
+NodeResult readDriver(const std::string &, TextParser &parser, LoadState &) {
     std::string driverName, outputPath;
     const NodeRef node{"Driver", driverName};
     bool ok = true;
@@ -249,7 +249,7 @@ bool parseDriver(TextParser &parser, World &) {
     SceneFileSettings &s = sceneFileSettings();
     if (ok && !s.selectedDriver.empty() && s.selectedDriver == driverName)
         s.outputFile = outputPath;
-    return ok;
+    return readOrRefused(ok);
 }
 
 namespace {
@@ -276,45 +276,45 @@ bool readNameAndString(TextParser &parser, const char *type, const char *key,
 
 } // namespace
 
-bool parseShadingEngine(TextParser &parser, World &world) {
+NodeResult readShadingEngine(const std::string &, TextParser &parser, LoadState &state) {
     std::string engine_name, mat_name;
     if (!readNameAndString(parser, "Shading engine", "BEAUTY", "beauty", true, engine_name,
                            mat_name))
-        return false;
-    world.addShadingEngine(engine_name.c_str(), mat_name.c_str());
-    return true;
+        return NodeResult::Refused;
+    state.addShadingEngine(engine_name, mat_name);
+    return NodeResult::Read;
 }
 
-bool parseFileNode(TextParser &parser, World &world) {
+NodeResult readFileNode(const std::string &, TextParser &parser, LoadState &state) {
     std::string mayafile_name, filename;
     if (!readNameAndString(parser, "Image file", "FILENAME", "filename", false, mayafile_name,
                            filename))
-        return false;
-    // An unreadable image leaves the node without a texture; channels that
-    // use it evaluate to the missing-texture colour.
-    world.addTexture(filename);
-    world.addFileNode(mayafile_name.c_str(), filename.c_str());
-    return true;
+        return NodeResult::Refused;
+    // An unreadable image leaves the node without a texture; colours that
+    // name it take their default when the scene is complete.
+    state.world.addTexture(filename);
+    state.addFileNode(mayafile_name, filename);
+    return NodeResult::Read;
 }
 
-bool parseImageNode(TextParser &parser, World &world) {
+NodeResult readImageNode(const std::string &, TextParser &parser, LoadState &state) {
     std::string name, filename;
     if (!readNameAndString(parser, "Image", "FILENAME", "filename", false, name, filename))
-        return false;
+        return NodeResult::Refused;
     // Only an image this renderer reads becomes a texture; colours naming
     // any other image node take their default when the scene is complete.
     // Files of other formats are not even opened (no error about them).
     std::string ending = filename.size() >= 4 ? filename.substr(filename.size() - 4) : "";
     TextParser::toLower(ending);
-    if (ending == ".tga" && world.addTexture(filename))
-        world.addFileNode(name.c_str(), filename.c_str());
-    return true;
+    if (ending == ".tga" && state.world.addTexture(filename)) state.addFileNode(name, filename);
+    return NodeResult::Read;
 }
 
-void warnUndrawnNode(const std::string &keyword, TextParser &parser) {
+NodeResult readUndrawnNode(const std::string &keyword, TextParser &parser, LoadState &) {
     const std::string name = skipNodeKeepingName(parser);
     std::string type = keyword;
     TextParser::toLower(type);
     Warning("Node %s \"%s\" is not drawn: this renderer does not draw %s nodes", type.c_str(),
             name.c_str(), type.c_str());
+    return NodeResult::Read;
 }

@@ -1,23 +1,22 @@
-// Readers of the geometry nodes: POLYMESH (polygons of any corner count,
-// split into triangles), PLANE and SPHERE.
+#include "parsers/shape_nodes.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
-#include "parsers/ass_parser.h"
-#include "util/error.h"
 #include "parsers/array_reader.h"
+#include "parsers/load_state.h"
+#include "parsers/node_reader.h"
 #include "parsers/polygon_split.h"
-#include "shapes/mesh.h"
-#include "parsers/node_block.h"
-#include "shapes/sphere.h"
 #include "parsers/text_parser.h"
 #include "scene/world.h"
+#include "shapes/mesh.h"
+#include "shapes/sphere.h"
+#include "util/error.h"
 
 namespace {
 
@@ -53,20 +52,17 @@ struct ShapeNode {
     // Hands a finished shape to the World: drawn, or kept as a prototype
     // when invisible; either way instances find it by name.
     template <class Shape>
-    void add(World &world, std::unique_ptr<Shape> shape,
+    void add(LoadState &state, std::unique_ptr<Shape> shape,
              const Point3f &localCenter = Point3f()) const {
         shape->name = name;
-        World::NamedShape &named = world.namedShapes[name];
+        LoadState::NamedShape &named = state.namedShapes[name];
         named.shape = shape.get();
         named.shaderName = mat_name;
         named.localCenter = localCenter;
-        if (!visible) {
-            world.addPrototype(std::move(shape));
-        } else if constexpr (std::is_same_v<Shape, MeshShape>) {
-            world.addMesh(std::move(shape), mat_name.c_str());
-        } else {
-            world.addPrimitive(std::move(shape), mat_name.c_str());
-        }
+        if (!visible)
+            state.world.addPrototype(std::move(shape));
+        else
+            state.addShape(std::move(shape), mat_name);
     }
 };
 
@@ -230,7 +226,7 @@ bool validateMesh(MeshNode &mesh) {
 
 } // namespace
 
-bool parseMesh(TextParser &parser, World &world) {
+NodeResult readPolymesh(const std::string &, TextParser &parser, LoadState &state) {
     MeshNode mesh;
     readNodeBlock(parser, [&](const std::string &key) {
         // Once the mesh is refused, the rest of its block is skipped line by
@@ -259,7 +255,7 @@ bool parseMesh(TextParser &parser, World &world) {
         }
         return true;
     });
-    if (!mesh.ok || !resolveFaces(mesh) || !validateMesh(mesh)) return false;
+    if (!mesh.ok || !resolveFaces(mesh) || !validateMesh(mesh)) return NodeResult::Refused;
     // Triangles with corners that are not finite are never hit; say so.
     for (const Point3f &p : mesh.points) {
         if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
@@ -287,11 +283,11 @@ bool parseMesh(TextParser &parser, World &world) {
                      std::move(mesh.normalIndices), std::move(mesh.normals),
                      std::move(mesh.tangents), std::move(mesh.uvs));
     shape->adoptUVIndices(std::move(mesh.uvIndices));
-    mesh.add(world, std::move(shape));
-    return true;
+    mesh.add(state, std::move(shape));
+    return NodeResult::Read;
 }
 
-bool parsePlane(TextParser &parser, World &world) {
+NodeResult readPlane(const std::string &, TextParser &parser, LoadState &state) {
     ShapeNode plane("Plane");
     float width = 1.0f, height = 1.0f;
     Vec3f origin(0.0f, 0.0f, 0.0f);
@@ -313,7 +309,7 @@ bool parsePlane(TextParser &parser, World &world) {
         }
         return true;
     });
-    if (!plane.ok) return false;
+    if (!plane.ok) return NodeResult::Refused;
 
     // A width x height rectangle in the local plane y = 0, centred on the origin.
     const float hw = width / 2.0f, nhw = -width / 2.0f;
@@ -329,11 +325,11 @@ bool parsePlane(TextParser &parser, World &world) {
 
     auto shape = std::make_unique<MeshShape>(plane.object2world, nullptr);
     shape->setData(2, 4, vi, P, 1, ni, N, T, 4, UV);
-    plane.add(world, std::move(shape));
-    return true;
+    plane.add(state, std::move(shape));
+    return NodeResult::Read;
 }
 
-bool parseSphere(TextParser &parser, World &world) {
+NodeResult readSphere(const std::string &, TextParser &parser, LoadState &state) {
     ShapeNode node("Sphere");
     float radius = 1.0f;
     Vec3f center(0.0f, 0.0f, 0.0f);
@@ -349,21 +345,21 @@ bool parseSphere(TextParser &parser, World &world) {
         }
         return true;
     });
-    if (!node.ok) return false;
+    if (!node.ok) return NodeResult::Refused;
     // A sphere that is no sphere is kept out of the render, with a word.
     if (!(radius > 0.0f) || !std::isfinite(radius)) {
         Warning("Sphere %s: radius %g makes no sphere; it is not drawn", node.name.c_str(),
                 static_cast<double>(radius));
-        return true;
+        return NodeResult::Read;
     }
     if (!std::isfinite(center.x) || !std::isfinite(center.y) || !std::isfinite(center.z) ||
         !isFiniteInvertible(node.object2world)) {
         Warning("Sphere %s: center or matrix is not finite; it is not drawn", node.name.c_str());
-        return true;
+        return NodeResult::Read;
     }
     const Point3f localCenter(center.x, center.y, center.z);
-    node.add(world,
+    node.add(state,
              std::make_unique<SpherePrimitive>(node.object2world, nullptr, localCenter, radius),
              localCenter);
-    return true;
+    return NodeResult::Read;
 }

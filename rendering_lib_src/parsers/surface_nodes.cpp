@@ -1,6 +1,5 @@
-// Readers of the surface shaders of current exporters: standard_surface,
-// and flat and utility (a colour shown unlit). Their parameters are mapped
-// onto the Whitted terms here, in one place (see standardSurface below).
+#include "parsers/surface_nodes.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -9,11 +8,11 @@
 #include <vector>
 
 #include "materials/material.h"
-#include "util/error.h"
-#include "parsers/node_block.h"
 #include "parsers/array_reader.h"
+#include "parsers/load_state.h"
+#include "parsers/node_reader.h"
 #include "parsers/text_parser.h"
-#include "scene/world.h"
+#include "util/error.h"
 
 namespace {
 
@@ -47,20 +46,20 @@ struct ColorParam {
     }
 
     // The channel weight x colour: a texture tinted by the weight when the
-    // parameter names a node (registered with the world to be settled; the
+    // parameter names a node (registered with the load state to be bound; the
     // fallback is the weighted default colour), else the weighted numbers.
-    ColorChannel channel(float weight, World &world, const std::string &material,
+    ColorChannel channel(float weight, LoadState &state, const std::string &material,
                          const char *param, const Vec3f &defaultColor, ColorChannel *at) {
         // A zero weight is plain black whatever the colour: no texture to
         // look up, and no mirror or refracted ray behind it.
         if (node.empty() || weight == 0.0f)
             return ColorChannel(Vec3f(weight * rgb.x, weight * rgb.y, weight * rgb.z));
-        world.colorNodeRefs.push_back(
-            {at,
+        state.colorNamesNode(
+            {at, node,
              Vec3f(weight * defaultColor.x, weight * defaultColor.y, weight * defaultColor.z),
              material, param, !m_reported});
         m_reported = true; // one warning however many channels use the parameter
-        return ColorChannel(node, Vec3f(weight, weight, weight));
+        return ColorChannel(Vec3f(weight, weight, weight));
     }
 };
 
@@ -79,7 +78,7 @@ float shininessOf(float roughness) {
 
 } // namespace
 
-bool parseStandardSurface(TextParser &parser, World &world) {
+NodeResult readStandardSurface(const std::string &, TextParser &parser, LoadState &state) {
     std::string name;
     const NodeRef node{"Shader", name};
     float base = 0.8f, specular = 1.0f, roughness = 0.2f, ior = 1.5f, metalness = 0.0f;
@@ -118,7 +117,7 @@ bool parseStandardSurface(TextParser &parser, World &world) {
             return false;
         return true;
     });
-    if (!ok) return false;
+    if (!ok) return NodeResult::Refused;
 
     // The mapping onto the Whitted terms (metalness and transmission kept
     // within [0, 1]):
@@ -138,21 +137,21 @@ bool parseStandardSurface(TextParser &parser, World &world) {
     transmission = unitWeight(transmission);
     auto mat = std::make_unique<Standard>(name.c_str());
     const float diffuseWeight = base * (1.0f - metalness) * (1.0f - transmission);
-    mat->Kd = baseColor.channel(diffuseWeight, world, name, "base_color", white, &mat->Kd);
-    mat->Ka = baseColor.channel(diffuseWeight, world, name, "base_color", white, &mat->Ka);
-    mat->Ks = specularColor.channel(specular, world, name, "specular_color", white, &mat->Ks);
+    mat->Kd = baseColor.channel(diffuseWeight, state, name, "base_color", white, &mat->Kd);
+    mat->Ka = baseColor.channel(diffuseWeight, state, name, "base_color", white, &mat->Ka);
+    mat->Ks = specularColor.channel(specular, state, name, "specular_color", white, &mat->Ks);
     mat->shininess = shininessOf(roughness);
-    mat->Kr = baseColor.channel(metalness, world, name, "base_color", white, &mat->Kr);
-    mat->Kt = transmissionColor.channel(transmission, world, name, "transmission_color", white,
+    mat->Kr = baseColor.channel(metalness, state, name, "base_color", white, &mat->Kr);
+    mat->Kt = transmissionColor.channel(transmission, state, name, "transmission_color", white,
                                         &mat->Kt);
     mat->refractionIndex = ior;
-    mat->Ke = emissionColor.channel(emission, world, name, "emission_color", white,
+    mat->Ke = emissionColor.channel(emission, state, name, "emission_color", white,
                                     &mat->Ke);
-    world.addMaterial(std::move(mat));
-    return true;
+    state.addMaterial(std::move(mat));
+    return NodeResult::Read;
 }
 
-bool parseFlat(TextParser &parser, World &world) {
+NodeResult readFlat(const std::string &, TextParser &parser, LoadState &state) {
     std::string name;
     const NodeRef node{"Shader", name};
     ColorParam color(Vec3f(1.0f, 1.0f, 1.0f));
@@ -167,10 +166,10 @@ bool parseFlat(TextParser &parser, World &world) {
             return false;
         return true;
     });
-    if (!ok) return false;
+    if (!ok) return NodeResult::Refused;
     auto mat = std::make_unique<Flat>(name.c_str(), ColorChannel());
-    mat->color = color.channel(1.0f, world, name, "color", Vec3f(1.0f, 1.0f, 1.0f),
+    mat->color = color.channel(1.0f, state, name, "color", Vec3f(1.0f, 1.0f, 1.0f),
                                &mat->color);
-    world.addMaterial(std::move(mat));
-    return true;
+    state.addMaterial(std::move(mat));
+    return NodeResult::Read;
 }

@@ -7,21 +7,14 @@
 #include <new>
 #include <utility>
 
-#include "bvh/kdtreeaccel.h"
-#include "util/error.h"
-#include "image/imageio.h"
 #include "materials/material.h"
 #include "shapes/mesh.h"
-
-namespace {
-// Name arguments come from the loader as C strings; a null one counts as empty.
-const char *orEmpty(const char *s) { return s ? s : ""; }
-} // namespace
+#include "util/error.h"
 
 int World::nextId() const {
     // Called right after the new object was appended to its list, so ids
     // run 0, 1, 2, ... in order of addition across the three lists.
-    return static_cast<int>(primitives.size() + meshes.size() + pendingTriangles.size()) - 1;
+    return static_cast<int>(primitives.size() + meshes.size() + m_pendingTriangles.size()) - 1;
 }
 
 World::World() = default;
@@ -36,21 +29,19 @@ void World::TriangleBlockDeleter::operator()(TrianglePrimitive *block) const {
     ::operator delete(block);
 }
 
-void World::adoptPrimitive(std::unique_ptr<Primitive> owned, const char *shaderName) {
+void World::adoptPrimitive(std::unique_ptr<Primitive> owned) {
     Primitive *p = owned.get();
     m_ownedShapes.push_back(std::move(owned));
     primitives.push_back(p);
     p->id = nextId();
     INFO_LOG << "Adding primitive  " << p->id;
-    primitiveMaterialNames.push_back(orEmpty(shaderName));
 }
 
-MeshShape *World::addMesh(std::unique_ptr<MeshShape> owned, const char *shaderName) {
+MeshShape *World::addMesh(std::unique_ptr<MeshShape> owned) {
     MeshShape *m = owned.get();
     m_ownedShapes.push_back(std::move(owned));
     meshes.push_back(m);
     m->id = nextId();
-    meshMaterialNames.push_back(orEmpty(shaderName));
 
     const int n = m->numTriangles();
     INFO_LOG << "Adding mesh: " << m->id << " (" << m->name << ") with " << n;
@@ -66,7 +57,7 @@ MeshShape *World::addMesh(std::unique_ptr<MeshShape> owned, const char *shaderNa
     for (int i = 0; i < n; ++i) {
         Primitive *triangle = new (block + i) TrianglePrimitive(i, m);
         ++made;
-        pendingTriangles.push_back(triangle);
+        m_pendingTriangles.push_back(triangle);
         triangle->id = nextId();
         INFO_LOG << "Adding triangle: " << triangle->id;
     }
@@ -76,7 +67,6 @@ MeshShape *World::addMesh(std::unique_ptr<MeshShape> owned, const char *shaderNa
 GeoPrimitive *World::addPrototype(std::unique_ptr<GeoPrimitive> owned) {
     GeoPrimitive *shape = owned.get();
     m_ownedShapes.push_back(std::move(owned));
-    prototypes.push_back(shape);
     return shape;
 }
 
@@ -97,21 +87,17 @@ void World::adoptMaterial(std::unique_ptr<Material> owned) {
     Material *m = owned.get();
     m_ownedMaterials.push_back(std::move(owned));
     materials.push_back(m);
-    // Lookups find the first material of a name.
-    m_materialIndex.emplace(m->name, m);
 }
 
-Camera *World::addCameraNode(std::unique_ptr<Camera> owned) {
+Camera *World::addCamera(std::unique_ptr<Camera> owned) {
     Camera *c = owned.get();
     m_ownedCameras.push_back(std::move(owned));
-    cameraNodes.push_back(c);
     return c;
 }
 
-void World::setAccelerator(std::unique_ptr<Primitive> tree, const KdTreeAccel *asKdTree) {
+void World::setAccelerator(std::unique_ptr<Accelerator> tree) {
     m_ownedAccelerator = std::move(tree);
     accelerator = m_ownedAccelerator.get();
-    kdTree = asKdTree;
 }
 
 bool World::setCamera(Camera *c) {
@@ -119,80 +105,26 @@ bool World::setCamera(Camera *c) {
     return true;
 }
 
-void World::addShadingEngine(const char *engineName, const char *materialName) {
-    shadingEngines[orEmpty(engineName)] = orEmpty(materialName);
-}
-
-void World::addFileNode(const char *nodeName, const char *fileName) {
-    fileNodes[orEmpty(nodeName)] = orEmpty(fileName);
-}
-
-bool World::addTexture(const std::string &fileName) {
-    int width = 0, height = 0;
-    std::unique_ptr<Vec3f[]> texels(ReadImageTGA(fileName, &width, &height));
-    if (!texels) return false;
+const Texture *World::addTexture(const std::string &fileName) {
+    // Every node that names the file reads it again (and says so), into
+    // the same entry: channels already bound to it stay bound.
+    Texture image;
+    if (!image.read(fileName)) return nullptr;
     Texture &tex = textures[fileName];
-    tex.width = width;
-    tex.height = height;
-    tex.texels = std::move(texels);
-    return true;
+    tex = std::move(image);
+    return &tex;
 }
 
-Material *World::getMaterial(const char *shaderName) const {
-    auto it = shadingEngines.find(orEmpty(shaderName));
-    // Shapes name a shading engine, or (in most exported files) their
-    // material directly.
-    return findMaterial(it != shadingEngines.end() ? it->second.c_str() : orEmpty(shaderName));
-}
-
-Material *World::findMaterial(const char *materialName) const {
-    auto it = m_materialIndex.find(orEmpty(materialName));
-    return it == m_materialIndex.end() ? nullptr : it->second;
-}
-
-void World::resolveColorNodes() {
-    for (const ColorNodeRef &ref : colorNodeRefs) {
-        if (getTexture(ref.channel->texture) != nullptr) continue; // an image: sampled
-        if (ref.report)
-            Warning("Shader %s: %s names \"%s\", which cannot be evaluated; using the default",
-                    ref.material.c_str(), ref.param.c_str(), ref.channel->texture.c_str());
-        *ref.channel = ColorChannel(ref.fallback);
-    }
-    std::vector<ColorNodeRef>().swap(colorNodeRefs);
-}
-
-const World::Texture *World::getTexture(const char *fileNodeName) const {
-    return getTexture(std::string(orEmpty(fileNodeName)));
-}
-
-const World::Texture *World::findTexture(const char *fileName) const {
-    return findTexture(std::string(orEmpty(fileName)));
-}
-
-const World::Texture *World::getTexture(const std::string &fileNodeName) const {
-    auto it = fileNodes.find(fileNodeName);
-    if (it == fileNodes.end()) return nullptr;
-    return findTexture(it->second);
-}
-
-const World::Texture *World::findTexture(const std::string &fileName) const {
+const Texture *World::findTexture(const std::string &fileName) const {
     auto it = textures.find(fileName);
     return it == textures.end() ? nullptr : &it->second;
 }
 
-void World::bindMaterials() {
-    // Shapes name shading engines; an unknown engine or material binds null.
-    // Only the shapes added with addPrimitive have names: the loop stops
-    // there even if triangles were already handed over.
-    for (size_t i = 0; i < primitives.size() && i < primitiveMaterialNames.size(); ++i)
-        primitives[i]->setMaterial(getMaterial(primitiveMaterialNames[i].c_str()));
-    // Triangles ask their mesh for its material, so binding the mesh covers them.
-    for (size_t i = 0; i < meshes.size() && i < meshMaterialNames.size(); ++i)
-        meshes[i]->setMaterial(getMaterial(meshMaterialNames[i].c_str()));
-    primitives.reserve(primitives.size() + pendingTriangles.size());
-    primitives.insert(primitives.end(), pendingTriangles.begin(), pendingTriangles.end());
+void World::finishShapes() {
+    primitives.reserve(primitives.size() + m_pendingTriangles.size());
+    primitives.insert(primitives.end(), m_pendingTriangles.begin(), m_pendingTriangles.end());
     // Cleared and given back: the list is not needed after loading.
-    std::vector<Primitive *>().swap(pendingTriangles);
+    std::vector<Primitive *>().swap(m_pendingTriangles);
 }
 
 float World::intersect(IntersectInfo &info, const vmath::Ray &r, float tMax) const {
@@ -206,14 +138,12 @@ float World::intersect(IntersectInfo &info, const vmath::Ray &r, float tMax) con
         bounded.maxDist = bound;
         float t = vmath::kMaxFloat;
         accelerator->intersect(bounded, &t, &info);
-        info.world = this;
         info.ray = r;
         return t;
     }
 
     IntersectInfo scratch;
     scratch.ray = r;
-    scratch.world = this;
     // Each primitive reports only hits closer than the running t and lowers
     // it; a hit counts when it is also strictly below the bound, so of two
     // hits at the same distance the earlier primitive wins.
@@ -230,14 +160,9 @@ float World::intersect(IntersectInfo &info, const vmath::Ray &r, float tMax) con
 bool World::occluded(const vmath::Ray &r, float tMax) const {
     const float bound = tMax < r.maxDist ? tMax : r.maxDist;
     if (accelerator) {
-        if (accelerator != kdTree) {
-            IntersectInfo info;
-            intersect(info, r, tMax);
-            return info.id != -1;
-        }
         vmath::Ray bounded = r;
         bounded.maxDist = bound;
-        return kdTree->occluded(bounded);
+        return accelerator->occluded(bounded);
     }
     // Any primitive with a hit strictly before the bound blocks; which one
     // is nearest does not matter.
@@ -247,20 +172,4 @@ bool World::occluded(const vmath::Ray &r, float tMax) const {
         if (p->intersect(r, &t, &scratch) && t < bound) return true;
     }
     return false;
-}
-
-Vec3f World::Texture::sample(float u, float v) const {
-    if (!texels || width <= 0 || height <= 0) return kMissingTextureColor;
-    const float fx = u * static_cast<float>(width);
-    const float fy = v * static_cast<float>(height);
-    // The texel index is the product truncated toward zero, so (-1, width)
-    // is the float range that lands inside; NaN fails both comparisons.
-    // Converting anything outside that range to int would be undefined.
-    if (!(fx > -1.0f && fx < static_cast<float>(width))) return kMissingTextureColor;
-    if (!(fy > -1.0f && fy < static_cast<float>(height))) return kMissingTextureColor;
-    const int x = static_cast<int>(fx);
-    const int y = static_cast<int>(fy);
-    // Float rounding of a huge width could still let x reach it.
-    if (x >= width || y >= height) return kMissingTextureColor;
-    return texels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
 }

@@ -1,48 +1,35 @@
-// The in-memory scene: primitives, meshes, lights, materials, camera,
-// textures and the name tables that bind shapes to materials and colour
-// channels to texture files. Answers nearest-hit queries.
+// The in-memory scene as rendering needs it: primitives, meshes, lights,
+// materials, textures, the camera and the accelerator. Answers the
+// nearest-hit and the shadow query.
 //
 // The World owns every object handed to it through its add and set
-// functions, the accelerator it installs and the texture images it reads,
-// and frees them when it is destroyed. The public lists are views of those
-// objects for the loader and the renderer; assigning a list entry or
-// `accelerator` directly hands nothing over.
+// functions, the accelerator and the texture images, and frees them when it
+// is destroyed. The public lists are views of those objects for the loader
+// and the renderer; assigning a list entry or `accelerator` directly hands
+// nothing over.
 #pragma once
 
 #include <map>
 #include <memory>
-#include <unordered_map>
 #include <string>
 #include <vector>
 
-#include "scene/camera.h"
 #include "lights/light.h"
+#include "scene/accelerator.h"
+#include "scene/camera.h"
 #include "shapes/primitive.h"
+#include "textures/texture.h"
 #include "util/vecmath.h"
 
-class KdTreeAccel;
 class Material;
-struct ColorChannel;
 class MeshShape;
 class TrianglePrimitive;
 
 class World {
 public:
-    // A texture image: width x height colours, row-major, row 0 at the bottom.
-    struct Texture {
-        int width = 0;
-        int height = 0;
-        std::unique_ptr<Vec3f[]> texels;
-        // Nearest texel at (u, v), no wrapping; (-1, -1, -1) outside the image.
-        Vec3f sample(float u, float v) const;
-    };
-
-    Primitive *accelerator = nullptr; // optional, answers intersect in place of the linear loop
-    // The kd-tree installed by installAccelerator (also in accelerator); its
-    // occlusion query answers occluded.
-    const KdTreeAccel *kdTree = nullptr;
+    // Answers intersect and occluded in place of the linear loop; may be null.
+    const Accelerator *accelerator = nullptr;
     std::vector<Primitive *> primitives;
-    std::vector<std::string> primitiveMaterialNames; // parallel to addPrimitive calls
     std::vector<LocalLight *> lights;
     Light *ambientLight = nullptr; // set by setAmbientLight; not read by rendering
     // A uniform sky of this strength: rays that leave the scene see it, and
@@ -51,47 +38,8 @@ public:
     Vec3f sky;
     Camera *camera = nullptr;
     std::vector<Material *> materials;
-    std::map<std::string, std::string> shadingEngines; // engine name -> material name
-    std::map<std::string, Texture> textures;            // image file name -> image
-    std::map<std::string, std::string> fileNodes;       // file node name -> image file name
+    std::map<std::string, Texture> textures; // image file name -> image
     std::vector<MeshShape *> meshes;
-    std::vector<std::string> meshMaterialNames; // parallel to meshes
-    std::vector<Primitive *> pendingTriangles;  // triangles waiting for the binding step
-
-    // Shapes by node name (upper-cased), so that instances can find them.
-    struct NamedShape {
-        GeoPrimitive *shape = nullptr; // a MeshShape or a SpherePrimitive
-        std::string shaderName;
-        Point3f localCenter; // spheres: the centre before the node's matrix
-    };
-    std::unordered_map<std::string, NamedShape> namedShapes;
-    // Shapes with visibility 0 (added by addPrototype): never drawn
-    // themselves, kept for their instances.
-    std::vector<GeoPrimitive *> prototypes;
-
-    // An instance node as read: it draws the node named `target` again,
-    // placed by its matrix. Expanded into shapes after the whole file is read.
-    struct InstanceNode {
-        std::string name;   // upper-cased
-        std::string target; // upper-cased
-        Transform matrix;
-        bool inheritXform = true; // the instance's matrix goes on top of the target's
-        bool visible = true;
-        std::string shaderName; // empty: the target's shader
-    };
-    std::vector<InstanceNode> instanceNodes;
-    // Every camera node read (addCameraNode), in file order; the loader
-    // picks one at the end.
-    std::vector<Camera *> cameraNodes;
-    // Light types the loader drew as a point light and has said so about.
-    std::vector<std::string> pointLikeLightTypes;
-    // True the first time a type is noted.
-    bool notePointLikeLight(const std::string &type) {
-        for (const std::string &t : pointLikeLightTypes)
-            if (t == type) return false;
-        pointLikeLightTypes.push_back(type);
-        return true;
-    }
 
     World();
     // Virtual, so that a program that loads the library at run time can
@@ -101,13 +49,15 @@ public:
     World(const World &) = delete;
     World &operator=(const World &) = delete;
 
-    // Each takes the object over and returns it; it lives as long as the World.
-    template <class Shape> Shape *addPrimitive(std::unique_ptr<Shape> p, const char *shaderName) {
+    // Each takes the object over and returns it; it lives as long as the
+    // World. Shapes and meshes are drawn; a prototype is only kept for the
+    // copies that read its lists.
+    template <class Shape> Shape *addPrimitive(std::unique_ptr<Shape> p) {
         Shape *shape = p.get();
-        adoptPrimitive(std::move(p), shaderName);
+        adoptPrimitive(std::move(p));
         return shape;
     }
-    MeshShape *addMesh(std::unique_ptr<MeshShape> m, const char *shaderName);
+    MeshShape *addMesh(std::unique_ptr<MeshShape> m);
     GeoPrimitive *addPrototype(std::unique_ptr<GeoPrimitive> shape);
     bool addLight(std::unique_ptr<LocalLight> light);
     void setAmbientLight(std::unique_ptr<Light> light);
@@ -116,33 +66,24 @@ public:
         adoptMaterial(std::move(m));
         return material;
     }
-    Camera *addCameraNode(std::unique_ptr<Camera> c);
-    // Selects the camera to render through: one of cameraNodes, or null.
+    Camera *addCamera(std::unique_ptr<Camera> c);
+    // Selects the camera to render through: one added by addCamera, or null.
     bool setCamera(Camera *c);
     Camera *getCamera() const { return camera; }
-    void addShadingEngine(const char *engineName, const char *materialName);
-    void addFileNode(const char *nodeName, const char *fileName);
-    bool addTexture(const std::string &fileName);
-
-    // The material a shape's shader name stands for: the material of the
-    // shading engine of that name, or else the material of that name.
-    Material *getMaterial(const char *shaderName) const;
-    // The first material added with that name.
-    Material *findMaterial(const char *materialName) const;
-    const Texture *getTexture(const char *fileNodeName) const;
-    const Texture *findTexture(const char *fileName) const;
-    // The same lookups without building a key string: colour channels call
-    // getTexture at every shaded hit.
-    const Texture *getTexture(const std::string &fileNodeName) const;
+    // Reads the image file into textures (once per file name); null when it
+    // cannot be read.
+    const Texture *addTexture(const std::string &fileName);
     const Texture *findTexture(const std::string &fileName) const;
 
-    // Installs the accelerator that answers intersect (and, when it is a
-    // kd-tree, occluded); the World owns it from now on.
-    void setAccelerator(std::unique_ptr<Primitive> tree, const KdTreeAccel *asKdTree);
+    // Installs the accelerator that answers intersect and occluded; the
+    // World owns it from now on.
+    void setAccelerator(std::unique_ptr<Accelerator> accelerator);
 
-    // Binds every shape to the material its shading engine names, then moves
-    // all mesh triangles to the end of primitives. Run once after loading.
-    void bindMaterials();
+    // Moves all mesh triangles to the end of primitives. Run once after
+    // loading.
+    void finishShapes();
+    // True while no shape (no primitive, no mesh triangle) has been added.
+    bool drawsNothing() const { return primitives.empty() && m_pendingTriangles.empty(); }
 
     // Nearest hit closer than min(tMax, r.maxDist); returns the hit distance.
     // On a miss info.id stays -1 and the result is that bound, or the largest
@@ -152,24 +93,11 @@ public:
     // shadow query. It stops at the first hit it finds.
     bool occluded(const vmath::Ray &r, float tMax) const;
 
-    // A colour parameter of a surface shader that names another node: it
-    // samples the texture of that node when it is an image file node, and
-    // otherwise takes `fallback`, with a Warning when `report` is set.
-    struct ColorNodeRef {
-        ColorChannel *channel;
-        Vec3f fallback;
-        std::string material, param;
-        bool report;
-    };
-    std::vector<ColorNodeRef> colorNodeRefs;
-    // Settles every colorNodeRef once all nodes are read.
-    void resolveColorNodes();
-
 private:
     int nextId() const;
-    void adoptPrimitive(std::unique_ptr<Primitive> p, const char *shaderName);
+    void adoptPrimitive(std::unique_ptr<Primitive> p);
     void adoptMaterial(std::unique_ptr<Material> m);
-    std::unordered_map<std::string, Material *> m_materialIndex; // name -> first material
+    std::vector<Primitive *> m_pendingTriangles; // triangles waiting for finishShapes
 
     // What the World owns. The triangles of a mesh live in one block of
     // raw storage per mesh (a large mesh pays for no allocation per
@@ -184,5 +112,5 @@ private:
     std::unique_ptr<Light> m_ownedAmbientLight;
     std::vector<std::unique_ptr<Material>> m_ownedMaterials;
     std::vector<std::unique_ptr<Camera>> m_ownedCameras;
-    std::unique_ptr<Primitive> m_ownedAccelerator;
+    std::unique_ptr<Accelerator> m_ownedAccelerator;
 };

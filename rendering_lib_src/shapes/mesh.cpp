@@ -39,7 +39,7 @@ MeshShape::MeshShape(const Transform &object2world, Material *material)
 
 MeshShape::MeshShape(const Transform &object2world, Material *material,
                      const MeshShape &prototype)
-    : GeoPrimitive(object2world, material), m_lists(&prototype.lists()) {}
+    : GeoPrimitive(object2world, material), m_lists(&prototype.listSource()) {}
 
 void MeshShape::setData(int numTriangles, int numVertices, const int *vertexIndices,
                         const Point3f *vertices, int numNormals, const int *normalIndices,
@@ -130,7 +130,7 @@ Point3f MeshShape::cornerWorld(int i, int k) const {
     // A corner that does not exist is NaN, which growing a box ignores.
     constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
     if (i < 0 || k < 0 || k > 2) return Point3f(kNaN, kNaN, kNaN);
-    const MeshShape &L = lists();
+    const MeshShape &L = listSource();
     const std::size_t corner = 3 * static_cast<std::size_t>(i) + static_cast<std::size_t>(k);
     if (corner >= L.vertexIndices.size()) return Point3f(kNaN, kNaN, kNaN);
     const int vi = L.vertexIndices[corner];
@@ -143,7 +143,7 @@ bool MeshShape::worldEdges(int i, Point3f *p0, Vec3f *e1, Vec3f *e2) const {
     // in a render; they only keep a hand-built or inconsistent mesh from
     // reading outside its lists.
     if (i < 0) return false;
-    const MeshShape &L = lists();
+    const MeshShape &L = listSource();
     const std::size_t base = 3 * static_cast<std::size_t>(i);
     if (base + 3 > L.vertexIndices.size()) return false;
     const int vi0 = L.vertexIndices[base], vi1 = L.vertexIndices[base + 1],
@@ -163,7 +163,7 @@ bool MeshShape::worldEdges(int i, Point3f *p0, Vec3f *e1, Vec3f *e2) const {
 
 bool MeshShape::attributesValid(int i) const {
     if (i < 0) return false;
-    const MeshShape &L = lists();
+    const MeshShape &L = listSource();
     const std::size_t base = 3 * static_cast<std::size_t>(i);
     if (base + 3 > L.vertexIndices.size()) return false;
     // Each optional list is either absent or indexes inside its values.
@@ -207,7 +207,7 @@ Vec3f triangleTangent(const Point3f &p0, const Point3f &p1, const Point3f &p2,
 
 void MeshShape::surfaceAt(int i, float b1, float b2, float *u, float *v, Vec3f *normal,
                           Vec3f *tangent) const {
-    const MeshShape &L = lists();
+    const MeshShape &L = listSource();
     const std::size_t base = 3 * static_cast<std::size_t>(i);
     const int vi0 = L.vertexIndices[base], vi1 = L.vertexIndices[base + 1],
               vi2 = L.vertexIndices[base + 2];

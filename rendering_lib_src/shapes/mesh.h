@@ -140,8 +140,8 @@ public:
     // Sets the per-corner texture coordinate indices (three per triangle).
     void adoptUVIndices(std::vector<int> &&indices) { uvIndices = std::move(indices); }
 
-    int numTriangles() const { return static_cast<int>(lists().vertexIndices.size() / 3); }
-    bool hasTextureCoordinates() const { return !lists().uvs.empty(); }
+    int numTriangles() const { return static_cast<int>(listSource().vertexIndices.size() / 3); }
+    bool hasTextureCoordinates() const { return !listSource().uvs.empty(); }
     // Corner k (0..2) of triangle i in world space.
     Point3f cornerWorld(int i, int k) const;
     // The world-space corners of triangle i as the test uses them: first
@@ -173,7 +173,7 @@ public:
 
 private:
     // The shape whose lists this one reads: itself, or an instance's prototype.
-    const MeshShape &lists() const { return m_lists != nullptr ? *m_lists : *this; }
+    const MeshShape &listSource() const { return m_lists != nullptr ? *m_lists : *this; }
     const MeshShape *m_lists = nullptr;
 };
 
@@ -194,4 +194,5 @@ public:
     // The material currently bound to the mesh.
     Material *getMaterial() const override;
     void axisRange(float *lo, float *hi, int axis) const override;
+    const TrianglePrimitive *meshTriangle() const override { return this; }
 };

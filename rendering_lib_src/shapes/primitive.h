@@ -1,6 +1,5 @@
-// Everything a ray can hit is a Primitive: spheres, meshes, the triangles of
-// a mesh, and the kd-tree over a list of primitives. IntersectInfo is the
-// record a nearest-hit query fills.
+// Everything a ray can hit is a Primitive: spheres, meshes and the triangles
+// of a mesh. IntersectInfo is the record a nearest-hit query fills.
 #pragma once
 
 #include <memory>
@@ -12,7 +11,7 @@
 #include "util/vecmath.h"
 
 class Material;
-class World;
+class TrianglePrimitive;
 
 // A scene node's name held in one pointer: an empty name (the name of every
 // mesh triangle) costs no string, which matters for meshes of millions of
@@ -67,7 +66,6 @@ struct IntersectInfo {
     Vec3f normal;                 // world-space shading normal, unit length
     Vec3f tangent;                // world-space tangent
     vmath::Ray ray;               // copy of the query ray (written by the World)
-    const World *world = nullptr; // the World that answered (written by the World)
     float u = 0.0f, v = 0.0f;     // texture coordinates
 };
 
@@ -90,6 +88,10 @@ public:
     virtual void setMaterial(Material *) {}
     // Smallest and largest world coordinate along axis 0, 1 or 2; does nothing by default.
     virtual void axisRange(float *lo, float *hi, int axis) const;
+    // The mesh triangle this primitive is, or null: an accelerator keeps
+    // triangles in records of its own and asks every other primitive
+    // through its virtual test.
+    virtual const TrianglePrimitive *meshTriangle() const { return nullptr; }
 
 protected:
     Primitive() = default;

@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "parsers/ass_parser.h"
+#include "rendering/read_scene.h"
+#include "parsers/scene_nodes.h"
 #include "bvh/kdtreeaccel.h"
-#include "rendering/render.h"
+#include "rendering/frame_loop.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "scene/world.h"
@@ -44,7 +45,7 @@ void expectSameFrames(const char *scene) {
 
     const std::vector<float> linear = renderWith(*world);
     KdTreeAccel *tree = makeKdTreeAccel(world->primitives);
-    world->setAccelerator(std::unique_ptr<Primitive>(tree), nullptr);
+    world->setAccelerator(std::unique_ptr<Accelerator>(tree));
     const std::vector<float> accelerated = renderWith(*world);
 
     ASSERT_EQ(linear.size(), accelerated.size());

@@ -156,12 +156,11 @@ TEST(KdTreeAccel, EmptyListIsOneEmptyLeaf) {
     EXPECT_EQ(tree.nodes[0].onePrimitive, 0);
     EXPECT_EQ(tree.bounds.pMin.x, vmath::kMaxFloat);
     EXPECT_EQ(tree.bounds.pMax.z, -vmath::kMaxFloat);
-    EXPECT_EQ(tree.getMaterial(), nullptr);
 
     float t = 7.0f;
     IntersectInfo info;
     EXPECT_FALSE(tree.intersect(vmath::Ray(Point3f(0, 0, 0), Vec3f(0, 0, 1)), &t, &info));
-    EXPECT_FALSE(tree.anyHit(vmath::Ray(Point3f(0, 0, 0), Vec3f(0, 0, 0))));
+    EXPECT_FALSE(tree.occluded(vmath::Ray(Point3f(0, 0, 0), Vec3f(0, 0, 0))));
     EXPECT_EQ(t, 7.0f);
 }
 
@@ -175,8 +174,6 @@ TEST(KdTreeAccel, SinglePrimitiveIsLeafInNode) {
     EXPECT_EQ(tree.nodes[0].onePrimitive, 0);
     EXPECT_TRUE(tree.leafIndices.empty());
     EXPECT_EQ(tree.bounds.pMax, Point3f(1, 2, 3));
-    // The tree does not report its own box.
-    EXPECT_EQ(tree.worldBounds().pMin.x, vmath::kMaxFloat);
 }
 
 TEST(KdTreeAccel, TwoSeparateBoxesSplitAtFirstEqualCostCandidate) {
@@ -356,7 +353,7 @@ TEST(KdTreeAccel, MissOfBoundsLeavesCallerStateUntouched) {
     info.id = 99;
     info.u = 0.25f;
     EXPECT_FALSE(tree->intersect(vmath::Ray(Point3f(0, 5, 0), Vec3f(1, 0, 0)), &t, &info));
-    EXPECT_FALSE(tree->anyHit(vmath::Ray(Point3f(0, 5, 0), Vec3f(1, 0, 0))));
+    EXPECT_FALSE(tree->occluded(vmath::Ray(Point3f(0, 5, 0), Vec3f(1, 0, 0))));
     // Box behind the origin, and box beyond the ray's maximum distance.
     EXPECT_FALSE(tree->intersect(vmath::Ray(Point3f(4, 0.5f, 0.5f), Vec3f(1, 0, 0)), &t, &info));
     EXPECT_FALSE(tree->intersect(vmath::Ray(Point3f(-1, 0.5f, 0.5f), Vec3f(1, 0, 0), 0.5f), &t,
@@ -383,7 +380,7 @@ TEST(KdTreeAccel, NearestHitIgnoresIncomingDistanceAndRespectsRayBound) {
     ASSERT_TRUE(tree->intersect(vmath::Ray(Point3f(1.5f, 0.5f, 0.5f), Vec3f(-2, 0, 0)), &t, &info));
     EXPECT_EQ(info.id, 3);
     EXPECT_EQ(t, 0.25f);
-    EXPECT_TRUE(tree->hitDistance(vmath::Ray(Point3f(-1, 0.5f, 0.5f), Vec3f(1, 0, 0)), &t));
+    EXPECT_TRUE(tree->intersect(vmath::Ray(Point3f(-1, 0.5f, 0.5f), Vec3f(1, 0, 0)), &t, &info));
     EXPECT_EQ(t, 1.0f);
 
     // A hit exactly at the ray's maximum distance does not count.
@@ -403,7 +400,7 @@ TEST(KdTreeAccel, WalksFrontToBackAndStopsAfterFrontLeaf) {
     std::unique_ptr<KdTreeAccel> tree(makeKdTreeAccel(asPrimitives(boxes)));
 
     // Both boxes lie on the ray; only the front one is ever asked.
-    EXPECT_TRUE(tree->anyHit(vmath::Ray(Point3f(-1, 0.5f, 0.5f), Vec3f(1, 0, 0))));
+    EXPECT_TRUE(tree->occluded(vmath::Ray(Point3f(-1, 0.5f, 0.5f), Vec3f(1, 0, 0))));
     EXPECT_EQ(log, std::vector<int>{0});
     log.clear();
     float t;
@@ -499,7 +496,7 @@ TEST(KdTreeAccel, AgreesWithBruteForceOverRandomBoxes) {
             IntersectInfo info;
             const bool hit = tree.intersect(ray, &t, &info);
             ASSERT_EQ(hit, bestId >= 0) << "seed " << seed << " ray " << r;
-            ASSERT_EQ(tree.anyHit(ray), hit) << "seed " << seed << " ray " << r;
+            ASSERT_EQ(tree.occluded(ray), hit) << "seed " << seed << " ray " << r;
             if (!hit) continue;
             ASSERT_EQ(t, bestT) << "seed " << seed << " ray " << r;
             // Boxes entered at the same distance may be reported either way.
@@ -526,18 +523,16 @@ struct RandomScene {
         std::mt19937 rng(seed);
         std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
         int shapes = 0;
-        auto nextEngine = [&]() {
+        auto nextMaterial = [&]() {
             const std::string n = std::to_string(shapes++);
-            world.addMaterial(
+            return world.addMaterial(
                 std::make_unique<Lambert>(("mat" + n).c_str(), 1.0f, ColorChannel(1.0f)));
-            world.addShadingEngine(("se" + n).c_str(), ("mat" + n).c_str());
-            return "se" + n;
         };
         for (int i = 0; i < 12; ++i) {
             auto s = std::make_unique<SpherePrimitive>(
-                Transform(), nullptr, Point3f(5 * unit(rng), 5 * unit(rng), 5 * unit(rng)),
+                Transform(), nextMaterial(), Point3f(5 * unit(rng), 5 * unit(rng), 5 * unit(rng)),
                 0.6f + 0.5f * unit(rng));
-            world.addPrimitive(std::move(s), nextEngine().c_str());
+            world.addPrimitive(std::move(s));
         }
 
         std::vector<Point3f> vertices;
@@ -556,7 +551,7 @@ struct RandomScene {
                 const int a = r * segments + k, b = r * segments + (k + 1) % segments;
                 indices.insert(indices.end(), {a, a + segments, b, b, a + segments, b + segments});
             }
-        addMesh(vertices, indices, rng, nextEngine());
+        addMesh(vertices, indices, rng, nextMaterial());
 
         // Soup of small triangles.
         vertices.clear();
@@ -568,7 +563,7 @@ struct RandomScene {
                 indices.push_back(3 * i + k);
             }
         }
-        addMesh(vertices, indices, rng, nextEngine());
+        addMesh(vertices, indices, rng, nextMaterial());
 
         // Axis-aligned box [-4, -2] x [-1, 3] x [2, 3].
         vertices.clear();
@@ -576,16 +571,16 @@ struct RandomScene {
             vertices.emplace_back(k & 1 ? -2.0f : -4.0f, k & 2 ? 3.0f : -1.0f, k & 4 ? 3.0f : 2.0f);
         indices = {0, 1, 3, 0, 3, 2, 4, 5, 7, 4, 7, 6, 0, 1, 5, 0, 5, 4,
                    2, 3, 7, 2, 7, 6, 0, 2, 6, 0, 6, 4, 1, 3, 7, 1, 7, 5};
-        addMesh(vertices, indices, rng, nextEngine());
+        addMesh(vertices, indices, rng, nextMaterial());
 
-        world.bindMaterials();
+        world.finishShapes();
         FLAGS_minloglevel = oldLevel;
     }
 
     // A mesh with random per-vertex normals and uvs, so records differ
     // between triangles.
     void addMesh(const std::vector<Point3f> &vertices, const std::vector<int> &indices,
-                 std::mt19937 &rng, const std::string &engine) {
+                 std::mt19937 &rng, Material *material) {
         std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
         std::vector<Vec3f> normals;
         std::vector<Point2f> uvs;
@@ -594,11 +589,11 @@ struct RandomScene {
             uvs.emplace_back(unit(rng), unit(rng));
         }
         std::vector<Vec3f> tangents(indices.size(), Vec3f(1, 0, 0));
-        auto mesh = std::make_unique<MeshShape>(Transform(), nullptr);
+        auto mesh = std::make_unique<MeshShape>(Transform(), material);
         const int nTri = static_cast<int>(indices.size() / 3), nVert = static_cast<int>(vertices.size());
         mesh->setData(nTri, nVert, indices.data(), vertices.data(), nVert, indices.data(),
                       normals.data(), tangents.data(), nVert, uvs.data());
-        world.addMesh(std::move(mesh), engine.c_str());
+        world.addMesh(std::move(mesh));
     }
 
     // Primitives hit at exactly distance t by the (bounded) ray.
@@ -674,7 +669,6 @@ TEST(KdTreeAccel, AcceleratedWorldAgreesWithLinearSearch) {
             }
             ++hits;
             ASSERT_EQ(tFast, tLinear) << where;
-            ASSERT_EQ(fast.world, &world) << where;
             ASSERT_EQ(fast.ray.origin, ray.origin) << where;
             ASSERT_EQ(fast.ray.direction, ray.direction) << where;
             ASSERT_EQ(fast.ray.maxDist, ray.maxDist) << where;
@@ -746,9 +740,9 @@ TEST(KdTreeAccel, AgreesWithLinearSearchOnSharedEdgesOfAFlatScene) {
     // and the shared edge lies in a split plane. The right-hand quad comes
     // first in the list, so at equal distances it must win in both searches.
     World world;
-    world.addMesh(flatQuad(0.0f), "");
-    world.addMesh(flatQuad(-1.0f), "");
-    world.bindMaterials();
+    world.addMesh(flatQuad(0.0f));
+    world.addMesh(flatQuad(-1.0f));
+    world.finishShapes();
     std::unique_ptr<KdTreeAccel> tree(makeKdTreeAccel(world.primitives));
     std::mt19937 rng(5);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
@@ -767,11 +761,9 @@ TEST(KdTreeAccel, AgreesWithLinearSearchOnSharedEdgesOfAFlatScene) {
         const float tLinear = world.intersect(linear, ray, vmath::kMaxFloat);
         const bool blockedLinear = world.occluded(ray, tLinear);
         world.accelerator = tree.get();
-        world.kdTree = tree.get();
         const float tFast = world.intersect(fast, ray, vmath::kMaxFloat);
         const bool blockedFast = world.occluded(ray, tLinear);
         world.accelerator = nullptr;
-        world.kdTree = nullptr;
 
         const std::string where = "ray " + std::to_string(r);
         ASSERT_EQ(fast.id, linear.id) << where;
@@ -792,16 +784,15 @@ TEST(KdTreeAccel, OcclusionCountsOnlyHitsBeforeTheBound) {
     // A quad at distance 2 and a sphere behind it, with and without the tree:
     // a bound at the hit distance itself does not block, just beyond it does.
     World world;
-    world.addMesh(flatQuad(-0.5f), "");
+    world.addMesh(flatQuad(-0.5f));
     world.addPrimitive(
-        std::make_unique<SpherePrimitive>(Transform(), nullptr, Point3f(0, 0.5f, -4), 1.0f), "");
-    world.bindMaterials();
+        std::make_unique<SpherePrimitive>(Transform(), nullptr, Point3f(0, 0.5f, -4), 1.0f));
+    world.finishShapes();
     std::unique_ptr<KdTreeAccel> tree(makeKdTreeAccel(world.primitives));
     const vmath::Ray toQuad(Point3f(0, 0.5f, 2), Vec3f(0, 0, -1));
     const vmath::Ray toSphere(Point3f(0, 0.5f, -1), Vec3f(0, 0, -1)); // sphere front at t = 2
     for (bool accelerated : {false, true}) {
         world.accelerator = accelerated ? tree.get() : nullptr;
-        world.kdTree = accelerated ? tree.get() : nullptr;
         for (const vmath::Ray &ray : {toQuad, toSphere}) {
             IntersectInfo info;
             const float t = world.intersect(info, ray, vmath::kMaxFloat);
@@ -813,18 +804,16 @@ TEST(KdTreeAccel, OcclusionCountsOnlyHitsBeforeTheBound) {
         }
     }
     world.accelerator = nullptr;
-    world.kdTree = nullptr;
 }
 
 TEST(KdTreeAccel, ShapeWithNaNBoundsIsAskedLikeInTheLinearSearch) {
     // A sphere whose radius is NaN has no usable box; the tree must still
     // give every ray the answer the linear search gives, whatever that is.
     World world;
-    world.addMesh(flatQuad(-0.5f), "");
+    world.addMesh(flatQuad(-0.5f));
     world.addPrimitive(std::make_unique<SpherePrimitive>(Transform(), nullptr, Point3f(0, 0, -3),
-                                                         -std::numeric_limits<float>::quiet_NaN()),
-                       "");
-    world.bindMaterials();
+                                                         -std::numeric_limits<float>::quiet_NaN()));
+    world.finishShapes();
     std::unique_ptr<KdTreeAccel> tree(makeKdTreeAccel(world.primitives));
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);

@@ -59,7 +59,6 @@ std::unique_ptr<MeshShape> geodesicSphere(int levels, const Transform &placement
 // Points the World at the kd-tree, or (null) back at the linear search.
 void useTree(World &world, KdTreeAccel *tree) {
     world.accelerator = tree;
-    world.kdTree = tree;
 }
 
 Point3f between(const Point3f &a, const Point3f &b, float w) {
@@ -75,8 +74,8 @@ TEST(Watertight, RaysThroughSharedEdgesAndCornersHitTheNearSurface) {
     const Transform placement(Matrix4x4(3 * c, 0, 3 * s, 4.7f, 0, 3, 0, -1.3f, -3 * s, 0, 3 * c,
                                         12.1f, 0, 0, 0, 1));
     World world;
-    MeshShape &mesh = *world.addMesh(geodesicSphere(2, placement), "");
-    world.bindMaterials();
+    MeshShape &mesh = *world.addMesh(geodesicSphere(2, placement));
+    world.finishShapes();
     const Point3f centre = placement(Point3f(0, 0, 0));
     std::unique_ptr<KdTreeAccel> tree(makeKdTreeAccel(world.primitives));
 
@@ -130,8 +129,8 @@ TEST(Watertight, DistantGrazingRaysAcrossSharedEdgesHitOneOfTheTwoFaces) {
     // largest. Each ray crosses an edge from the side both of its faces look
     // to, so it enters the solid there and must hit one of the two.
     World world;
-    MeshShape &mesh = *world.addMesh(geodesicSphere(3, Transform()), "");
-    world.bindMaterials();
+    MeshShape &mesh = *world.addMesh(geodesicSphere(3, Transform()));
+    world.finishShapes();
     std::unique_ptr<KdTreeAccel> tree(makeKdTreeAccel(world.primitives));
     auto normalOf = [&](int i) {
         const Point3f a = mesh.cornerWorld(i, 0), b = mesh.cornerWorld(i, 1),

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "parsers/ass_parser.h"
+#include "rendering/read_scene.h"
+#include "parsers/scene_nodes.h"
 #include "util/error.h"
 #include "rendering/render.h"
 #include "support/log_capture.h"

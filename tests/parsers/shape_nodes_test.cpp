@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "parsers/scene_nodes.h"
+#include "materials/material.h"
 #include "shapes/mesh.h"
 #include "parsers/scene_file_test.h"
 #include "shapes/sphere.h"
@@ -40,7 +42,7 @@ MeshShape *onlyMesh(World *world) {
 TEST_F(ShapeNodes, PolymeshHandsItsListsToTheMesh) {
     MeshText m;
     m.extra = " matrix\n  1 0 0 0\n  0 1 0 0\n  0 0 1 0\n  10 0 0 1\n shader \"meshSG\"\n";
-    World *world = load(m.str());
+    World *world = load(m.str() + "flat\n{\n name meshSG\n}\n");
     MeshShape *mesh = onlyMesh(world);
     ASSERT_NE(mesh, nullptr);
     EXPECT_EQ(mesh->name, "MYMESH");
@@ -53,7 +55,8 @@ TEST_F(ShapeNodes, PolymeshHandsItsListsToTheMesh) {
     ASSERT_EQ(mesh->uvs.size(), 4u);
     EXPECT_EQ(mesh->uvs[3].y, 1.0f);
     EXPECT_EQ(mesh->cornerWorld(1, 1), Point3f(11.0f, 1.0f, 0.0f)); // translated by the matrix
-    EXPECT_EQ(world->meshMaterialNames[0], "MESHSG");
+    ASSERT_NE(mesh->getMaterial(), nullptr);
+    EXPECT_EQ(mesh->getMaterial()->name, "MESHSG");
     EXPECT_EQ(world->primitives.size(), 2u);
 }
 
@@ -201,13 +204,14 @@ TEST_F(ShapeNodes, HugeListCountIsRefusedBeforeAllocating) {
 TEST_F(ShapeNodes, PlaneIsATwoTriangleRectangle) {
     World *world = load(std::string(kCameraNode) +
                         "plane\n{\n name floor\n width 4\n height 2\n pivot 0 0 0\n"
-                        " axis 0 1 0\n shader \"floorSG\"\n}\n"
+                        " axis 0 1 0\n shader \"floorSG\"\n}\nflat\n{\n name floorSG\n}\n"
                         "plane\n{\n matrix\n 2 0 0 0\n 0 1 0 0\n 0 0 1 0\n 0 -1 0 1\n}\n");
     ASSERT_NE(world, nullptr);
     ASSERT_EQ(world->meshes.size(), 2u);
     const MeshShape *floor = world->meshes[0];
     EXPECT_EQ(floor->name, "FLOOR");
-    EXPECT_EQ(world->meshMaterialNames[0], "FLOORSG");
+    ASSERT_NE(floor->getMaterial(), nullptr);
+    EXPECT_EQ(floor->getMaterial()->name, "FLOORSG");
     ASSERT_EQ(floor->vertices.size(), 4u);
     EXPECT_EQ(floor->vertices[0], Point3f(-2.0f, 0.0f, 1.0f));
     EXPECT_EQ(floor->vertices[1], Point3f(2.0f, 0.0f, 1.0f));
@@ -233,16 +237,18 @@ TEST_F(ShapeNodes, PlaneIsATwoTriangleRectangle) {
 TEST_F(ShapeNodes, Sphere) {
     World *world = load(std::string(kCameraNode) + "sphere\n{\n}\n" +
                         "sphere\n{\n name ball\n radius 2.5\n shader \"ballSG\"\n matrix\n"
-                        "  1 0 0 0\n  0 1 0 0\n  0 0 1 0\n  1 2 3 1\n}\n");
+                        "  1 0 0 0\n  0 1 0 0\n  0 0 1 0\n  1 2 3 1\n}\n"
+                        "flat\n{\n name ballSG\n}\n");
     ASSERT_NE(world, nullptr);
     ASSERT_EQ(world->primitives.size(), 2u);
     const auto *plain = static_cast<const SpherePrimitive *>(world->primitives[0]);
     EXPECT_EQ(plain->name, "unnamed");
     EXPECT_EQ(plain->radius, 1.0f);
-    EXPECT_EQ(world->primitiveMaterialNames[0], "");
+    EXPECT_EQ(plain->getMaterial(), nullptr);
     const auto *ball = static_cast<const SpherePrimitive *>(world->primitives[1]);
     EXPECT_EQ(ball->name, "BALL");
     EXPECT_EQ(ball->radius, 2.5f);
-    EXPECT_EQ(world->primitiveMaterialNames[1], "BALLSG");
+    ASSERT_NE(ball->getMaterial(), nullptr);
+    EXPECT_EQ(ball->getMaterial()->name, "BALLSG");
     EXPECT_EQ(ball->object2world(Point3f(0.0f, 0.0f, 0.0f)), Point3f(1.0f, 2.0f, 3.0f));
 }

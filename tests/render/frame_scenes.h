@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "rendering/read_scene.h"
+#include "parsers/scene_nodes.h"
 #include "rendering/frame_loop.h"
 #include "shapes/mesh.h"
 #include "render/render_scene.h"

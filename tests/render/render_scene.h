@@ -11,7 +11,8 @@
 #include <string>
 #include <utility>
 
-#include "parsers/ass_parser.h"
+#include "rendering/read_scene.h"
+#include "parsers/scene_nodes.h"
 #include "rendering/render.h"
 #include "support/temp_dir.h"
 #include "util/vecmath.h"

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "parsers/scene_nodes.h"
 #include "shapes/mesh.h"
 #include "render/render_scene.h"
 #include "support/scoped_env.h"

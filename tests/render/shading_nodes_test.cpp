@@ -156,7 +156,6 @@ TEST_F(ShadingNodes, ColourNamingANodeIsATextureOnlyForATgaImage) {
 
     // The texel under (u, v), tinted by the channel weight.
     IntersectInfo hit;
-    hit.world = world;
     hit.v = 0.5f;
     for (float u : {0.25f, 0.75f}) {
         hit.u = u;
@@ -166,7 +165,7 @@ TEST_F(ShadingNodes, ColourNamingANodeIsATextureOnlyForATgaImage) {
     }
     // Anything else takes the parameter's default, weighted as numbers are.
     for (const ColorChannel *c : {&ghost->Kd, &ghost->Ka, &ghost->Kr, &png->Ke})
-        EXPECT_TRUE(c->texture.empty());
+        EXPECT_EQ(c->texture, nullptr);
     EXPECT_TRUE(near(ghost->Kd.color, grey(0.6f)));
     EXPECT_TRUE(near(ghost->Ka.color, grey(0.6f)));
     EXPECT_EQ(ghost->Kr.color, grey(0.25f));
@@ -323,7 +322,7 @@ TEST_F(ShadingNodes, NodeNamesAndExtremeValuesStaySound) {
     ASSERT_EQ(world->materials.size(), 3u);
     EXPECT_EQ(static_cast<const Standard *>(world->materials[0])->Kd.color, grey(0.8f));
     EXPECT_EQ(static_cast<const Flat *>(world->materials[1])->color.color, grey(1));
-    EXPECT_TRUE(static_cast<const Standard *>(world->materials[2])->Kr.texture.empty());
+    EXPECT_EQ(static_cast<const Standard *>(world->materials[2])->Kr.texture, nullptr);
     ASSERT_EQ(world->lights.size(), 2u);
     EXPECT_EQ(world->lights[0]->emitted(), grey(2));
     EXPECT_EQ(world->lights[1]->emitted(), grey(3.4028235e38f));

@@ -83,11 +83,11 @@ protected:
 
 TEST_F(Report, ListsDistinctPrimitiveNamesInByteOrder) {
     World world;
-    world.addMesh(triangles(10), "");       // mesh 0, triangles 1..10
-    world.addPrimitive(sphere("b"), "");    // 11
-    world.addPrimitive(sphere("a"), "");    // 12
-    world.addPrimitive(sphere("b"), "");    // a repeated name gives one block
-    world.bindMaterials();
+    world.addMesh(triangles(10));       // mesh 0, triangles 1..10
+    world.addPrimitive(sphere("b"));    // 11
+    world.addPrimitive(sphere("a"));    // 12
+    world.addPrimitive(sphere("b"));    // a repeated name gives one block
+    world.finishShapes();
 
     ASSERT_TRUE(createReport("report.ma", world));
     // Everything is on disk while the report is still open.
@@ -101,7 +101,7 @@ TEST_F(Report, ListsDistinctPrimitiveNamesInByteOrder) {
 
     // A second render in the same process writes a complete second report.
     World single;
-    single.addPrimitive(sphere("only"), "");
+    single.addPrimitive(sphere("only"));
     ASSERT_TRUE(createReport("second.ma", single));
     EXPECT_EQ(readText("second.ma"), kTemplate + kGroups + block("only") + kPathRays);
     EXPECT_EQ(readText("report.ma"), expected);
@@ -138,7 +138,7 @@ TEST_F(Report, UncreatableFileFails) {
 TEST_F(Report, LongNamesAreCutToTheNameBuffer) {
     const std::string longName(5000, 'x');
     World world;
-    world.addPrimitive(sphere(longName), "");
+    world.addPrimitive(sphere(longName));
     ASSERT_TRUE(createReport("report.ma", world));
     EXPECT_EQ(body("report.ma"), kGroups + block(std::string(1023, 'x')) + kPathRays);
 
@@ -167,7 +167,7 @@ TEST_F(Report, PrintReportsAfterCreateShowsZeros) {
 
 TEST_F(Report, RecordingFunctionsCountAndDraw) {
     World world;
-    SpherePrimitive *s = world.addPrimitive(sphere(""), ""); // id 0, no name
+    SpherePrimitive *s = world.addPrimitive(sphere("")); // id 0, no name
     ASSERT_TRUE(createReport("report.ma", world));
     rayCurveCount = 0;
     EXPECT_EQ(recordImageRay(), 1);

@@ -50,30 +50,22 @@ TEST(Light, WorldPositionAndTheOtherKinds) {
 }
 
 TEST(ColorChannel, EvaluatesColourOrTintedTexture) {
-    World world;
-    World::Texture &tex = world.textures["wood.tga"];
+    Texture tex;
     tex.width = 2;
     tex.height = 1;
     tex.texels.reset(new Vec3f[2]{{0.5f, 0.25f, 1.0f}, {1.0f, 1.0f, 1.0f}});
-    world.addFileNode("FILE1", "wood.tga");
-    world.addFileNode("FILE2", "missing.tga");
 
     IntersectInfo info;
-    info.world = &world;
     info.u = 0.25f;
     info.v = 0.5f;
 
     EXPECT_EQ(ColorChannel(Vec3f(0.1f, 0.2f, 0.3f)).evaluate(info), Vec3f(0.1f, 0.2f, 0.3f));
     EXPECT_EQ(ColorChannel(0.7f).evaluate(info), Vec3f(0.7f, 0.7f, 0.7f));
-    EXPECT_EQ(ColorChannel("FILE1", Vec3f(0.5f, 2.0f, 1.0f)).evaluate(info),
+    EXPECT_EQ(ColorChannel(&tex, Vec3f(0.5f, 2.0f, 1.0f)).evaluate(info),
               Vec3f(0.25f, 0.5f, 1.0f));
-    EXPECT_EQ(ColorChannel("FILE2", Vec3f(0.5f, 0.5f, 0.5f)).evaluate(info), kMissingTextureColor);
-    EXPECT_EQ(ColorChannel("NOSUCHNODE", Vec3f(1, 1, 1)).evaluate(info), kMissingTextureColor);
-
-    // A record that no World filled has nowhere to look the texture up.
-    IntersectInfo orphan;
-    EXPECT_EQ(ColorChannel("FILE1", Vec3f(1, 1, 1)).evaluate(orphan), kMissingTextureColor);
-    EXPECT_EQ(ColorChannel(0.3f).evaluate(orphan), Vec3f(0.3f, 0.3f, 0.3f));
+    // Outside the image: the missing-texture colour, tinted.
+    info.u = 1.5f;
+    EXPECT_EQ(ColorChannel(&tex, Vec3f(1, 1, 1)).evaluate(info), kMissingTextureColor);
 }
 
 TEST(Material, ConstructorsSetNamesAndDefaults) {
@@ -82,7 +74,7 @@ TEST(Material, ConstructorsSetNamesAndDefaults) {
     EXPECT_EQ(standard.kind, MaterialKind::Standard);
     EXPECT_EQ(standard.ka, 1.0f);
     EXPECT_EQ(standard.Ka.color, Vec3f(0, 0, 0));
-    EXPECT_TRUE(standard.Kd.texture.empty());
+    EXPECT_EQ(standard.Kd.texture, nullptr);
     EXPECT_EQ(standard.Kt.color, Vec3f(0, 0, 0));
     EXPECT_EQ(standard.shininess, 1.0f);
     EXPECT_EQ(standard.refractionIndex, 1.52f);
@@ -93,12 +85,11 @@ TEST(Material, ConstructorsSetNamesAndDefaults) {
     EXPECT_EQ(lambert.Kd.color, Vec3f(1, 0, 0)); // not multiplied by kd
     EXPECT_EQ(lambert.ka, 1.0f);
 
-    BlinnPhong blinn("BLINN1", 0.6f, ColorChannel("FILE1", Vec3f(0.6f, 0.6f, 0.6f)), 0.3f,
+    BlinnPhong blinn("BLINN1", 0.6f, ColorChannel(Vec3f(0.6f, 0.6f, 0.6f)), 0.3f,
                      ColorChannel(Vec3f(0, 0, 1)), 16.0f);
     EXPECT_EQ(blinn.name, "BLINN1");
     EXPECT_EQ(blinn.diffuse.name, "BLINN1_diffuse");
     EXPECT_EQ(blinn.diffuse.kd, 0.6f);
-    EXPECT_EQ(blinn.diffuse.Kd.texture, "FILE1");
     EXPECT_EQ(blinn.ks, 0.3f);
     EXPECT_EQ(blinn.Ks.color, Vec3f(0, 0, 1));
     EXPECT_EQ(blinn.power, 16.0f);

@@ -8,6 +8,7 @@
 
 #include "image/imageio.h"
 #include "materials/material.h"
+#include "parsers/load_state.h"
 #include "shapes/mesh.h"
 #include "shapes/sphere.h"
 #include "support/log_capture.h"
@@ -56,14 +57,12 @@ public:
 
 // Stands in for a kd-tree: records what it was asked and reports a hit at a
 // fixed distance when the ray's own bound allows it.
-class FakeAccelerator final : public Primitive {
+class FakeAccelerator : public Accelerator {
 public:
     float hitAt = 7.0f;
     mutable vmath::Ray seenRay;
     mutable float seenT = 0.0f;
 
-    bool anyHit(const vmath::Ray &) const override { return false; }
-    bool hitDistance(const vmath::Ray &, float *) const override { return false; }
     bool intersect(const vmath::Ray &ray, float *t, IntersectInfo *info) const override {
         seenRay = ray;
         seenT = *t;
@@ -72,7 +71,10 @@ public:
         info->id = 42;
         return true;
     }
-    Material *getMaterial() const override { return nullptr; }
+    bool occluded(const vmath::Ray &ray) const override {
+        seenRay = ray;
+        return hitAt < ray.maxDist;
+    }
 };
 
 } // namespace
@@ -83,51 +85,47 @@ TEST(World, NumbersObjectsInOrderOfAdditionAndLogsEach) {
     plane->name = "plane1";
 
     LogCapture log;
-    SpherePrimitive &sphere = *world.addPrimitive(sphereAt(10), "sphereSG");
-    MeshShape &mesh = *world.addMesh(std::move(plane), "planeSG");
+    SpherePrimitive &sphere = *world.addPrimitive(sphereAt(10));
+    MeshShape &mesh = *world.addMesh(std::move(plane));
 
     EXPECT_EQ(sphere.id, 0);
     EXPECT_EQ(mesh.id, 1);
-    ASSERT_EQ(world.pendingTriangles.size(), 2u);
-    EXPECT_EQ(world.pendingTriangles[0]->id, 2);
-    EXPECT_EQ(world.pendingTriangles[1]->id, 3);
     EXPECT_EQ(log.infos(), (std::vector<std::string>{"Adding primitive  0",
                                                      "Adding mesh: 1 (plane1) with 2",
                                                      "Adding triangle: 2", "Adding triangle: 3"}));
-    EXPECT_EQ(world.primitiveMaterialNames, std::vector<std::string>{"sphereSG"});
-    EXPECT_EQ(world.meshMaterialNames, std::vector<std::string>{"planeSG"});
-
-    const std::vector<Primitive *> triangles = world.pendingTriangles;
-    world.bindMaterials();
-    EXPECT_EQ(world.primitives, (std::vector<Primitive *>{&sphere, triangles[0], triangles[1]}));
-    EXPECT_TRUE(world.pendingTriangles.empty());
+    EXPECT_EQ(world.primitives, std::vector<Primitive *>{&sphere});
+    world.finishShapes();
+    ASSERT_EQ(world.primitives.size(), 3u);
+    EXPECT_EQ(world.primitives[1]->id, 2);
+    EXPECT_EQ(world.primitives[2]->id, 3);
 
     // Ids stay unique after the hand-over.
-    EXPECT_EQ(world.addPrimitive(sphereAt(20), "")->id, 4);
+    EXPECT_EQ(world.addPrimitive(sphereAt(20))->id, 4);
 }
 
-TEST(World, BindsShapesThroughShadingEngines) {
+TEST(LoadState, BindsShapesThroughShadingEnginesOnceLoaded) {
     World world;
-    Standard &red = *world.addMaterial(std::make_unique<Standard>("red"));
-    Standard &blue = *world.addMaterial(std::make_unique<Standard>("blue"));
-    world.addMaterial(std::make_unique<Standard>("red"));
-    world.addShadingEngine("redSG", "red");
-    world.addShadingEngine("blueSG", "red");
-    world.addShadingEngine("blueSG", "blue"); // a repeated engine replaces the earlier one
-    world.addShadingEngine("ghostSG", "ghost");
+    LoadState state(world);
+    Standard &red = *state.addMaterial(std::make_unique<Standard>("red"));
+    Standard &blue = *state.addMaterial(std::make_unique<Standard>("blue"));
+    state.addMaterial(std::make_unique<Standard>("red"));
+    state.addShadingEngine("redSG", "red");
+    state.addShadingEngine("blueSG", "red");
+    state.addShadingEngine("blueSG", "blue"); // a repeated engine replaces the earlier one
+    state.addShadingEngine("ghostSG", "ghost");
 
-    SpherePrimitive &viaEngine = *world.addPrimitive(sphereAt(10), "redSG");
-    SpherePrimitive &viaMaterialName = *world.addPrimitive(sphereAt(20, &blue), "blue");
-    MeshShape &mesh = *world.addMesh(square(5.0f), "blueSG");
-    SpherePrimitive &viaMissingMaterial = *world.addPrimitive(sphereAt(30), "ghostSG");
-    SpherePrimitive &viaUnknownEngine = *world.addPrimitive(sphereAt(40), "noSuchSG");
+    SpherePrimitive &viaEngine = *state.addShape(sphereAt(10), "redSG");
+    SpherePrimitive &viaMaterialName = *state.addShape(sphereAt(20, &blue), "blue");
+    MeshShape &mesh = *state.addShape(square(5.0f), "blueSG");
+    SpherePrimitive &viaMissingMaterial = *state.addShape(sphereAt(30), "ghostSG");
+    SpherePrimitive &viaUnknownEngine = *state.addShape(sphereAt(40), "noSuchSG");
 
-    EXPECT_EQ(world.getMaterial("redSG"), &red); // the first material of that name
-    EXPECT_EQ(world.findMaterial("blue"), &blue);
-    EXPECT_EQ(world.findMaterial("Blue"), nullptr);
-    EXPECT_EQ(world.getMaterial("ghostSG"), nullptr);
+    EXPECT_EQ(state.materialFor("redSG"), &red); // the first material of that name
+    EXPECT_EQ(state.findMaterial("blue"), &blue);
+    EXPECT_EQ(state.findMaterial("Blue"), nullptr);
+    EXPECT_EQ(state.materialFor("ghostSG"), nullptr);
 
-    world.bindMaterials();
+    state.bindMaterials();
     EXPECT_EQ(viaEngine.getMaterial(), &red);
     EXPECT_EQ(viaMaterialName.getMaterial(), &blue); // no engine of that name: the material
     EXPECT_EQ(viaMissingMaterial.getMaterial(), nullptr);
@@ -144,18 +142,52 @@ TEST(World, BindsShapesThroughShadingEngines) {
     EXPECT_EQ(info.material, &blue);
 }
 
+TEST(LoadState, BindsColoursThatNameImageNodesToTheirTexture) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    const std::string path = dir.file("checker.tga");
+    float frame[6] = {1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f};
+    ASSERT_EQ(WriteImg(path.c_str(), frame, nullptr, 2, 1, 2, 1, 0, 0), 1);
+
+    World world;
+    LoadState state(world);
+    Standard &m = *state.addMaterial(std::make_unique<Standard>("m"));
+    m.Kd = ColorChannel(Vec3f(0.5f, 0.5f, 0.5f)); // the tint of the texture to come
+    m.Ks = ColorChannel(Vec3f(9, 9, 9));
+    // Colours may name a node before it is read.
+    state.colorNamesNode({&m.Kd, "FILE1", Vec3f(1, 1, 1), "M", "Kd_color", true});
+    state.colorNamesNode({&m.Ks, "NOIMAGE", Vec3f(0.25f, 0.25f, 0.25f), "M", "Ks_color", true});
+    ASSERT_NE(world.addTexture(path), nullptr);
+    state.addFileNode("FILE1", path);
+    EXPECT_EQ(state.textureOfNode("FILE1"), world.findTexture(path));
+    EXPECT_EQ(state.textureOfNode("FILE2"), nullptr);
+
+    LogCapture log;
+    state.bindColorNodes();
+    EXPECT_EQ(m.Kd.texture, world.findTexture(path));
+    IntersectInfo hit;
+    hit.u = 0.75f;
+    EXPECT_EQ(m.Kd.evaluate(hit), Vec3f(0, 0, 0.5f));
+    // A node that is no image: the fallback, with a word.
+    EXPECT_EQ(m.Ks.texture, nullptr);
+    EXPECT_EQ(m.Ks.color, Vec3f(0.25f, 0.25f, 0.25f));
+    EXPECT_EQ(log.texts(google::GLOG_WARNING),
+              std::vector<std::string>{
+                  "Shader M: Ks_color names \"NOIMAGE\", which cannot be evaluated; using the "
+                  "default"});
+}
+
 TEST(World, IntersectReturnsNearestHitBelowBothBounds) {
     World world;
     // Added first but farther away than the square.
-    world.addPrimitive(sphereAt(10), "");
-    MeshShape &mesh = *world.addMesh(square(5.0f), "");
-    world.bindMaterials();
+    world.addPrimitive(sphereAt(10));
+    MeshShape &mesh = *world.addMesh(square(5.0f));
+    world.finishShapes();
 
     IntersectInfo info;
     EXPECT_EQ(world.intersect(info, kRayThroughSquare, vmath::kMaxFloat), 5.0f);
     EXPECT_EQ(info.id, mesh.id);
     EXPECT_EQ(info.position, Point3f(0.5f, -0.25f, 5.0f));
-    EXPECT_EQ(info.world, &world);
     EXPECT_EQ(info.ray.origin, kRayThroughSquare.origin);
     EXPECT_EQ(info.ray.direction, kRayThroughSquare.direction);
     EXPECT_EQ(info.ray.maxDist, kRayThroughSquare.maxDist);
@@ -179,7 +211,6 @@ TEST(World, IntersectReturnsNearestHitBelowBothBounds) {
         EXPECT_EQ(world.intersect(missed, c.ray, c.tMax), c.expected) << c.tMax;
         EXPECT_EQ(missed.id, -1);
         EXPECT_EQ(missed.material, nullptr);
-        EXPECT_EQ(missed.world, nullptr); // a miss leaves the query fields alone
     }
 
     // Between the square and the sphere's far side: the square still wins.
@@ -197,19 +228,19 @@ TEST(World, IntersectReturnsNearestHitBelowBothBounds) {
 TEST(World, CoincidentHitsGoToTheEarlierPrimitive) {
     // Triangles accept a hit at exactly the running distance, so the World's
     // own strict test decides between two identical squares.
-    for (bool firstIsA : {true, false}) {
+    {
         World world;
-        MeshShape &first = *world.addMesh(square(5.0f), firstIsA ? "a" : "b");
-        world.addMesh(square(5.0f), firstIsA ? "b" : "a");
-        world.bindMaterials();
+        MeshShape &first = *world.addMesh(square(5.0f));
+        world.addMesh(square(5.0f));
+        world.finishShapes();
         IntersectInfo info;
         EXPECT_EQ(world.intersect(info, kRayThroughSquare, vmath::kMaxFloat), 5.0f);
         EXPECT_EQ(info.id, first.id);
     }
 
     World world;
-    SpherePrimitive &first = *world.addPrimitive(sphereAt(10), "");
-    world.addPrimitive(sphereAt(10), "");
+    SpherePrimitive &first = *world.addPrimitive(sphereAt(10));
+    world.addPrimitive(sphereAt(10));
     IntersectInfo info;
     EXPECT_EQ(world.intersect(info, vmath::Ray(Point3f(0, 0, 0), Vec3f(0, 0, 1)), 100.0f), 9.0f);
     EXPECT_EQ(info.id, first.id);
@@ -224,14 +255,19 @@ TEST(World, FreesWhatItWasHandedWhenDestroyed) {
         explicit Counted(int *c) : count(c) {}
         ~Counted() override { ++*count; }
     };
-    Counted outside(&destroyed);
+    struct CountedAccelerator final : FakeAccelerator {
+        int *count;
+        explicit CountedAccelerator(int *c) : count(c) {}
+        ~CountedAccelerator() override { ++*count; }
+    };
+    CountedAccelerator outside(&destroyed);
     {
         World world;
-        world.addPrimitive(std::make_unique<Counted>(&destroyed), "");
+        world.addPrimitive(std::make_unique<Counted>(&destroyed));
         world.addPrototype(sphereAt(1));
-        world.addMesh(square(5.0f), "");
-        world.setAccelerator(std::make_unique<Counted>(&destroyed), nullptr);
-        world.setAccelerator(std::make_unique<Counted>(&destroyed), nullptr); // replaces the first
+        world.addMesh(square(5.0f));
+        world.setAccelerator(std::make_unique<CountedAccelerator>(&destroyed));
+        world.setAccelerator(std::make_unique<CountedAccelerator>(&destroyed)); // replaces the first
         EXPECT_EQ(destroyed, 1);
         world.accelerator = &outside;
     }
@@ -240,9 +276,9 @@ TEST(World, FreesWhatItWasHandedWhenDestroyed) {
 
 TEST(World, AcceleratorAnswersInPlaceOfTheLinearSearch) {
     World world;
-    world.addPrimitive(sphereAt(3), "");
+    world.addPrimitive(sphereAt(3));
     FakeAccelerator &accel = *new FakeAccelerator;
-    world.setAccelerator(std::unique_ptr<Primitive>(&accel), nullptr);
+    world.setAccelerator(std::unique_ptr<Accelerator>(&accel));
 
     vmath::Ray r(Point3f(0, 0, 0), Vec3f(0, 0, 1), 50.0f);
     IntersectInfo info;
@@ -253,18 +289,22 @@ TEST(World, AcceleratorAnswersInPlaceOfTheLinearSearch) {
     EXPECT_EQ(accel.seenRay.maxDist, 20.0f);
     EXPECT_EQ(accel.seenT, vmath::kMaxFloat);
     EXPECT_EQ(info.ray.maxDist, 50.0f);
-    EXPECT_EQ(info.world, &world);
 
     IntersectInfo missed;
     world.intersect(missed, r, 6.0f);
     EXPECT_EQ(accel.seenRay.maxDist, 6.0f);
     EXPECT_EQ(missed.id, -1);
     EXPECT_EQ(missed.material, nullptr);
+
+    // The shadow query goes to the accelerator too, with the same bound.
+    EXPECT_TRUE(world.occluded(r, 20.0f));
+    EXPECT_EQ(accel.seenRay.maxDist, 20.0f);
+    EXPECT_FALSE(world.occluded(r, 7.0f));
 }
 
-TEST(WorldTexture, SamplesNearestTexelWithoutWrapping) {
+TEST(Texture, SamplesNearestTexelWithoutWrapping) {
     const Vec3f texels[4] = {{0.1f, 0, 0}, {0.2f, 0, 0}, {0.3f, 0, 0}, {0.4f, 0, 0}};
-    World::Texture tex;
+    Texture tex;
     tex.width = 2;
     tex.height = 2;
     tex.texels.reset(new Vec3f[4]{texels[0], texels[1], texels[2], texels[3]});
@@ -282,18 +322,18 @@ TEST(WorldTexture, SamplesNearestTexelWithoutWrapping) {
 
     // The index is truncated toward zero: on a one-texel-wide image u = -0.5
     // still lands on column 0, and u = -1 does not.
-    World::Texture narrow;
+    Texture narrow;
     narrow.width = 1;
     narrow.height = 1;
     narrow.texels.reset(new Vec3f[1]{texels[0]});
     EXPECT_EQ(narrow.sample(-0.5f, 0.0f), texels[0]);
     EXPECT_EQ(narrow.sample(-1.0f, 0.0f), missing);
 
-    World::Texture empty;
+    Texture empty;
     EXPECT_EQ(empty.sample(0.0f, 0.0f), missing);
 }
 
-TEST(World, FindsTexturesThroughFileNodes) {
+TEST(World, ReadsEachTextureFileIntoOneEntry) {
     TempDir dir;
     ASSERT_TRUE(dir.ok());
     const std::string path = dir.file("checker.tga");
@@ -301,39 +341,28 @@ TEST(World, FindsTexturesThroughFileNodes) {
     ASSERT_EQ(WriteImg(path.c_str(), frame, nullptr, 2, 1, 2, 1, 0, 0), 1);
 
     World world;
-    ASSERT_TRUE(world.addTexture(path));
-    world.addFileNode("FILE1", path.c_str());
-    const World::Texture *tex = world.getTexture("FILE1");
+    const Texture *tex = world.addTexture(path);
     ASSERT_NE(tex, nullptr);
-    EXPECT_EQ(tex, world.findTexture(path.c_str()));
+    EXPECT_EQ(tex, world.findTexture(path));
     EXPECT_EQ(tex->width, 2);
     EXPECT_EQ(tex->height, 1);
     EXPECT_EQ(tex->sample(0.75f, 0.0f), Vec3f(0, 0, 1));
 
-    // A file that cannot be read stores nothing; its node finds no texture.
-    const std::string absent = dir.file("absent.tga");
-    EXPECT_FALSE(world.addTexture(absent));
-    world.addFileNode("FILE2", absent.c_str());
-    EXPECT_EQ(world.getTexture("FILE2"), nullptr);
-    EXPECT_EQ(world.getTexture("FILE3"), nullptr);
+    // A file that cannot be read stores nothing.
+    EXPECT_EQ(world.addTexture(dir.file("absent.tga")), nullptr);
     EXPECT_EQ(world.textures.size(), 1u);
 
-    // A repeated node name replaces the earlier file.
-    world.addFileNode("FILE1", absent.c_str());
-    EXPECT_EQ(world.getTexture("FILE1"), nullptr);
-
-    // Reading a file name again replaces its image; a read that fails keeps
-    // what was stored.
+    // Reading a file name again replaces its image in the same entry (what
+    // is bound to it sees the new image); a read that fails keeps what was
+    // stored.
     float green[3] = {0.0f, 1.0f, 0.0f};
     ASSERT_EQ(WriteImg(path.c_str(), green, nullptr, 1, 1, 1, 1, 0, 0), 1);
-    ASSERT_TRUE(world.addTexture(path));
-    tex = world.findTexture(path.c_str());
-    ASSERT_NE(tex, nullptr);
+    EXPECT_EQ(world.addTexture(path), tex);
     EXPECT_EQ(tex->width, 1);
     EXPECT_EQ(tex->sample(0.0f, 0.0f), Vec3f(0, 1, 0));
     ASSERT_TRUE(writeFileBytes(path, std::vector<unsigned char>{0, 0, 10}));
-    EXPECT_FALSE(world.addTexture(path));
-    ASSERT_EQ(world.findTexture(path.c_str()), tex);
+    EXPECT_EQ(world.addTexture(path), nullptr);
+    ASSERT_EQ(world.findTexture(path), tex);
     EXPECT_EQ(tex->sample(0.0f, 0.0f), Vec3f(0, 1, 0));
     EXPECT_EQ(world.textures.size(), 1u);
 }

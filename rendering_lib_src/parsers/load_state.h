@@ -1,0 +1,112 @@
+// What the loader keeps while it reads one scene file and drops when the
+// scene is complete: node names of shapes, materials, shading engines and
+// image file nodes, instance nodes, camera nodes, the shader names of the
+// shapes and the colours that name other nodes. The World it fills keeps
+// only what rendering needs.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "materials/material.h"
+#include "scene/world.h"
+#include "shapes/mesh.h"
+#include "util/transform.h"
+
+class LoadState {
+public:
+    World &world;
+
+    explicit LoadState(World &w) : world(w) {}
+    LoadState(const LoadState &) = delete;
+    LoadState &operator=(const LoadState &) = delete;
+
+    // A shape by its node name (upper-cased), so that instances can find it.
+    struct NamedShape {
+        GeoPrimitive *shape = nullptr; // a MeshShape or a SpherePrimitive
+        std::string shaderName;
+        Point3f localCenter; // spheres: the centre before the node's matrix
+    };
+    std::unordered_map<std::string, NamedShape> namedShapes;
+
+    // An instance node as read: it draws the node named `target` again,
+    // placed by its matrix. Expanded into shapes after the whole file is read.
+    struct InstanceNode {
+        std::string name;   // upper-cased
+        std::string target; // upper-cased
+        Transform matrix;
+        bool inheritXform = true; // the instance's matrix goes on top of the target's
+        bool visible = true;
+        std::string shaderName; // empty: the target's shader
+    };
+    std::vector<InstanceNode> instanceNodes;
+
+    // Every camera node read, in file order; one is picked at the end.
+    std::vector<Camera *> cameraNodes;
+
+    // Hands a drawn shape to the World, to be bound to the material its
+    // shader name stands for once every node is read.
+    template <class Shape> Shape *addShape(std::unique_ptr<Shape> shape, const std::string &shader) {
+        Shape *p = shape.get();
+        if constexpr (std::is_same_v<Shape, MeshShape>)
+            world.addMesh(std::move(shape));
+        else
+            world.addPrimitive(std::move(shape));
+        m_shapeShaders.emplace_back(p, shader);
+        return p;
+    }
+    Camera *addCamera(std::unique_ptr<Camera> camera);
+    template <class M> M *addMaterial(std::unique_ptr<M> m) {
+        M *material = world.addMaterial(std::move(m));
+        // Lookups find the first material of a name.
+        m_materialIndex.emplace(material->name, material);
+        return material;
+    }
+    void addShadingEngine(const std::string &engineName, const std::string &materialName) {
+        m_shadingEngines[engineName] = materialName;
+    }
+    void addFileNode(const std::string &nodeName, const std::string &fileName) {
+        m_fileNodes[nodeName] = fileName;
+    }
+
+    // The material a shape's shader name stands for: the material of the
+    // shading engine of that name, or else the material of that name.
+    Material *materialFor(const std::string &shaderName) const;
+    // The first material added with that name.
+    Material *findMaterial(const std::string &materialName) const;
+    // The texture of an image file node, or null.
+    const Texture *textureOfNode(const std::string &nodeName) const;
+
+    // A colour parameter of a shader that names another node: bound to the
+    // texture of that node when it is an image file node, and otherwise set
+    // to `fallback`, with a Warning when `report` is set.
+    struct ColorNodeRef {
+        ColorChannel *channel;
+        std::string node; // upper-cased
+        Vec3f fallback;
+        std::string material, param;
+        bool report;
+    };
+    void colorNamesNode(const ColorNodeRef &ref) { m_colorNodeRefs.push_back(ref); }
+
+    // True the first time a light type is noted (lit as a point light).
+    bool notePointLikeLight(const std::string &type);
+
+    // After the last node: binds every colour that names a node, then every
+    // shape to its material.
+    void bindColorNodes();
+    void bindMaterials();
+
+private:
+    std::vector<std::pair<Primitive *, std::string>> m_shapeShaders;
+    std::unordered_map<std::string, Material *> m_materialIndex;
+    std::map<std::string, std::string> m_shadingEngines; // engine name -> material name
+    std::map<std::string, std::string> m_fileNodes;      // file node name -> image file name
+    std::vector<ColorNodeRef> m_colorNodeRefs;
+    std::vector<std::string> m_pointLikeLightTypes;
+};

@@ -1,0 +1,45 @@
+// The contract every node reader keeps, and the loop they share over a
+// node's block of parameters.
+#pragma once
+
+#include <string>
+
+#include "parsers/array_reader.h"
+#include "parsers/text_parser.h"
+
+class LoadState;
+
+// What a node reader made of the node it was handed.
+enum class NodeResult {
+    Read,    // read (and added, or skipped with a Warning)
+    Refused, // a damaged value, or lists that do not fit: reported; the load ends
+    NotMine, // a keyword this reader does not read; nothing was consumed
+};
+
+// A node reader: called with the upper-cased keyword, the parser just after
+// it and the load state.
+using NodeReader = NodeResult (*)(const std::string &keyword, TextParser &parser,
+                                  LoadState &state);
+
+inline NodeResult readOrRefused(bool ok) { return ok ? NodeResult::Read : NodeResult::Refused; }
+
+// The loop every node reader shares: upper-cased parameter tokens until "}"
+// or the end of input. `handle` gets each token and returns true when it
+// knew the keyword and read its value; any other token (the opening brace
+// included) makes the loop skip the rest of its line, and the packed text
+// of an array written there. "}" ends the block.
+template <typename Handler> void readNodeBlock(TextParser &parser, Handler &&handle) {
+    std::string sToken;
+    while (!parser.eof()) {
+        if (!parser.readToken(sToken, true)) {
+            // A failed read leaves the parser at end of input; stepping one
+            // character guarantees progress should it ever not.
+            if (!parser.eof()) parser.readChar();
+            continue;
+        }
+        if (handle(sToken)) continue;
+        if (sToken == "}") break;
+        skipPackedValue(parser);
+        parser.nextLine();
+    }
+}
