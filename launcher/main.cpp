@@ -140,6 +140,7 @@ int main(int argc, char **argv) {
     // is loaded with it, so before dlopen).
     if (cl.threads > 0) setenv("VORTAN_THREADS", std::to_string(cl.threads).c_str(), 1);
     if (cl.quiet) setenv("GLOG_minloglevel", "1", 1);
+    if (cl.classic) setenv("VORTAN_CLASSIC", "1", 1);
 
     void *lib = loadLibrary(program);
     if (lib == nullptr) {

@@ -109,6 +109,8 @@ CommandLine parseCommandLine(int argc, const char *const *argv) {
             cl.error = "option " + name + " takes no value";
         } else if (name == "-q" || name == "--quiet") {
             cl.quiet = true;
+        } else if (name == "--classic") {
+            cl.classic = true;
         } else if (name == "-h" || name == "--help") {
             cl.help = true;
         } else if (name == "--version") {
@@ -132,6 +134,9 @@ std::string usageText(const char *program) {
            "                      (32-bit float, linear)\n"
            "  -t, --threads N     render on N threads (default: every hardware thread)\n"
            "  -q, --quiet         print warnings and errors only\n"
+           "      --classic       the classic conventions: vertical field of view, rays\n"
+           "                      through pixel corners, the original defaults, the\n"
+           "                      Whitted light formula (the same as VORTAN_CLASSIC=1)\n"
            "  -h, --help          print this help and exit\n"
            "      --version       print the version and exit\n";
 }

@@ -11,6 +11,7 @@ struct CommandLine {
     OutputFormat format = OutputFormat::Tga;
     int threads = 0;                 // 0: the library's default
     bool quiet = false;
+    bool classic = false;            // the classic conventions (VORTAN_CLASSIC=1)
     bool help = false;
     bool version = false;
     std::string error;               // set when the command line is not usable

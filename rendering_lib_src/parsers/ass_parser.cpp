@@ -15,6 +15,7 @@
 #include "parsers/text_parser.h"
 #include "scene/world.h"
 #include "shapes/mesh.h"
+#include "util/conventions.h"
 #include "util/error.h"
 
 namespace {
@@ -129,6 +130,7 @@ NodeResult dispatchNode(const std::string &keyword, TextParser &parser, LoadStat
 
 bool loadScene(const char *path, World *&world) {
     world = new World();
+    world->conventions = conventionsFromEnvironment();
     LoadState state(*world);
     TextParser parser;
     if (!TextParser::isRegularFile(path)) {

@@ -19,6 +19,7 @@
 #include "scene/camera.h"
 #include "shapes/primitive.h"
 #include "textures/texture.h"
+#include "util/conventions.h"
 #include "util/vecmath.h"
 
 class Material;
@@ -27,6 +28,9 @@ class TrianglePrimitive;
 
 class World {
 public:
+    // The conventions the scene was read and is rendered with.
+    Conventions conventions = Conventions::Format;
+    bool classic() const { return conventions == Conventions::Classic; }
     // Answers intersect and occluded in place of the linear loop; may be null.
     const Accelerator *accelerator = nullptr;
     std::vector<Primitive *> primitives;
