@@ -2,8 +2,11 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
+#include "rendering/sampled_frame.h"
 #include "rendering/tracer.h"
 #include "scene/camera.h"
 #include "scene/world.h"
@@ -24,12 +27,11 @@ void renderRow(const World &world, const Camera &camera, uint32_t width, uint32_
     }
 }
 
-} // namespace
-
-void renderRows(const World &world, uint32_t width, uint32_t height, float *rgb, int threads) {
+// The classic frame: one ray through each pixel's corner, rows shared out
+// among threads one at a time.
+void renderClassicRows(const World &world, uint32_t width, uint32_t height, float *rgb,
+                       int threads) {
     const Camera *camera = world.getCamera();
-    if (threads < 1) threads = 1;
-    if (threads > kMaxRenderThreads) threads = kMaxRenderThreads;
     const uint32_t before = g_intersected;
     uint32_t tests = 0; // tests of all threads, modulo 2^32 as the counter itself
     uint32_t rowsDone = 0;
@@ -57,6 +59,54 @@ void renderRows(const World &world, uint32_t width, uint32_t height, float *rgb,
         tests += g_intersected - mine;
     }
     g_intersected = before + tests;
+}
+
+// A sampled frame: the region's rows in bands shared out among threads one
+// at a time. A band traces its own samples and those of the rows its
+// filter reaches beyond it (rows next to a band are traced by both bands,
+// alike); the taller the bands, the less is traced twice.
+void renderSampledRows(const World &world, uint32_t width, uint32_t height, float *rgb,
+                       int threads) {
+    const SampledFrame frame(world, width, height);
+    // Outside the region the frame is black.
+    std::fill(rgb, rgb + static_cast<size_t>(width) * height * 3, 0.0f);
+    const int rows = frame.lastRow() - frame.firstRow() + 1;
+    const int band = std::max(1, std::min(32, rows / (4 * threads)));
+    const int64_t bands = (rows + band - 1) / band;
+    const uint32_t before = g_intersected;
+    uint32_t tests = 0;
+    int rowsDone = 0;
+#pragma omp parallel num_threads(threads) reduction(+ : tests)
+    {
+        const uint32_t mine = g_intersected;
+        std::vector<float> scratch; // this thread's samples, reused band after band
+#pragma omp for schedule(dynamic, 1) nowait
+        for (int64_t b = 0; b < bands; ++b) {
+            const int r0 = frame.firstRow() + static_cast<int>(b) * band;
+            const int r1 = std::min(frame.lastRow(), r0 + band - 1);
+            frame.renderBand(r0, r1, rgb, scratch);
+#pragma omp critical(vortan_progress)
+            {
+                rowsDone += r1 - r0 + 1;
+                const float progress = static_cast<float>(rowsDone) / static_cast<float>(rows);
+                std::printf("\r%f", static_cast<double>(progress));
+                std::fflush(stdout);
+            }
+        }
+        tests += g_intersected - mine;
+    }
+    g_intersected = before + tests;
+}
+
+} // namespace
+
+void renderRows(const World &world, uint32_t width, uint32_t height, float *rgb, int threads) {
+    if (threads < 1) threads = 1;
+    if (threads > kMaxRenderThreads) threads = kMaxRenderThreads;
+    if (world.classic())
+        renderClassicRows(world, width, height, rgb, threads);
+    else
+        renderSampledRows(world, width, height, rgb, threads);
 }
 
 void renderFrame(const World &world, uint32_t width, uint32_t height, float *rgb, float *) {

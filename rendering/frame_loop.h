@@ -1,5 +1,5 @@
-// The frame loop: one primary ray per pixel, rows shared out among render
-// threads. The only part of the renderer that knows about threads.
+// The frame loop: rows (or bands of rows) shared out among render threads.
+// The only part of the renderer that knows about threads.
 #pragma once
 
 #include <cstdint>
@@ -8,11 +8,14 @@
 
 class World;
 
-// One primary ray per pixel corner, traced to depth 2, written to rgb
-// (width x height x 3 floats, row 0 at the top) by `threads` threads. The
-// picture does not depend on the thread count. Prints the fraction of rows
-// done as "\r%f" after every finished row, never decreasing. The
-// ray/triangle tests of all threads are added to the caller's g_intersected.
+// The frame, traced to depth 2 and written to rgb (width x height x 3
+// floats, row 0 at the top) by `threads` threads: under the classic
+// conventions one primary ray per pixel corner; under the format's the
+// world's film settings (samples, filter, region; outside the region black).
+// The picture does not depend on the thread count. Prints the fraction of
+// rows done as "\r%f" after every finished row (or band of rows), never
+// decreasing. The ray/triangle tests of all threads are added to the
+// caller's g_intersected.
 void renderRows(const World &world, uint32_t width, uint32_t height, float *rgb, int threads);
 
 // renderRows on the number of render threads VORTAN_THREADS asks for (every

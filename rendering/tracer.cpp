@@ -1,5 +1,6 @@
 #include "rendering/tracer.h"
 
+#include "lights/light_sampling.h"
 #include "rendering/lighting.h"
 #include "rendering/surface_terms.h"
 #include "scene/world.h"
@@ -43,22 +44,71 @@ Vec3f refractedDirection(const Vec3f &normal, const Vec3f &direction, float refr
     return refract(eta1, eta2, direction, normal_refraction);
 }
 
-Vec3f trace(const World &world, const vmath::Ray &ray, int depth) {
+namespace {
+
+// The nearest light surface that camera (and mirror) rays see before
+// distance t along the ray: its radiance x visibility, or false.
+bool visibleLight(const World &world, const vmath::Ray &ray, float t, Vec3f *seen) {
+    bool found = false;
+    for (const LocalLight *light : world.lights) {
+        const LightSurface *s = light->surface.get();
+        if (s == nullptr || !(s->cameraVisibility > 0.0f)) continue;
+        if (!hitLightSurface(*s, ray, &t)) continue;
+        *seen = scaled(s->radiance, s->cameraVisibility);
+        found = true;
+    }
+    return found;
+}
+
+} // namespace
+
+Vec3f trace(const World &world, const vmath::Ray &ray, int depth, RayKind kind,
+            Sampler *sampler) {
     IntersectInfo info;
-    world.intersect(info, ray, vmath::kMaxFloat);
-    // A ray that leaves the scene sees the sky, or black without one.
-    if (info.id == -1) return world.hasSky ? world.sky : Vec3f(0.0f, 0.0f, 0.0f);
+    const float hitDistance = world.intersect(info, ray, vmath::kMaxFloat);
+    const bool classic = world.classic();
+    // Without a sampler of the caller's, a fixed sequence of numbers.
+    Sampler fixed(0, 0);
+    if (sampler == nullptr) sampler = &fixed;
+    if (!classic) {
+        Vec3f light;
+        if (visibleLight(world, ray, info.id == -1 ? vmath::kMaxFloat : hitDistance, &light))
+            return light;
+    }
+    // A ray that leaves the scene sees the sky, or black without one. Under
+    // the format's conventions the sky may be hidden from camera rays, or
+    // from mirror and refracted rays.
+    if (info.id == -1) {
+        if (!world.hasSky) return Vec3f(0.0f, 0.0f, 0.0f);
+        if (classic) return world.sky;
+        return scaled(world.sky, kind == RayKind::Camera ? world.skyVisibility.camera
+                                                         : world.skyVisibility.specular);
+    }
 
     const SurfaceTerms mat = surfaceTerms(info.material);
     if (mat.unlit) return mat.Kd->evaluate(info);
 
     Vec3f diffuse(0.0f, 0.0f, 0.0f), specular(0.0f, 0.0f, 0.0f);
-    for (const LocalLight *light : world.lights)
-        addDirectLight(world, *light, info, mat, diffuse, specular);
-    // The sky lights every surface alike, without shadows: a uniform sky of
-    // strength S gives a diffuse surface of colour Kd the light Kd x S.
-    if (world.hasSky) diffuse = diffuse + mulComponents(mat.Kd->evaluate(info), world.sky);
-    const Vec3f ambient = scaled(mat.Ka->evaluate(info), kAmbientScale);
+    // Shapes may name which lights light them and which are shadowed on them.
+    const World::LightLinks *links = world.linksOf(info.id);
+    for (size_t i = 0; i < world.lights.size(); ++i) {
+        if (links != nullptr && !links->lights[i]) continue;
+        addDirectLight(world, *world.lights[i], info, mat, diffuse, specular,
+                       links == nullptr || links->shadows[i], classic ? nullptr : sampler);
+    }
+    // A uniform sky of strength S gives a diffuse surface of colour Kd the
+    // light Kd x S: everywhere alike under the classic conventions, less
+    // what blocks the sky under the format's.
+    if (world.hasSky) {
+        if (classic)
+            diffuse = diffuse + mulComponents(mat.Kd->evaluate(info), world.sky);
+        else if (world.skyVisibility.diffuse != 0.0f)
+            diffuse = diffuse + skyLight(world, info, mat.Kd->evaluate(info), *sampler);
+    }
+    // The ambient term belongs to the classic light formula; the format's
+    // lights are physical and have none.
+    const Vec3f ambient = classic ? scaled(mat.Ka->evaluate(info), kAmbientScale)
+                                  : Vec3f(0.0f, 0.0f, 0.0f);
 
     Vec3f reflexionLight(0.0f, 0.0f, 0.0f), refractionLight(0.0f, 0.0f, 0.0f);
     if (depth > 0 && !constantBlack(*mat.Kr)) {
@@ -66,7 +116,8 @@ Vec3f trace(const World &world, const vmath::Ray &ray, int depth) {
         const Vec3f rVector = vmath::reflect(vVector, info.normal);
         const vmath::Ray reflexionRay(info.position + kRayOffset * rVector, rVector);
         reflexionLight =
-            mulComponents(trace(world, reflexionRay, depth - 1), mat.Kr->evaluate(info));
+            mulComponents(trace(world, reflexionRay, depth - 1, RayKind::Specular, sampler),
+                          mat.Kr->evaluate(info));
     }
     if (depth > 0 && mat.refractionIndex != 0.0f && !constantBlack(*mat.Kt)) {
         const Vec3f T = refractedDirection(info.normal, info.ray.direction, mat.refractionIndex);
@@ -76,7 +127,8 @@ Vec3f trace(const World &world, const vmath::Ray &ray, int depth) {
         if (!world.hasSky || T.x != 0.0f || T.y != 0.0f || T.z != 0.0f) {
             const vmath::Ray refractionRay(info.position + kRayOffset * T, T);
             refractionLight =
-                mulComponents(trace(world, refractionRay, depth - 1), mat.Kt->evaluate(info));
+                mulComponents(trace(world, refractionRay, depth - 1, RayKind::Specular, sampler),
+                              mat.Kt->evaluate(info));
         }
     }
     const Vec3f lit(

@@ -45,6 +45,21 @@ void LocalLight::makeDistant() {
     worldAxis = minusZAxis(light2world);
 }
 
+void LocalLight::place(const Transform &l2w) {
+    light2world = l2w;
+    worldPosition = light2world(position);
+    if (shape != LightShape::Point) worldAxis = minusZAxis(light2world);
+}
+
+float LightDecay::factor(float d) const {
+    float f = 1.0f;
+    if (useNear && d < nearEnd)
+        f = d <= nearStart ? 0.0f : (d - nearStart) / (nearEnd - nearStart);
+    if (useFar && d > farStart)
+        f *= d >= farEnd ? 0.0f : (farEnd - d) / (farEnd - farStart);
+    return f;
+}
+
 Vec3f Light::incidentLight(const Point3f &, Vec3f *, float *, vmath::Ray *) const {
     return Vec3f(-1.0f, -1.0f, -1.0f);
 }

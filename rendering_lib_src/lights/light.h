@@ -4,7 +4,9 @@
 // x intensity x 2^exposure. The ambient light is a plain Light.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "util/transform.h"
 #include "util/vecmath.h"
@@ -39,6 +41,36 @@ enum class LightShape {
     Distant, // parallel light along its axis, no fall-off, no position
 };
 
+// A filter that fades a light with the distance d from it: from 0 at
+// nearStart to full at nearEnd, and from full at farStart to 0 at farEnd,
+// linearly.
+struct LightDecay {
+    bool useNear = false, useFar = false;
+    float nearStart = 0.0f, nearEnd = 0.0f, farStart = 0.0f, farEnd = 0.0f;
+    // The factor at distance d (1 when neither end is used).
+    float factor(float d) const;
+};
+
+// The surface of a light with an area, in world space, and the radiance it
+// gives off. Sphere: a point light with a radius; Disc: a spot light with a
+// radius, facing along its axis; Quad and Mesh: triangles; Disk: a disk
+// facing `normal`; Cylinder: the side of a cylinder.
+struct LightSurface {
+    enum class Kind { Sphere, Disc, Quad, Disk, Cylinder, Mesh };
+    Kind kind = Kind::Sphere;
+    Vec3f radiance;               // per unit area and solid angle
+    float cameraVisibility = 0.0f; // how much of it camera rays see
+    bool twoSided = false;        // gives off light from both faces (meshes)
+    Point3f centre;               // sphere, disc, disk: the centre; cylinder: the bottom
+    float radius = 0.0f;          // sphere
+    Vec3f normal;                 // disc, disk: the side that gives off light (unit)
+    Vec3f axisU, axisV;           // disc, disk, cylinder: radial axes, as long as the radius
+    Vec3f axis;                   // cylinder: from the bottom to the top
+    std::vector<Point3f> triangles; // quad, mesh: three corners each
+    std::vector<float> cumulative;  // quad, mesh: running sum of the triangles' areas
+    float area = 0.0f;
+};
+
 // Common part of the lights that have a place in the world.
 class LocalLight : public Light {
 public:
@@ -58,6 +90,14 @@ public:
     void makeSpot(float coneAngle, float penumbraAngle);
     // Makes the light a distant light.
     void makeDistant();
+    // Moves the light to another transform (keeps its kind).
+    void place(const Transform &l2w);
+    // The light's filters, applied by distance (none: empty).
+    std::vector<LightDecay> decays;
+    // A light with an area (see lights/light_sampling.h): sampled with
+    // samples x samples shadow rays per shading point; null for a point.
+    std::unique_ptr<const LightSurface> surface;
+    int samples = 1;
 
     LocalLight(const Transform &light2world, const Vec3f &color, float intensity,
                const Point3f &position);

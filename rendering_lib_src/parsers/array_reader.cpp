@@ -413,17 +413,19 @@ bool readIntArray(TextParser &parser, const ArrayHeader &header, const NodeRef &
 
 template <typename T>
 bool readVectorArray(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
-                     const char *param, std::vector<T> &out) {
+                     const char *param, std::vector<T> &out, bool allKeys) {
     static_assert(sizeof(T) % sizeof(float) == 0, "a record of floats");
     constexpr int kComponents = static_cast<int>(sizeof(T) / sizeof(float));
-    const uint64_t keep = static_cast<uint64_t>(header.count) * kComponents;
+    const uint64_t elements =
+        static_cast<uint64_t>(header.count) * (allKeys ? header.keys : uint64_t{1});
+    const uint64_t keep = elements * kComponents;
     if (header.integral()) {
         Error("%s %s: %s has an integer type where numbers are expected", node.type,
               node.name.c_str(), param);
         return false;
     }
     if (!checkSize(parser, header, node, param, kComponents)) return false;
-    out.assign(header.count, T());
+    out.assign(static_cast<size_t>(elements), T());
     // The records are filled through their bytes, number after number.
     const ValueSink sink{reinterpret_cast<unsigned char *>(out.data()), nullptr,
                          static_cast<size_t>(keep)};
@@ -431,11 +433,11 @@ bool readVectorArray(TextParser &parser, const ArrayHeader &header, const NodeRe
 }
 
 template bool readVectorArray<Point3f>(TextParser &, const ArrayHeader &, const NodeRef &,
-                                       const char *, std::vector<Point3f> &);
+                                       const char *, std::vector<Point3f> &, bool);
 template bool readVectorArray<Vec3f>(TextParser &, const ArrayHeader &, const NodeRef &,
-                                     const char *, std::vector<Vec3f> &);
+                                     const char *, std::vector<Vec3f> &, bool);
 template bool readVectorArray<Point2f>(TextParser &, const ArrayHeader &, const NodeRef &,
-                                       const char *, std::vector<Point2f> &);
+                                       const char *, std::vector<Point2f> &, bool);
 
 bool looksNumeric(const std::string &word) {
     if (word.empty()) return false;
@@ -520,6 +522,35 @@ bool readMatrixValue(TextParser &parser, const NodeRef &node, const char *param,
     float m[4][4];
     for (int k = 0; k < 16; ++k) m[k % 4][k / 4] = values[k];
     out = Transform(Matrix4x4(m));
+    return true;
+}
+
+bool readMatrixKeys(TextParser &parser, const NodeRef &node, const char *param,
+                    std::vector<Transform> &out) {
+    ArrayHeader header;
+    const TextParser::Position start = parser.position();
+    if (!readArrayHeader(parser, header) || header.keys <= 1 || header.count != 1 ||
+        header.type != ArrayType::Matrix) {
+        parser.restore(start);
+        Transform t;
+        if (!out.empty()) t = out.front();
+        if (!readMatrixValue(parser, node, param, t)) return false;
+        out.assign(1, t);
+        return true;
+    }
+    // One matrix a key: read them all as sixteen-float records.
+    struct Sixteen {
+        float v[16];
+    };
+    std::vector<Sixteen> keys;
+    if (!readVectorArray(parser, header, node, param, keys, true)) return false;
+    out.clear();
+    for (const Sixteen &k : keys) {
+        // The file lists the matrix for row vectors: read it transposed.
+        float m[4][4];
+        for (int i = 0; i < 16; ++i) m[i % 4][i / 4] = k.v[i];
+        out.push_back(Transform(Matrix4x4(m)));
+    }
     return true;
 }
 

@@ -85,10 +85,11 @@ bool readIntArray(TextParser &parser, const ArrayHeader &header, const NodeRef &
                   const char *param, std::vector<int32_t> &out);
 
 // Typed lists: Point3f, Vec3f and Point2f are plain records of 3 or 2
-// floats, filled element by element.
+// floats, filled element by element. With `allKeys`, every key's elements
+// follow one another (count x keys of them).
 template <typename T>
 bool readVectorArray(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
-                     const char *param, std::vector<T> &out);
+                     const char *param, std::vector<T> &out, bool allKeys = false);
 
 // True when a word starts like a number (a digit, sign or point): "inf1" or
 // "nanite" are names, not numbers.
@@ -104,6 +105,11 @@ bool readBoolValue(TextParser &parser, const NodeRef &node, const char *param, b
 // Sixteen numbers, the k-th becoming row k mod 4, column k div 4.
 bool readMatrixValue(TextParser &parser, const NodeRef &node, const char *param,
                      Transform &out);
+// Like readMatrixValue, but every motion key of an array of one matrix, in
+// key order (one key for the plain form). `out` keeps its entries when the
+// array holds no matrix.
+bool readMatrixKeys(TextParser &parser, const NodeRef &node, const char *param,
+                    std::vector<Transform> &out);
 bool readVec3Value(TextParser &parser, const NodeRef &node, const char *param, Vec3f &out);
 bool readVec2Value(TextParser &parser, const NodeRef &node, const char *param, Point2f &out);
 // A string or node name: quoted, a bare word, or the first element of a

@@ -2,7 +2,9 @@
 
 #include <glog/logging.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 
 #include "materials/material.h"
 #include "parsers/instance_nodes.h"
@@ -48,6 +50,78 @@ void warnUntexturableMeshes(const World &world) {
     }
 }
 
+// The screen window as the format means it: the camera's window spans the
+// frame's width (for a perspective camera the default window makes the field
+// of view horizontal), and its height follows the frame's aspect ratio,
+// pixel shape included. False, after an Error, for an aspect that is no
+// number.
+bool formatScreenWindow(const Camera &camera, const SceneFileSettings &s, float window[4]) {
+    const float par = s.pixelAspectRatio;
+    if (!(par > 0.0f) || !std::isfinite(par)) {
+        Error("Invalid pixel_aspect_ratio %g", static_cast<double>(par));
+        return false;
+    }
+    // Height over width of the frame as shown.
+    const float heightPerWidth =
+        static_cast<float>(s.yResolution) / (static_cast<float>(s.xResolution) * par);
+    window[0] = camera.windowMin.x;
+    window[1] = camera.windowMax.x;
+    window[2] = camera.windowMin.y * heightPerWidth;
+    window[3] = camera.windowMax.y * heightPerWidth;
+    return true;
+}
+
+// A whole number from an environment variable; false when it is unset,
+// and (after a Warning) when it is no whole number.
+bool wholeNumbersFromEnvironment(const char *variable, int count, int *out) {
+    const char *text = std::getenv(variable);
+    if (text == nullptr || text[0] == '\0') return false;
+    const char *p = text;
+    for (int i = 0; i < count; ++i) {
+        char *end = nullptr;
+        const long v = std::strtol(p, &end, 10);
+        if (end == p || v < -1 || v > 1000000) {
+            Warning("%s \"%s\" is not %d whole numbers; it is not used", variable, text, count);
+            return false;
+        }
+        out[i] = static_cast<int>(v);
+        p = end;
+    }
+    return true;
+}
+
+// Samples, pixel filter and region of a sampled render: the options', or
+// VORTAN_SAMPLES and VORTAN_REGION (x0 y0 x1 y1, inclusive) in their place.
+// False, after an Error, for a region outside the frame.
+bool setUpFilm(const LoadState &state, const SceneFileSettings &s, FilmSettings &film) {
+    film.aaSamples = s.aaSamples;
+    wholeNumbersFromEnvironment("VORTAN_SAMPLES", 1, &film.aaSamples);
+    // Fewer than one sample is one; more than 64 x 64 is beyond any use.
+    if (film.aaSamples < 1) film.aaSamples = 1;
+    if (film.aaSamples > 64) {
+        Warning("AA_samples %d is more than 64; using 64", film.aaSamples);
+        film.aaSamples = 64;
+    }
+    state.choosePixelFilter(s.selectedFilter, film);
+    int region[4] = {s.region[0], s.region[1], s.region[2], s.region[3]};
+    wholeNumbersFromEnvironment("VORTAN_REGION", 4, region);
+    const int w = static_cast<int>(s.xResolution), h = static_cast<int>(s.yResolution);
+    if (region[0] < 0) region[0] = 0;
+    if (region[1] < 0) region[1] = 0;
+    if (region[2] < 0 || region[2] >= w) region[2] = w - 1;
+    if (region[3] < 0 || region[3] >= h) region[3] = h - 1;
+    if (region[0] > region[2] || region[1] > region[3]) {
+        Error("The region %d %d %d %d holds no pixel of the %d x %d frame", region[0], region[1],
+              region[2], region[3], w, h);
+        return false;
+    }
+    film.regionMinX = region[0];
+    film.regionMinY = region[1];
+    film.regionMaxX = region[2];
+    film.regionMaxY = region[3];
+    return true;
+}
+
 // "include <file>" has no block: the name of the file follows.
 NodeResult readInclude(const std::string &, TextParser &parser, LoadState &) {
     std::string file;
@@ -59,6 +133,9 @@ NodeResult readInclude(const std::string &, TextParser &parser, LoadState &) {
 struct KeywordReader {
     const char *keyword;
     NodeReader read;
+    // Read under the format's conventions only; skipped like any unknown
+    // node under the classic ones.
+    bool formatOnly = false;
 };
 
 // The reader of every node keyword this loader knows. Geometry types it
@@ -95,6 +172,9 @@ constexpr KeywordReader kReaders[] = {
     {"CYLINDER_LIGHT", readPointLikeLight},
     {"PHOTOMETRIC_LIGHT", readPointLikeLight},
     {"MESH_LIGHT", readPointLikeLight},
+    {"LIGHT_DECAY", readLightDecay, true},
+    {"GAUSSIAN_FILTER", readFilterNode, true},
+    {"BOX_FILTER", readFilterNode, true},
     {"INCLUDE", readInclude},
     {"ALEMBIC", readUndrawnNode},
     {"BOX", readUndrawnNode},
@@ -118,13 +198,18 @@ constexpr NodeReader kFallbackReaders[] = {readUnsupportedLight};
 
 NodeResult dispatchNode(const std::string &keyword, TextParser &parser, LoadState &state) {
     for (const KeywordReader &entry : kReaders)
-        if (keyword == entry.keyword) return entry.read(keyword, parser, state);
+        if (keyword == entry.keyword && (!entry.formatOnly || !state.world.classic()))
+            return entry.read(keyword, parser, state);
     for (NodeReader read : kFallbackReaders) {
         const NodeResult result = read(keyword, parser, state);
         if (result != NodeResult::NotMine) return result;
     }
-    // Nodes of other types are skipped with their whole block.
-    parser.skipBlock(false);
+    // Nodes of other types are skipped with their whole block; their names
+    // are kept, so that a shape naming one as its shader can be told why it
+    // is grey.
+    std::string name = skipNodeKeepingName(parser);
+    TextParser::toUpper(name);
+    if (!name.empty()) state.noteSkippedNode(name, keyword);
     return NodeResult::Read;
 }
 
@@ -181,14 +266,23 @@ bool loadScene(const char *path, World *&world) {
         return false;
     }
 
-    const float a = static_cast<float>(s.xResolution) / static_cast<float>(s.yResolution);
-    float screenWindow[4] = {-a, a, -1.0f, 1.0f};
-    if (camera->isOrthographic()) {
-        // The window is the visible extent, as given.
-        screenWindow[0] = camera->windowMin.x;
-        screenWindow[1] = camera->windowMax.x;
-        screenWindow[2] = camera->windowMin.y;
-        screenWindow[3] = camera->windowMax.y;
+    float screenWindow[4];
+    if (world->classic()) {
+        // The window spans the height: the field of view is vertical.
+        const float a = static_cast<float>(s.xResolution) / static_cast<float>(s.yResolution);
+        screenWindow[0] = -a;
+        screenWindow[1] = a;
+        screenWindow[2] = -1.0f;
+        screenWindow[3] = 1.0f;
+        if (camera->isOrthographic()) {
+            // The window is the visible extent, as given.
+            screenWindow[0] = camera->windowMin.x;
+            screenWindow[1] = camera->windowMax.x;
+            screenWindow[2] = camera->windowMin.y;
+            screenWindow[3] = camera->windowMax.y;
+        }
+    } else if (!formatScreenWindow(*camera, s, screenWindow)) {
+        return false;
     }
     const unsigned resolution[2] = {s.xResolution, s.yResolution};
     if (s.outputFile.empty()) {
@@ -198,11 +292,23 @@ bool loadScene(const char *path, World *&world) {
     camera->setScreenWindow(screenWindow, resolution);
     camera->setOutputFileName(s.outputFile);
 
+    if (!world->classic() && !setUpFilm(state, s, world->film)) return false;
+    if (!world->classic()) {
+        // Moving nodes show the middle of the shutter (by default the middle
+        // of the time their keys span).
+        const float time = camera->shutterGiven
+                               ? 0.5f * (camera->shutterStart + camera->shutterEnd)
+                               : 0.5f * (s.motionStart + s.motionEnd);
+        state.placeMovingNodes(time, s.motionStart, s.motionEnd);
+        state.buildLightSurfaces();
+    }
     expandInstances(state, parser.size());
     if (world->drawsNothing())
         Warning("Nothing in %s is drawn: it has no shape this renderer draws", printable(path));
     state.bindColorNodes();
     state.bindMaterials();
+    state.bindLightLinks();
+    state.bindLightFilters();
     warnUntexturableMeshes(*world);
     return true;
 }

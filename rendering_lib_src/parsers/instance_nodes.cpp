@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 #include <utility>
 
 #include "parsers/array_reader.h"
@@ -98,12 +99,14 @@ private:
             m_triangles += triangles;
             auto copy = std::make_unique<MeshShape>(placement.object2world, nullptr, *mesh);
             copy->name = node.name;
-            m_state.addShape(std::move(copy), placement.shaderName);
+            m_state.linkShape(m_state.addShape(std::move(copy), placement.shaderName),
+                              placement.shape->links);
         } else if (const SpherePrimitive *sphere = dynamic_cast<const SpherePrimitive *>(shape)) {
             auto copy = std::make_unique<SpherePrimitive>(
                 placement.object2world, nullptr, placement.shape->localCenter, sphere->radius);
             copy->name = node.name;
-            m_state.addShape(std::move(copy), placement.shaderName);
+            m_state.linkShape(m_state.addShape(std::move(copy), placement.shaderName),
+                              placement.shape->links);
         }
     }
 
@@ -119,6 +122,8 @@ NodeResult readInstance(const std::string &, TextParser &parser, LoadState &stat
     LoadState::InstanceNode instance;
     const NodeRef node{"Instance", instance.name};
     bool ok = true;
+    std::vector<Transform> matrixKeys;
+    const bool format = !state.world.classic();
     readNodeBlock(parser, [&](const std::string &key) {
         if (!ok) return false;
         if (key == "NAME") {
@@ -126,7 +131,13 @@ NodeResult readInstance(const std::string &, TextParser &parser, LoadState &stat
         } else if (key == "NODE") {
             ok = readStringValue(parser, node, "node", instance.target, true);
         } else if (key == "MATRIX") {
-            ok = readMatrixValue(parser, node, "matrix", instance.matrix);
+            if (format) {
+                // Every motion key; the instance is placed at the picture's time.
+                ok = readMatrixKeys(parser, node, "matrix", matrixKeys);
+                if (!matrixKeys.empty()) instance.matrix = matrixKeys.front();
+            } else {
+                ok = readMatrixValue(parser, node, "matrix", instance.matrix);
+            }
         } else if (key == "INHERIT_XFORM") {
             ok = readBoolValue(parser, node, "inherit_xform", instance.inheritXform);
         } else if (key == "SHADER") {
@@ -147,7 +158,11 @@ NodeResult readInstance(const std::string &, TextParser &parser, LoadState &stat
                 instance.name.c_str());
         instance.visible = false;
     }
+    const size_t index = state.instanceNodes.size();
     state.instanceNodes.push_back(std::move(instance));
+    state.moveLater(std::move(matrixKeys), [&state, index](const Transform &t) {
+        state.instanceNodes[index].matrix = t;
+    });
     return NodeResult::Read;
 }
 

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "lights/light.h"
 #include "parsers/array_reader.h"
@@ -22,6 +23,26 @@ struct LightNode {
     float exposure = 0.0f;
     float coneAngle = 65.0f;    // spot lights, degrees
     float penumbraAngle = 0.0f; // spot lights, degrees
+    // The format's conventions: every motion key, the light filters and
+    // the visibility of the light to camera, diffuse and specular rays.
+    bool format = false;
+    std::vector<Transform> matrixKeys;
+    std::vector<std::string> filters; // node names, upper-cased
+    float camera = 1.0f, diffuse = 1.0f, specular = 1.0f;
+    bool cameraGiven = false;
+    // Lights with an area: shadow samples (squared), radiance divided by the
+    // area, and their shape's parameters.
+    int samples = 1;
+    bool normalize = true;
+    float radius = -1.0f; // -1: not given
+    std::vector<Point3f> vertices;
+    Vec3f bottom{0.0f, 0.0f, 0.0f}, top{0.0f, 1.0f, 0.0f};
+    std::string mesh; // mesh lights: the node name, upper-cased
+
+    explicit LightNode(const LoadState &state) : format(!state.world.classic()) {
+        // The format's lights all default to an intensity of 1.
+        if (format) intensity = 1.0f;
+    }
 };
 
 // A colour written as a node name (a texture network) cannot light
@@ -52,7 +73,41 @@ bool readLightNode(TextParser &parser, bool withMatrix, LightNode &n) {
         if (key == "NAME") {
             ok = readStringValue(parser, node, "name", n.light_name, true);
         } else if (withMatrix && key == "MATRIX") {
-            ok = readMatrixValue(parser, node, "matrix", n.light2world);
+            if (n.format) {
+                ok = readMatrixKeys(parser, node, "matrix", n.matrixKeys);
+                if (!n.matrixKeys.empty()) n.light2world = n.matrixKeys.front();
+            } else {
+                ok = readMatrixValue(parser, node, "matrix", n.light2world);
+            }
+        } else if (n.format && key == "FILTERS") {
+            ok = readStringList(parser, node, "filters", n.filters, true);
+        } else if (n.format && key == "CAMERA") {
+            ok = readFloatValue(parser, node, "camera", n.camera);
+            n.cameraGiven = true;
+        } else if (n.format && key == "SAMPLES") {
+            ok = readIntValue(parser, node, "samples", n.samples);
+        } else if (n.format && key == "NORMALIZE") {
+            ok = readBoolValue(parser, node, "normalize", n.normalize);
+        } else if (n.format && key == "RADIUS") {
+            ok = readFloatValue(parser, node, "radius", n.radius);
+        } else if (n.format && key == "BOTTOM") {
+            ok = readVec3Value(parser, node, "bottom", n.bottom);
+        } else if (n.format && key == "TOP") {
+            ok = readVec3Value(parser, node, "top", n.top);
+        } else if (n.format && key == "MESH") {
+            ok = readStringValue(parser, node, "mesh", n.mesh, true);
+        } else if (n.format && key == "VERTICES") {
+            ArrayHeader header;
+            if (readArrayHeader(parser, header)) {
+                ok = readVectorArray(parser, header, node, "vertices", n.vertices);
+            } else {
+                n.vertices.assign(4, Point3f());
+                for (Point3f &v : n.vertices) parser.read3Floats(v.x, v.y, v.z);
+            }
+        } else if (n.format && key == "DIFFUSE") {
+            ok = readFloatValue(parser, node, "diffuse", n.diffuse);
+        } else if (n.format && key == "SPECULAR") {
+            ok = readFloatValue(parser, node, "specular", n.specular);
         } else if (key == "INTENSITY") {
             ok = readFloatValue(parser, node, "intensity", n.intensity);
         } else if (key == "COLOR") {
@@ -79,6 +134,31 @@ template <typename T> std::unique_ptr<T> makeLight(const LightNode &n) {
     return light;
 }
 
+// Hands a light to the World; a moving light is placed at the picture's
+// time, and its filters are bound once every node is read. A light with an
+// area gets its surface then too.
+void addLight(LoadState &state, const LightNode &n, std::unique_ptr<LocalLight> light,
+              LightSurface::Kind kind = LightSurface::Kind::Sphere, bool area = false) {
+    LocalLight *placed = light.get();
+    state.world.addLight(std::move(light));
+    state.moveLater(n.matrixKeys, [placed](const Transform &t) { placed->place(t); });
+    if (!n.filters.empty()) state.filterLight(placed, n.filters);
+    if (!area) return;
+    LoadState::AreaLight a;
+    a.kind = kind;
+    a.radius = n.radius;
+    a.normalize = n.normalize;
+    // Camera rays see a quad, disk, cylinder or mesh light only when asked.
+    a.camera = n.cameraGiven ? n.camera : 0.0f;
+    a.mesh = n.mesh;
+    a.bottom = Point3f(n.bottom.x, n.bottom.y, n.bottom.z);
+    a.top = Point3f(n.top.x, n.top.y, n.top.z);
+    if (n.vertices.size() >= 4)
+        for (int i = 0; i < 4; ++i) a.corners[i] = n.vertices[static_cast<size_t>(i)];
+    placed->samples = n.samples < 1 ? 1 : (n.samples > 16 ? 16 : n.samples);
+    state.shapeLightLater(placed, a);
+}
+
 // A light placed by a matrix that is not finite lights nothing sensible:
 // it is kept out of the render, with a word.
 bool placeable(const LightNode &n) {
@@ -89,10 +169,11 @@ bool placeable(const LightNode &n) {
 }
 
 // Point and area lights: read, checked and added alike.
-template <typename T> NodeResult readPositionedLight(TextParser &parser, World &world) {
-    LightNode n;
+template <typename T> NodeResult readPositionedLight(TextParser &parser, LoadState &state) {
+    LightNode n(state);
     if (!readLightNode(parser, true, n)) return NodeResult::Refused;
-    if (placeable(n)) world.addLight(makeLight<T>(n));
+    // A point light with a radius is a sphere of light.
+    if (placeable(n)) addLight(state, n, makeLight<T>(n), LightSurface::Kind::Sphere, n.radius > 0.0f);
     return NodeResult::Read;
 }
 
@@ -105,15 +186,15 @@ bool readNewerLightNode(TextParser &parser, LightNode &n) {
 } // namespace
 
 NodeResult readPointLight(const std::string &, TextParser &parser, LoadState &state) {
-    return readPositionedLight<PointLight>(parser, state.world);
+    return readPositionedLight<PointLight>(parser, state);
 }
 
 NodeResult readAreaLight(const std::string &, TextParser &parser, LoadState &state) {
-    return readPositionedLight<AreaLight>(parser, state.world);
+    return readPositionedLight<AreaLight>(parser, state);
 }
 
 NodeResult readAmbientLight(const std::string &, TextParser &parser, LoadState &state) {
-    LightNode n;
+    LightNode n(state);
     if (!readLightNode(parser, false, n)) return NodeResult::Refused;
     auto light = std::make_unique<AmbientLight>(n.light_color, n.intensity);
     light->setName(n.light_name);
@@ -123,37 +204,82 @@ NodeResult readAmbientLight(const std::string &, TextParser &parser, LoadState &
 }
 
 NodeResult readPlacedLight(const std::string &keyword, TextParser &parser, LoadState &state) {
-    LightNode n;
+    LightNode n(state);
     if (!readNewerLightNode(parser, n)) return NodeResult::Refused;
     if (!placeable(n)) return NodeResult::Read;
     std::unique_ptr<PointLight> light = makeLight<PointLight>(n);
-    if (keyword == "SPOT_LIGHT")
+    const bool spot = keyword == "SPOT_LIGHT";
+    if (spot)
         light->makeSpot(n.coneAngle, n.penumbraAngle);
     else
         light->makeDistant();
-    state.world.addLight(std::move(light));
+    // A spot light with a radius is a disc of light facing along its axis.
+    addLight(state, n, std::move(light), LightSurface::Kind::Disc, spot && n.radius > 0.0f);
     return NodeResult::Read;
 }
 
 NodeResult readSkyLight(const std::string &, TextParser &parser, LoadState &state) {
-    LightNode n;
+    LightNode n(state);
     if (!readNewerLightNode(parser, n)) return NodeResult::Refused;
-    state.world.hasSky = true;
-    state.world.sky = Light::strengthOf(n.light_color, n.intensity, n.exposure);
+    World &world = state.world;
+    world.hasSky = true;
+    world.sky = Light::strengthOf(n.light_color, n.intensity, n.exposure);
+    world.skyVisibility = {n.camera, n.diffuse, n.specular};
+    world.skySamples = n.samples < 1 ? 1 : (n.samples > 16 ? 16 : n.samples);
     return NodeResult::Read;
 }
 
 NodeResult readPointLikeLight(const std::string &keyword, TextParser &parser,
                               LoadState &state) {
-    LightNode n;
+    LightNode n(state);
     if (!readNewerLightNode(parser, n)) return NodeResult::Refused;
     if (!placeable(n)) return NodeResult::Read;
+    // The format's quad, disk, cylinder and mesh lights have their area.
+    if (n.format && keyword != "PHOTOMETRIC_LIGHT") {
+        const LightSurface::Kind kind =
+            keyword == "QUAD_LIGHT"   ? LightSurface::Kind::Quad
+            : keyword == "DISK_LIGHT" ? LightSurface::Kind::Disk
+            : keyword == "CYLINDER_LIGHT" ? LightSurface::Kind::Cylinder
+                                          : LightSurface::Kind::Mesh;
+        addLight(state, n, makeLight<PointLight>(n), kind, true);
+        return NodeResult::Read;
+    }
     if (state.notePointLikeLight(keyword)) {
         std::string type = keyword;
         TextParser::toLower(type);
         INFO_LOG << type << " nodes are lit as a point light at their centre";
     }
-    state.world.addLight(makeLight<PointLight>(n));
+    addLight(state, n, makeLight<PointLight>(n));
+    return NodeResult::Read;
+}
+
+NodeResult readLightDecay(const std::string &, TextParser &parser, LoadState &state) {
+    std::string name;
+    const NodeRef node{"Light filter", name};
+    LightDecay decay;
+    bool ok = true;
+    readNodeBlock(parser, [&](const std::string &key) {
+        if (!ok) return false;
+        if (key == "NAME")
+            ok = readStringValue(parser, node, "name", name, true);
+        else if (key == "USE_NEAR_ATTEN")
+            ok = readBoolValue(parser, node, "use_near_atten", decay.useNear);
+        else if (key == "USE_FAR_ATTEN")
+            ok = readBoolValue(parser, node, "use_far_atten", decay.useFar);
+        else if (key == "NEAR_START")
+            ok = readFloatValue(parser, node, "near_start", decay.nearStart);
+        else if (key == "NEAR_END")
+            ok = readFloatValue(parser, node, "near_end", decay.nearEnd);
+        else if (key == "FAR_START")
+            ok = readFloatValue(parser, node, "far_start", decay.farStart);
+        else if (key == "FAR_END")
+            ok = readFloatValue(parser, node, "far_end", decay.farEnd);
+        else
+            return false;
+        return true;
+    });
+    if (!ok) return NodeResult::Refused;
+    state.addLightDecay(name, decay);
     return NodeResult::Read;
 }
 

@@ -18,6 +18,9 @@ NodeResult readSkyLight(const std::string &keyword, TextParser &parser, LoadStat
 // QUAD_LIGHT, DISK_LIGHT, CYLINDER_LIGHT, PHOTOMETRIC_LIGHT and MESH_LIGHT,
 // lit as a point light at their centre.
 NodeResult readPointLikeLight(const std::string &keyword, TextParser &parser, LoadState &state);
+// LIGHT_DECAY: a filter that fades a light by distance, bound to the lights
+// whose `filters` name it.
+NodeResult readLightDecay(const std::string &keyword, TextParser &parser, LoadState &state);
 // Any other "..._light" type: skipped with a Warning. Not mine for keywords
 // that are no light type.
 NodeResult readUnsupportedLight(const std::string &keyword, TextParser &parser,

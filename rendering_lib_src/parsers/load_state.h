@@ -5,6 +5,7 @@
 // only what rendering needs.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "lights/light.h"
 #include "materials/material.h"
 #include "scene/world.h"
 #include "shapes/mesh.h"
@@ -26,11 +28,24 @@ public:
     LoadState(const LoadState &) = delete;
     LoadState &operator=(const LoadState &) = delete;
 
+    // A shape's light and shadow groups as read (light node names,
+    // upper-cased): with useLights only the lights named light it; with
+    // useShadows only the lights named are shadowed on it.
+    struct ShapeLinks {
+        std::vector<std::string> lights, shadows;
+        bool useLights = false, useShadows = false;
+    };
+    // Keeps a shape's links; -1 when they leave every light as it is.
+    int addLinks(const ShapeLinks &links);
+    // The drawn shape gets the links addLinks returned (nothing for -1).
+    void linkShape(const Primitive *shape, int links);
+
     // A shape by its node name (upper-cased), so that instances can find it.
     struct NamedShape {
         GeoPrimitive *shape = nullptr; // a MeshShape or a SpherePrimitive
         std::string shaderName;
         Point3f localCenter; // spheres: the centre before the node's matrix
+        int links = -1;      // its light links (addLinks), copied by instances
     };
     std::unordered_map<std::string, NamedShape> namedShapes;
 
@@ -94,13 +109,66 @@ public:
     };
     void colorNamesNode(const ColorNodeRef &ref) { m_colorNodeRefs.push_back(ref); }
 
+    // Pixel filter nodes by name.
+    void addPixelFilter(const std::string &name, FilmSettings::Filter type, float width) {
+        m_pixelFilters[name] = {type, width};
+    }
+    // The filter an output names: one of those read, or else (with a
+    // Warning) the gaussian of width 2. An empty name is the gaussian.
+    void choosePixelFilter(const std::string &name, FilmSettings &film) const;
+
+    // A node of a type the loader does not read (its name upper-cased).
+    void noteSkippedNode(const std::string &name, const std::string &keyword) {
+        m_skippedNodes[name] = keyword;
+    }
+
     // True the first time a light type is noted (lit as a point light).
     bool notePointLikeLight(const std::string &type);
+
+    // Motion keys. A matrix or vertex list of several keys is read whole; the
+    // node is made with its first key, and placed at the picture's time once
+    // every node is read (the options and the camera may come later).
+    void moveLater(std::vector<Transform> keys, std::function<void(const Transform &)> place);
+    // keys: count x (keys) points, key after key; the mesh holds the first.
+    void moveVerticesLater(std::vector<Point3f> keys, size_t count, MeshShape *mesh,
+                           bool normals);
+    // Places every moving node at `time` (motion time), its keys spread
+    // evenly over [motionStart, motionEnd], interpolated linearly between
+    // the two nearest keys.
+    void placeMovingNodes(float time, float motionStart, float motionEnd);
 
     // After the last node: binds every colour that names a node, then every
     // shape to its material.
     void bindColorNodes();
     void bindMaterials();
+    // After the last node: hands the light links of shapes to the World.
+    void bindLightLinks();
+
+    // Light filters: a light names its filters by node name; they are bound
+    // after the last node (a filter of another type is warned, once).
+    void addLightDecay(const std::string &name, const LightDecay &decay) {
+        m_decays[name] = decay;
+    }
+    void filterLight(LocalLight *light, const std::vector<std::string> &filters) {
+        m_filteredLights.emplace_back(light, filters);
+    }
+    void bindLightFilters();
+
+    // A light with an area, as read: its surface is made once every node is
+    // read and moving nodes are placed (a mesh light needs its mesh).
+    struct AreaLight {
+        LightSurface::Kind kind = LightSurface::Kind::Sphere;
+        float radius = -1.0f; // -1: the type's default
+        bool normalize = true;
+        float camera = 0.0f;
+        Point3f corners[4] = {{-1, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}};
+        Point3f bottom, top;
+        std::string mesh;
+    };
+    void shapeLightLater(LocalLight *light, const AreaLight &area) {
+        m_areaLights.emplace_back(light, area);
+    }
+    void buildLightSurfaces();
 
 private:
     std::vector<std::pair<Primitive *, std::string>> m_shapeShaders;
@@ -109,4 +177,23 @@ private:
     std::map<std::string, std::string> m_fileNodes;      // file node name -> image file name
     std::vector<ColorNodeRef> m_colorNodeRefs;
     std::vector<std::string> m_pointLikeLightTypes;
+    struct MovingMatrix {
+        std::vector<Transform> keys;
+        std::function<void(const Transform &)> place;
+    };
+    std::vector<MovingMatrix> m_movingMatrices;
+    std::vector<ShapeLinks> m_links;
+    std::map<std::string, std::string> m_skippedNodes; // node name -> keyword
+    std::map<std::string, std::pair<FilmSettings::Filter, float>> m_pixelFilters;
+    std::map<std::string, LightDecay> m_decays;
+    std::vector<std::pair<LocalLight *, AreaLight>> m_areaLights;
+    std::vector<std::pair<LocalLight *, std::vector<std::string>>> m_filteredLights;
+    std::vector<std::pair<int, int>> m_linkedShapes; // shape id, index in m_links
+    struct MovingVertices {
+        std::vector<Point3f> keys;
+        size_t count;
+        MeshShape *mesh;
+        bool normals;
+    };
+    std::vector<MovingVertices> m_movingVertices;
 };

@@ -66,6 +66,22 @@ struct ShaderNode {
     float kshi = 20.0f;
     float power = 16.0f;
     float ior = 1.52f;
+
+    ShaderNode() = default;
+    // The format's defaults for lambert and standard: Kd 0.7 of white, no
+    // specular, mirror or transmission (each of white), index 1.
+    static ShaderNode formatDefaults() {
+        ShaderNode n;
+        n.kd = 0.7f;
+        n.Kd = ColorValue(Vec3f(1.0f, 1.0f, 1.0f));
+        n.ks = n.kr = n.kt = 0.0f;
+        n.Ks = n.Kr = n.Kt = ColorValue(Vec3f(1.0f, 1.0f, 1.0f));
+        n.ior = 1.0f;
+        return n;
+    }
+    static ShaderNode defaultsFor(const LoadState &state) {
+        return state.world.classic() ? ShaderNode() : formatDefaults();
+    }
 };
 
 enum NodeParams : unsigned {
@@ -134,9 +150,9 @@ void settleLater(LoadState &state, const ColorValue &value, ColorChannel *at,
 Vec3f scaled(float k, const Vec3f &c) { return Vec3f(k * c.x, k * c.y, k * c.z); }
 
 NodeResult readStandardNode(TextParser &parser, LoadState &state, unsigned params) {
-    ShaderNode n;
+    const ShaderNode defaults = ShaderNode::defaultsFor(state);
+    ShaderNode n = defaults;
     if (!readShaderNode(parser, params, n)) return NodeResult::Refused;
-    const ShaderNode defaults;
     auto mat = std::make_unique<Standard>(n.mat_name.c_str());
     mat->Kd = n.Kd.scaledChannel(n.kd);
     mat->ka = n.ka;
@@ -158,11 +174,16 @@ NodeResult readStandardNode(TextParser &parser, LoadState &state, unsigned param
 } // namespace
 
 NodeResult readLambert(const std::string &, TextParser &parser, LoadState &state) {
-    ShaderNode n;
+    const ShaderNode defaults = ShaderNode::defaultsFor(state);
+    ShaderNode n = defaults;
     if (!readShaderNode(parser, 0, n)) return NodeResult::Refused;
     // The ambient values are read but a Lambert material keeps its defaults.
-    auto mat = std::make_unique<Lambert>(n.mat_name.c_str(), n.kd, n.Kd.channel(n.kd));
-    settleLater(state, n.Kd, &mat->Kd, ShaderNode().Kd.rgb, n.mat_name, "Kd_color");
+    // The classic Lambert shows Kd_color as it is; the format's weighs it by Kd.
+    const bool classic = state.world.classic();
+    auto mat = std::make_unique<Lambert>(n.mat_name.c_str(), n.kd,
+                                         classic ? n.Kd.channel(n.kd) : n.Kd.scaledChannel(n.kd));
+    settleLater(state, n.Kd, &mat->Kd, classic ? defaults.Kd.rgb : scaled(n.kd, defaults.Kd.rgb),
+                n.mat_name, "Kd_color");
     state.addMaterial(std::move(mat));
     return NodeResult::Read;
 }

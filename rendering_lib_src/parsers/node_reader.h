@@ -23,6 +23,11 @@ using NodeReader = NodeResult (*)(const std::string &keyword, TextParser &parser
 
 inline NodeResult readOrRefused(bool ok) { return ok ? NodeResult::Read : NodeResult::Refused; }
 
+// A parameter the reader does not know, written with a component
+// ("color.r"), whose value names another node: a link of one component,
+// which is said with a Warning (the line is then skipped as usual).
+void warnComponentLink(TextParser &parser, const std::string &key);
+
 // The loop every node reader shares: upper-cased parameter tokens until "}"
 // or the end of input. `handle` gets each token and returns true when it
 // knew the keyword and read its value; any other token (the opening brace
@@ -39,6 +44,7 @@ template <typename Handler> void readNodeBlock(TextParser &parser, Handler &&han
         }
         if (handle(sToken)) continue;
         if (sToken == "}") break;
+        warnComponentLink(parser, sToken);
         skipPackedValue(parser);
         parser.nextLine();
     }

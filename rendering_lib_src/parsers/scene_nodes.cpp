@@ -22,10 +22,11 @@ namespace {
 SceneFileSettings g_settings;
 
 // The options' OUTPUTS entries are "<aov> <type> <filter> <driver>", or
-// "<camera> <aov> <type> <filter> <driver>" for one camera: only the driver
-// name is used (and the camera's, when given). Empty when the entry has
-// fewer than four words.
-std::string driverOfOutput(const std::string &entry, std::string *camera) {
+// "<camera> <aov> <type> <filter> <driver>" for one camera: the driver and
+// filter names are used (and the camera's, when given). Empty when the
+// entry has fewer than four words.
+std::string driverOfOutput(const std::string &entry, std::string *camera,
+                           std::string *filter) {
     // Words are split at blanks only: driver names keep ":" and "/".
     std::vector<std::string> words;
     size_t i = 0;
@@ -38,6 +39,8 @@ std::string driverOfOutput(const std::string &entry, std::string *camera) {
     }
     if (words.size() < 4) return std::string();
     if (words.size() == 5) *camera = words[0];
+    *filter = words[words.size() - 2];
+    TextParser::toUpper(*filter);
     std::string driver = words.back();
     TextParser::toUpper(driver);
     return driver;
@@ -49,10 +52,16 @@ SceneFileSettings &sceneFileSettings() { return g_settings; }
 
 void resetSceneFileSettings() { g_settings = SceneFileSettings(); }
 
-NodeResult readOptions(const std::string &, TextParser &parser, LoadState &) {
+NodeResult readOptions(const std::string &, TextParser &parser, LoadState &state) {
+    const bool format = !state.world.classic();
     SceneFileSettings &s = sceneFileSettings();
     s.xResolution = 600;
     s.yResolution = 600;
+    s.pixelAspectRatio = 1.0f;
+    s.motionStart = 0.0f;
+    s.motionEnd = 1.0f;
+    s.aaSamples = 1;
+    for (int &r : s.region) r = -1;
     std::string name;
     const NodeRef node{"Options", name};
     bool ok = true;
@@ -64,24 +73,36 @@ NodeResult readOptions(const std::string &, TextParser &parser, LoadState &) {
             ok = readStringValue(parser, node, "name", name, true);
         } else if (key == "AA_SAMPLES") {
             ok = readIntValue(parser, node, "AA_samples", i);
+            if (format) s.aaSamples = i;
+        } else if (format && (key == "REGION_MIN_X" || key == "REGION_MIN_Y" ||
+                              key == "REGION_MAX_X" || key == "REGION_MAX_Y")) {
+            const int k = (key[8] == 'A' ? 2 : 0) + (key[11] == 'Y' ? 1 : 0);
+            ok = readIntValue(parser, node, "region", s.region[k]);
         } else if (key == "OUTPUTS") {
             std::vector<std::string> entries;
             ok = readStringList(parser, node, "outputs", entries, false);
             // The first entry for every camera, or for the selected one,
             // names the driver; else the first entry that names one.
-            std::string fallback;
+            std::string fallback, fallbackFilter;
             for (const std::string &entry : entries) {
-                std::string camera;
-                const std::string driver = driverOfOutput(entry, &camera);
+                std::string camera, filter;
+                const std::string driver = driverOfOutput(entry, &camera, &filter);
                 if (driver.empty()) continue;
                 if (camera.empty() || camera == s.selectedCamera) {
                     fallback.clear();
                     s.selectedDriver = driver;
+                    s.selectedFilter = filter;
                     break;
                 }
-                if (fallback.empty()) fallback = driver;
+                if (fallback.empty()) {
+                    fallback = driver;
+                    fallbackFilter = filter;
+                }
             }
-            if (!fallback.empty()) s.selectedDriver = fallback;
+            if (!fallback.empty()) {
+                s.selectedDriver = fallback;
+                s.selectedFilter = fallbackFilter;
+            }
             INFO_LOG << "Driver selected " << s.selectedDriver;
         } else if (key == "XRES") {
             i = static_cast<int32_t>(s.xResolution);
@@ -95,6 +116,12 @@ NodeResult readOptions(const std::string &, TextParser &parser, LoadState &) {
             INFO_LOG << "yResolution " << s.yResolution;
         } else if (key == "ASPECT_RATIO") {
             ok = readFloatValue(parser, node, "aspect_ratio", f);
+        } else if (format && key == "PIXEL_ASPECT_RATIO") {
+            ok = readFloatValue(parser, node, "pixel_aspect_ratio", s.pixelAspectRatio);
+        } else if (format && key == "MOTION_START") {
+            ok = readFloatValue(parser, node, "motion_start", s.motionStart);
+        } else if (format && key == "MOTION_END") {
+            ok = readFloatValue(parser, node, "motion_end", s.motionEnd);
         } else if (key == "CAMERA") {
             ok = readStringValue(parser, node, "camera", s.selectedCamera, false);
             INFO_LOG << "Selected camera " << s.selectedCamera;
@@ -118,8 +145,15 @@ NodeResult readCameraNode(const std::string &keyword, TextParser &parser, LoadSt
     const bool orthographic = keyword == "ORTHO_CAMERA";
     std::string sCameraName;
     const NodeRef node{"Camera", sCameraName};
-    float fov = 45.0f, clip = 0.0f;
+    const bool format = !state.world.classic();
+    // The format's default field of view is the horizontal 54.43 degrees.
+    float fov = format ? 54.43f : 45.0f, clip = 0.0f, nearClip = 0.0f;
+    float shutter[2] = {0.0f, 1.0f};
+    bool shutterGiven = false;
+    float aperture = 0.0f, focus = 1.0f, rotation = 0.0f;
+    int32_t blades = 0;
     Transform cam2world;
+    std::vector<Transform> matrixKeys;
     Point2f windowMin(-1.0f, -1.0f), windowMax(1.0f, 1.0f);
     bool ok = true;
     readNodeBlock(parser, [&](const std::string &key) {
@@ -130,7 +164,27 @@ NodeResult readCameraNode(const std::string &keyword, TextParser &parser, LoadSt
         } else if (key == "FOV") {
             ok = readFloatValue(parser, node, "fov", fov);
         } else if (key == "MATRIX") {
-            ok = readMatrixValue(parser, node, "matrix", cam2world);
+            if (format) {
+                ok = readMatrixKeys(parser, node, "matrix", matrixKeys);
+                if (!matrixKeys.empty()) cam2world = matrixKeys.front();
+            } else {
+                ok = readMatrixValue(parser, node, "matrix", cam2world);
+            }
+        } else if (format && key == "APERTURE_SIZE") {
+            ok = readFloatValue(parser, node, "aperture_size", aperture);
+        } else if (format && key == "FOCUS_DISTANCE") {
+            ok = readFloatValue(parser, node, "focus_distance", focus);
+        } else if (format && key == "APERTURE_BLADES") {
+            ok = readIntValue(parser, node, "aperture_blades", blades);
+        } else if (format && key == "APERTURE_ROTATION") {
+            ok = readFloatValue(parser, node, "aperture_rotation", rotation);
+        } else if (format && key == "NEAR_CLIP") {
+            ok = readFloatValue(parser, node, "near_clip", nearClip);
+        } else if (format && (key == "SHUTTER_START" || key == "SHUTTER_END")) {
+            ok = readFloatValue(parser, node, key == "SHUTTER_START" ? "shutter_start"
+                                                                     : "shutter_end",
+                                shutter[key == "SHUTTER_END"]);
+            shutterGiven = true;
         } else if (key == "NEAR_CLIP" || key == "FAR_CLIP") {
             ok = readFloatValue(parser, node, "clip", clip);
         } else if (key == "SCREEN_WINDOW_MIN") {
@@ -156,7 +210,7 @@ NodeResult readCameraNode(const std::string &keyword, TextParser &parser, LoadSt
                 static_cast<double>(fov));
         usable = false;
     }
-    if (orthographic && !(windowMax.x > windowMin.x && windowMax.y > windowMin.y &&
+    if ((orthographic || format) && !(windowMax.x > windowMin.x && windowMax.y > windowMin.y &&
                           std::isfinite(windowMax.x - windowMin.x) &&
                           std::isfinite(windowMax.y - windowMin.y))) {
         Warning("Camera %s: screen_window_min and screen_window_max enclose no window",
@@ -173,10 +227,23 @@ NodeResult readCameraNode(const std::string &keyword, TextParser &parser, LoadSt
     camera->setName(sCameraName);
     camera->windowMin = windowMin;
     camera->windowMax = windowMax;
+    // Nothing nearer than the near plane is hit; a plane behind the eye is
+    // no plane.
+    if (nearClip > 0.0f && std::isfinite(nearClip)) camera->nearClip = nearClip;
+    if (std::isfinite(aperture) && aperture > 0.0f && std::isfinite(focus) && focus > 0.0f) {
+        camera->apertureSize = aperture;
+        camera->focusDistance = focus;
+        camera->apertureBlades = blades;
+        camera->apertureRotation = std::isfinite(rotation) ? rotation : 0.0f;
+    }
+    camera->shutterStart = shutter[0];
+    camera->shutterEnd = shutter[1];
+    camera->shutterGiven = shutterGiven;
+    state.moveLater(std::move(matrixKeys), [camera, refl_tm](const Transform &t) {
+        camera->setCam2World(t * refl_tm);
+    });
     return NodeResult::Read;
 }
-
-namespace {
 
 // Passes a node's whole block, nested blocks included, and returns the
 // value of its NAME parameter when it has one before any nested block.
@@ -207,7 +274,6 @@ std::string skipNodeKeepingName(TextParser &parser) {
     return name;
 }
 
-} // namespace
 
 void selectCamera(LoadState &state) {
     const std::string &wanted = sceneFileSettings().selectedCamera;
@@ -307,6 +373,33 @@ NodeResult readImageNode(const std::string &, TextParser &parser, LoadState &sta
     std::string ending = filename.size() >= 4 ? filename.substr(filename.size() - 4) : "";
     TextParser::toLower(ending);
     if (ending == ".tga" && state.world.addTexture(filename)) state.addFileNode(name, filename);
+    return NodeResult::Read;
+}
+
+NodeResult readFilterNode(const std::string &keyword, TextParser &parser, LoadState &state) {
+    std::string name;
+    const NodeRef node{"Filter", name};
+    const bool box = keyword == "BOX_FILTER";
+    float width = box ? 1.0f : 2.0f;
+    bool ok = true;
+    readNodeBlock(parser, [&](const std::string &key) {
+        if (!ok) return false;
+        if (key == "NAME")
+            ok = readStringValue(parser, node, "name", name, true);
+        else if (key == "WIDTH")
+            ok = readFloatValue(parser, node, "width", width);
+        else
+            return false;
+        return true;
+    });
+    if (!ok) return NodeResult::Refused;
+    if (!(width > 0.0f) || !(width <= 64.0f)) {
+        Warning("Filter %s: width %g is not usable; using %g", name.c_str(),
+                static_cast<double>(width), box ? 1.0 : 2.0);
+        width = box ? 1.0f : 2.0f;
+    }
+    state.addPixelFilter(name, box ? FilmSettings::Filter::Box : FilmSettings::Filter::Gaussian,
+                         width);
     return NodeResult::Read;
 }
 

@@ -16,6 +16,12 @@ struct SceneFileSettings {
     std::string selectedCamera; // camera node name to use (case-sensitive)
     std::string selectedDriver; // driver node name to use (upper-cased)
     std::string outputFile;     // FILENAME of the selected driver
+    // Read by the format's conventions only.
+    int aaSamples = 1;
+    std::string selectedFilter;    // the filter node of the selected output (upper-cased)
+    int region[4] = {-1, -1, -1, -1}; // region_min_x, region_min_y, region_max_x, region_max_y
+    float pixelAspectRatio = 1.0f; // a pixel's width over its height
+    float motionStart = 0.0f, motionEnd = 1.0f; // the time the motion keys span
 };
 SceneFileSettings &sceneFileSettings();
 // Back to the start-up values; for hosts and tests that load unrelated scenes.
@@ -37,6 +43,11 @@ NodeResult readShadingEngine(const std::string &keyword, TextParser &parser, Loa
 NodeResult readFileNode(const std::string &keyword, TextParser &parser, LoadState &state);
 // "image" nodes: a texture file like MAYAFILE's, used when it is a TGA image.
 NodeResult readImageNode(const std::string &keyword, TextParser &parser, LoadState &state);
+// Passes a node's whole block, nested blocks included, and returns the
+// value of its NAME parameter when it has one before any nested block.
+std::string skipNodeKeepingName(TextParser &parser);
+// GAUSSIAN_FILTER and BOX_FILTER: the pixel filter an output names.
+NodeResult readFilterNode(const std::string &keyword, TextParser &parser, LoadState &state);
 // Geometry node types this renderer cannot draw: one Warning naming the
 // node, then its block is passed.
 NodeResult readUndrawnNode(const std::string &keyword, TextParser &parser, LoadState &state);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -20,7 +21,8 @@
 
 namespace {
 
-// The parameters every shape node has: NAME, MATRIX, SHADER and VISIBILITY.
+// The parameters every shape node has: NAME, MATRIX, SHADER and VISIBILITY,
+// and under the format's conventions the light and shadow groups.
 struct ShapeNode {
     std::string name = "unnamed";
     std::string mat_name; // shader name to bind, upper-cased
@@ -28,15 +30,34 @@ struct ShapeNode {
     bool visible = true; // visibility 0: a prototype, drawn only through instances
     bool ok = true;      // false once a value was damaged: the node is refused
     NodeRef node;
+    // The format's conventions: every motion key is read (the node is placed
+    // at the picture's time), and light links are kept.
+    bool format = false;
+    std::vector<Transform> matrixKeys;
+    LoadState::ShapeLinks links;
 
-    explicit ShapeNode(const char *type) : node{type, name} {}
+    ShapeNode(const char *type, const LoadState &state)
+        : node{type, name}, format(!state.world.classic()) {}
 
     // True when key was one of the common parameters and its value was read.
     bool read(const std::string &key, TextParser &parser) {
         if (key == "NAME") {
             ok = readStringValue(parser, node, "name", name, true) && ok;
         } else if (key == "MATRIX") {
-            ok = readMatrixValue(parser, node, "matrix", object2world) && ok;
+            if (format) {
+                ok = readMatrixKeys(parser, node, "matrix", matrixKeys) && ok;
+                if (!matrixKeys.empty()) object2world = matrixKeys.front();
+            } else {
+                ok = readMatrixValue(parser, node, "matrix", object2world) && ok;
+            }
+        } else if (format && key == "LIGHT_GROUP") {
+            ok = readStringList(parser, node, "light_group", links.lights, true) && ok;
+        } else if (format && key == "USE_LIGHT_GROUP") {
+            ok = readBoolValue(parser, node, "use_light_group", links.useLights) && ok;
+        } else if (format && key == "SHADOW_GROUP") {
+            ok = readStringList(parser, node, "shadow_group", links.shadows, true) && ok;
+        } else if (format && key == "USE_SHADOW_GROUP") {
+            ok = readBoolValue(parser, node, "use_shadow_group", links.useShadows) && ok;
         } else if (key == "SHADER") {
             ok = readStringValue(parser, node, "shader", mat_name, true) && ok;
         } else if (key == "VISIBILITY") {
@@ -55,20 +76,29 @@ struct ShapeNode {
     void add(LoadState &state, std::unique_ptr<Shape> shape,
              const Point3f &localCenter = Point3f()) const {
         shape->name = name;
+        GeoPrimitive *placed = shape.get();
         LoadState::NamedShape &named = state.namedShapes[name];
-        named.shape = shape.get();
+        named.shape = placed;
         named.shaderName = mat_name;
         named.localCenter = localCenter;
+        named.links = state.addLinks(links);
         if (!visible)
             state.world.addPrototype(std::move(shape));
         else
-            state.addShape(std::move(shape), mat_name);
+            state.linkShape(state.addShape(std::move(shape), mat_name), named.links);
+        // A moving shape is placed at the picture's time; a sphere's centre
+        // moves with its matrix.
+        constexpr bool kSphere = std::is_same_v<Shape, SpherePrimitive>;
+        state.moveLater(matrixKeys, [placed, localCenter](const Transform &t) {
+            placed->object2world = t;
+            if constexpr (kSphere) static_cast<SpherePrimitive *>(placed)->center = t(localCenter);
+        });
     }
 };
 
 // The lists and settings of one POLYMESH node while it is read.
 struct MeshNode : ShapeNode {
-    MeshNode() : ShapeNode("Mesh") {}
+    explicit MeshNode(const LoadState &state) : ShapeNode("Mesh", state) {}
     // Face sizes: absent (all triangles), a list, or one bare count.
     bool haveSides = false;
     bool singleSize = false;
@@ -80,6 +110,9 @@ struct MeshNode : ShapeNode {
     std::vector<Vec3f> tangents;
     std::vector<int> uvIndices;
     std::vector<Point2f> uvs;
+    // Every motion key of the points and normals, when there are several.
+    std::vector<Point3f> pointKeys;
+    std::vector<Vec3f> normalKeys;
 };
 
 bool readIndexList(TextParser &parser, MeshNode &mesh, const char *param, std::vector<int> &out) {
@@ -89,11 +122,19 @@ bool readIndexList(TextParser &parser, MeshNode &mesh, const char *param, std::v
 }
 
 template <typename T>
-bool readVectorList(TextParser &parser, MeshNode &mesh, const char *param, std::vector<T> &out) {
+bool readVectorList(TextParser &parser, MeshNode &mesh, const char *param, std::vector<T> &out,
+                    std::vector<T> *keys = nullptr) {
     ArrayHeader header;
-    return readListHeader(parser, mesh.node, param, static_cast<int>(sizeof(T) / sizeof(float)),
-                          header) &&
-           readVectorArray(parser, header, mesh.node, param, out);
+    if (keys != nullptr) keys->clear();
+    if (!readListHeader(parser, mesh.node, param, static_cast<int>(sizeof(T) / sizeof(float)),
+                        header))
+        return false;
+    if (keys == nullptr || header.keys <= 1)
+        return readVectorArray(parser, header, mesh.node, param, out);
+    // Every key, key after key; the mesh is made with the first.
+    if (!readVectorArray(parser, header, mesh.node, param, *keys, true)) return false;
+    out.assign(keys->begin(), keys->begin() + header.count);
+    return true;
 }
 
 // NSIDES is an array (count, keys, type, then one size per face, plain or
@@ -227,7 +268,7 @@ bool validateMesh(MeshNode &mesh) {
 } // namespace
 
 NodeResult readPolymesh(const std::string &, TextParser &parser, LoadState &state) {
-    MeshNode mesh;
+    MeshNode mesh(state);
     readNodeBlock(parser, [&](const std::string &key) {
         // Once the mesh is refused, the rest of its block is skipped line by
         // line up to the closing brace; the load ends after it.
@@ -239,11 +280,13 @@ NodeResult readPolymesh(const std::string &, TextParser &parser, LoadState &stat
         } else if (key == "VIDXS") {
             ok = readIndexList(parser, mesh, "vidxs", mesh.vertexIndices);
         } else if (key == "VLIST") {
-            ok = readVectorList(parser, mesh, "vlist", mesh.points);
+            ok = readVectorList(parser, mesh, "vlist", mesh.points,
+                                mesh.format ? &mesh.pointKeys : nullptr);
         } else if (key == "NIDXS") {
             ok = readIndexList(parser, mesh, "nidxs", mesh.normalIndices);
         } else if (key == "NLIST") {
-            ok = readVectorList(parser, mesh, "nlist", mesh.normals);
+            ok = readVectorList(parser, mesh, "nlist", mesh.normals,
+                                mesh.format ? &mesh.normalKeys : nullptr);
         } else if (key == "TLIST") {
             ok = readVectorList(parser, mesh, "tlist", mesh.tangents);
         } else if (key == "UVIDXS") {
@@ -279,16 +322,23 @@ NodeResult readPolymesh(const std::string &, TextParser &parser, LoadState &stat
 
     // The lists move into the shape: a large mesh is never held twice.
     auto shape = std::make_unique<MeshShape>(mesh.object2world, nullptr);
+    const size_t points = mesh.points.size(), normals = mesh.normals.size();
     shape->adoptData(std::move(mesh.vertexIndices), std::move(mesh.points),
                      std::move(mesh.normalIndices), std::move(mesh.normals),
                      std::move(mesh.tangents), std::move(mesh.uvs));
     shape->adoptUVIndices(std::move(mesh.uvIndices));
+    // Moving points and normals take their place with the matrix.
+    state.moveVerticesLater(std::move(mesh.pointKeys), points, shape.get(), false);
+    std::vector<Point3f> normalKeys;
+    normalKeys.reserve(mesh.normalKeys.size());
+    for (const Vec3f &n : mesh.normalKeys) normalKeys.emplace_back(n.x, n.y, n.z);
+    state.moveVerticesLater(std::move(normalKeys), normals, shape.get(), true);
     mesh.add(state, std::move(shape));
     return NodeResult::Read;
 }
 
 NodeResult readPlane(const std::string &, TextParser &parser, LoadState &state) {
-    ShapeNode plane("Plane");
+    ShapeNode plane("Plane", state);
     float width = 1.0f, height = 1.0f;
     Vec3f origin(0.0f, 0.0f, 0.0f);
     Vec3f axis(0.0f, 1.0f, 0.0f);
@@ -330,8 +380,9 @@ NodeResult readPlane(const std::string &, TextParser &parser, LoadState &state) 
 }
 
 NodeResult readSphere(const std::string &, TextParser &parser, LoadState &state) {
-    ShapeNode node("Sphere");
-    float radius = 1.0f;
+    ShapeNode node("Sphere", state);
+    // The format's default sphere has radius 0.5; the classic one 1.
+    float radius = state.world.classic() ? 1.0f : 0.5f;
     Vec3f center(0.0f, 0.0f, 0.0f);
     readNodeBlock(parser, [&](const std::string &key) {
         if (!node.ok) return false;

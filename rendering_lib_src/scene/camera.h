@@ -38,6 +38,10 @@ public:
     // The primary ray through raster position (x, y): unit direction,
     // maximum distance the largest float.
     vmath::Ray generateRay(float x, float y) const;
+    // The same through the point (lensU, lensV) in [0, 1)^2 of the lens: a
+    // perspective camera with an aperture focuses at focusDistance; without
+    // one (and for an orthographic camera) the lens numbers are not used.
+    vmath::Ray generateRay(float x, float y, float lensU, float lensV) const;
 
     std::string m_name;
     Transform m_cameraToWorld;
@@ -54,6 +58,19 @@ public:
     // False when the node's matrix or field of view cannot give rays; such a
     // camera is never rendered through.
     bool usable = true;
+    // Camera-space depth before which nothing is hit (0: from the eye); the
+    // primary rays start on that plane.
+    float nearClip = 0.0f;
+    // Depth of field: the lens radius (0: a pinhole), the camera-space depth
+    // in focus, the aperture's blades (below 3: round) and their rotation in
+    // degrees.
+    float apertureSize = 0.0f;
+    float focusDistance = 1.0f;
+    int apertureBlades = 0;
+    float apertureRotation = 0.0f;
+    // Shutter interval (in the scene's motion time) the picture shows.
+    float shutterStart = 0.0f, shutterEnd = 1.0f;
+    bool shutterGiven = false;
 
 private:
     bool m_orthographic = false;

@@ -120,6 +120,18 @@ const Texture *World::findTexture(const std::string &fileName) const {
     return it == textures.end() ? nullptr : &it->second;
 }
 
+int World::addLightLinks(LightLinks links) {
+    m_lightLinks.push_back(std::move(links));
+    return static_cast<int>(m_lightLinks.size()) - 1;
+}
+
+void World::linkShape(int shapeId, int links) {
+    if (shapeId < 0) return;
+    if (m_linksById.size() <= static_cast<size_t>(shapeId))
+        m_linksById.resize(static_cast<size_t>(shapeId) + 1, -1);
+    m_linksById[static_cast<size_t>(shapeId)] = links;
+}
+
 void World::finishShapes() {
     primitives.reserve(primitives.size() + m_pendingTriangles.size());
     primitives.insert(primitives.end(), m_pendingTriangles.begin(), m_pendingTriangles.end());

@@ -9,6 +9,7 @@
 // nothing over.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -26,10 +27,23 @@ class Material;
 class MeshShape;
 class TrianglePrimitive;
 
+// How the film is sampled (the format's conventions; a classic render
+// casts one ray through each pixel's corner and fills the whole frame).
+struct FilmSettings {
+    enum class Filter { Gaussian, Box };
+    int aaSamples = 1;                 // n x n camera samples per pixel
+    Filter filter = Filter::Gaussian;  // how samples are weighed into pixels
+    float filterWidth = 2.0f;          // pixels across
+    // The pixels rendered, inclusive bounds; the rest of the frame is black.
+    // A negative bound: to the frame's edge.
+    int regionMinX = -1, regionMinY = -1, regionMaxX = -1, regionMaxY = -1;
+};
+
 class World {
 public:
     // The conventions the scene was read and is rendered with.
     Conventions conventions = Conventions::Format;
+    FilmSettings film;
     bool classic() const { return conventions == Conventions::Classic; }
     // Answers intersect and occluded in place of the linear loop; may be null.
     const Accelerator *accelerator = nullptr;
@@ -40,6 +54,15 @@ public:
     // surfaces receive it unshadowed as diffuse light.
     bool hasSky = false;
     Vec3f sky;
+    // How much of the sky camera rays see, how much it lights surfaces
+    // diffusely, and how much mirror and refracted rays see (the format's
+    // conventions; classic renders see and receive all of it).
+    struct SkyVisibility {
+        float camera = 1.0f, diffuse = 1.0f, specular = 1.0f;
+    } skyVisibility;
+    // Shadow rays toward the sky per shading point, squared (the format's
+    // conventions; the classic sky lights surfaces unshadowed).
+    int skySamples = 1;
     Camera *camera = nullptr;
     std::vector<Material *> materials;
     std::map<std::string, Texture> textures; // image file name -> image
@@ -89,6 +112,20 @@ public:
     // True while no shape (no primitive, no mesh triangle) has been added.
     bool drawsNothing() const { return primitives.empty() && m_pendingTriangles.empty(); }
 
+    // Which lights light a shape and which of them are shadowed on it, by
+    // light index (1: yes). Shapes without links: every light, shadowed.
+    struct LightLinks {
+        std::vector<uint8_t> lights, shadows;
+    };
+    int addLightLinks(LightLinks links);
+    void linkShape(int shapeId, int links);
+    // The links of the shape a hit reports (IntersectInfo::id), or null.
+    const LightLinks *linksOf(int shapeId) const {
+        if (shapeId < 0 || static_cast<size_t>(shapeId) >= m_linksById.size()) return nullptr;
+        const int k = m_linksById[static_cast<size_t>(shapeId)];
+        return k < 0 ? nullptr : &m_lightLinks[static_cast<size_t>(k)];
+    }
+
     // Nearest hit closer than min(tMax, r.maxDist); returns the hit distance.
     // On a miss info.id stays -1 and the result is that bound, or the largest
     // float when an accelerator answers.
@@ -102,6 +139,8 @@ private:
     void adoptPrimitive(std::unique_ptr<Primitive> p);
     void adoptMaterial(std::unique_ptr<Material> m);
     std::vector<Primitive *> m_pendingTriangles; // triangles waiting for finishShapes
+    std::vector<LightLinks> m_lightLinks;
+    std::vector<int> m_linksById; // shape id -> index in m_lightLinks, or -1
 
     // What the World owns. The triangles of a mesh live in one block of
     // raw storage per mesh (a large mesh pays for no allocation per
