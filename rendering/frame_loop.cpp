@@ -64,14 +64,17 @@ void renderClassicRows(const World &world, uint32_t width, uint32_t height, floa
 // A sampled frame: the region's rows in bands shared out among threads one
 // at a time. A band traces its own samples and those of the rows its
 // filter reaches beyond it (rows next to a band are traced by both bands,
-// alike); the taller the bands, the less is traced twice.
+// alike); the taller the bands, the less is traced twice, the fewer bands
+// there are to share out.
 void renderSampledRows(const World &world, uint32_t width, uint32_t height, float *rgb,
                        int threads) {
     const SampledFrame frame(world, width, height);
     // Outside the region the frame is black.
     std::fill(rgb, rgb + static_cast<size_t>(width) * height * 3, 0.0f);
     const int rows = frame.lastRow() - frame.firstRow() + 1;
-    const int band = std::max(1, std::min(32, rows / (4 * threads)));
+    // The band height depends on the frame alone, so that the rows traced
+    // twice (and the tests counted) are the same for every thread count.
+    const int band = std::max(4, std::min(32, rows / 8));
     const int64_t bands = (rows + band - 1) / band;
     const uint32_t before = g_intersected;
     uint32_t tests = 0;
