@@ -77,10 +77,11 @@ void SampledFrame::renderBand(int r0, int r1, float *rgb, std::vector<float> &sc
                     for (int s = 0; s < perPixel; ++s, sample += stride) {
                         const float w = sample[3 + ax] * sample[3 + taps + ay];
                         if (w == 0.0f) continue;
-                        weights += w;
-                        sum[0] += static_cast<double>(w) * sample[0];
-                        sum[1] += static_cast<double>(w) * sample[1];
-                        sum[2] += static_cast<double>(w) * sample[2];
+                        const double wd = static_cast<double>(w);
+                        weights += wd;
+                        sum[0] += wd * static_cast<double>(sample[0]);
+                        sum[1] += wd * static_cast<double>(sample[1]);
+                        sum[2] += wd * static_cast<double>(sample[2]);
                     }
                 }
             }

@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 // The hash of a 64-bit key: the finaliser of the splitmix64 generator, a
 // bijection whose output bits each depend on every input bit.
@@ -35,11 +37,27 @@ private:
     uint32_t m_dimension = 0;
 };
 
+// False when VORTAN_SAMPLER is "random": every sample then takes plain
+// random numbers instead of its cell of the stratified pattern. Only for
+// measuring what the strata gain; read once.
+inline bool stratifiedSampling() {
+    static const bool stratified = [] {
+        const char *v = std::getenv("VORTAN_SAMPLER");
+        return v == nullptr || std::strcmp(v, "random") != 0;
+    }();
+    return stratified;
+}
+
 // Sample k of an n x n stratified pattern over the unit square, jittered
 // within its cell by two numbers of the sampler.
 inline void stratified(Sampler &sampler, uint32_t k, uint32_t n, float *u, float *v) {
-    const float inv = 1.0f / static_cast<float>(n);
     const float jx = sampler.next(), jy = sampler.next();
+    if (!stratifiedSampling()) {
+        *u = jx;
+        *v = jy;
+        return;
+    }
+    const float inv = 1.0f / static_cast<float>(n);
     *u = (static_cast<float>(k % n) + jx) * inv;
     *v = (static_cast<float>(k / n) + jy) * inv;
     // Rounding may reach 1; stay inside the cell's square.
