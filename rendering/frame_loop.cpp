@@ -61,37 +61,45 @@ void renderClassicRows(const World &world, uint32_t width, uint32_t height, floa
     g_intersected = before + tests;
 }
 
-// A sampled frame: the region's rows in bands shared out among threads one
-// at a time. A band traces its own samples and those of the rows its
-// filter reaches beyond it (rows next to a band are traced by both bands,
-// alike); the taller the bands, the less is traced twice, the fewer bands
-// there are to share out.
+// A sampled frame: the region in tiles shared out among threads one at a
+// time. A tile traces its own samples and those of the pixels its filter
+// reaches beyond it (pixels next to a tile are traced by both tiles,
+// alike); the larger the tiles, the less is traced twice. Tiles are whole
+// rows, 32 tall at most, unless their samples would take more than
+// kTileBudget floats; their shape depends on the frame alone, so that the
+// pixels traced twice (and the tests counted) are the same for every
+// thread count.
+constexpr size_t kTileBudget = size_t{8} << 20; // 32 MB a thread
+
 void renderSampledRows(const World &world, uint32_t width, uint32_t height, float *rgb,
                        int threads) {
     const SampledFrame frame(world, width, height);
     // Outside the region the frame is black.
     std::fill(rgb, rgb + static_cast<size_t>(width) * height * 3, 0.0f);
     const int rows = frame.lastRow() - frame.firstRow() + 1;
-    // The band height depends on the frame alone, so that the rows traced
-    // twice (and the tests counted) are the same for every thread count.
-    const int band = std::max(4, std::min(32, rows / 8));
-    const int64_t bands = (rows + band - 1) / band;
+    const int cols = frame.lastColumn() - frame.firstColumn() + 1;
+    int tileH = std::max(4, std::min(32, rows / 8)), tileW = cols;
+    while (tileW > 8 && frame.scratchFloats(tileW, tileH) > kTileBudget) tileW = (tileW + 1) / 2;
+    while (tileH > 1 && frame.scratchFloats(tileW, tileH) > kTileBudget) tileH = (tileH + 1) / 2;
+    const int64_t across = (cols + tileW - 1) / tileW;
+    const int64_t tiles = ((rows + tileH - 1) / tileH) * across;
     const uint32_t before = g_intersected;
     uint32_t tests = 0;
-    int rowsDone = 0;
+    int64_t tilesDone = 0;
 #pragma omp parallel num_threads(threads) reduction(+ : tests)
     {
         const uint32_t mine = g_intersected;
-        std::vector<float> scratch; // this thread's samples, reused band after band
+        std::vector<float> scratch; // this thread's samples, reused tile after tile
 #pragma omp for schedule(dynamic, 1) nowait
-        for (int64_t b = 0; b < bands; ++b) {
-            const int r0 = frame.firstRow() + static_cast<int>(b) * band;
-            const int r1 = std::min(frame.lastRow(), r0 + band - 1);
-            frame.renderBand(r0, r1, rgb, scratch);
+        for (int64_t t = 0; t < tiles; ++t) {
+            const int r0 = frame.firstRow() + static_cast<int>(t / across) * tileH;
+            const int c0 = frame.firstColumn() + static_cast<int>(t % across) * tileW;
+            frame.renderTile(r0, std::min(frame.lastRow(), r0 + tileH - 1), c0,
+                             std::min(frame.lastColumn(), c0 + tileW - 1), rgb, scratch);
 #pragma omp critical(vortan_progress)
             {
-                rowsDone += r1 - r0 + 1;
-                const float progress = static_cast<float>(rowsDone) / static_cast<float>(rows);
+                ++tilesDone;
+                const float progress = static_cast<float>(tilesDone) / static_cast<float>(tiles);
                 std::printf("\r%f", static_cast<double>(progress));
                 std::fflush(stdout);
             }

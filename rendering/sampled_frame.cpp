@@ -19,14 +19,21 @@ SampledFrame::SampledFrame(const World &world, uint32_t width, uint32_t height)
     m_y1 = f.regionMaxY < 0 ? m_height - 1 : std::min(m_height - 1, f.regionMaxY);
 }
 
-void SampledFrame::renderBand(int r0, int r1, float *rgb, std::vector<float> &scratch) const {
-    const int reach = m_reach, taps = 2 * reach + 1;
-    const int perPixel = m_n * m_n;
+size_t SampledFrame::scratchFloats(int w, int h) const {
     // Per sample: its colour, then its weight for each column and each row
     // of pixels it can reach (from -reach to +reach around its own).
+    const size_t stride = 3 + 2 * (2 * static_cast<size_t>(m_reach) + 1);
+    return static_cast<size_t>(w + 2 * m_reach) * static_cast<size_t>(h + 2 * m_reach) *
+           static_cast<size_t>(m_n) * static_cast<size_t>(m_n) * stride;
+}
+
+void SampledFrame::renderTile(int r0, int r1, int c0, int c1, float *rgb,
+                              std::vector<float> &scratch) const {
+    const int reach = m_reach, taps = 2 * reach + 1;
+    const int perPixel = m_n * m_n;
     const int stride = 3 + 2 * taps;
     const int sy0 = std::max(0, r0 - reach), sy1 = std::min(m_height - 1, r1 + reach);
-    const int sx0 = std::max(0, m_x0 - reach), sx1 = std::min(m_width - 1, m_x1 + reach);
+    const int sx0 = std::max(0, c0 - reach), sx1 = std::min(m_width - 1, c1 + reach);
     const size_t cols = static_cast<size_t>(sx1 - sx0 + 1);
     const size_t rows = static_cast<size_t>(sy1 - sy0 + 1);
     scratch.resize(rows * cols * static_cast<size_t>(perPixel) * static_cast<size_t>(stride));
@@ -60,11 +67,11 @@ void SampledFrame::renderBand(int r0, int r1, float *rgb, std::vector<float> &sc
         }
     }
 
-    // Gather: each pixel of the band is the weighted mean of the samples
+    // Gather: each pixel of the tile is the weighted mean of the samples
     // around it, summed in double in a fixed order and rounded once, so that
     // a constant colour comes out exactly.
     for (int j = r0; j <= r1; ++j) {
-        for (int i = m_x0; i <= m_x1; ++i) {
+        for (int i = c0; i <= c1; ++i) {
             double sum[3] = {0.0, 0.0, 0.0}, weights = 0.0;
             for (int l = std::max(sy0, j - reach); l <= std::min(sy1, j + reach); ++l) {
                 for (int k = std::max(sx0, i - reach); k <= std::min(sx1, i + reach); ++k) {

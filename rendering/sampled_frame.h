@@ -1,10 +1,11 @@
-// A sampled frame, band of rows by band of rows: the camera samples of a
-// band's pixels, and of the pixels around it that its filter reaches, are
-// traced, then gathered into the band's pixels in a fixed order (source
+// A sampled frame, tile by tile: the camera samples of a tile's pixels,
+// and of the pixels around it that its filter reaches, are traced, then
+// gathered into the tile's pixels in a fixed order (source
 // pixel by source pixel, sample by sample). A pixel's value therefore does
-// not depend on the bands, the threads or the region rendered.
+// not depend on the tiles, the threads or the region rendered.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -25,10 +26,12 @@ public:
     int firstColumn() const { return m_x0; }
     int lastColumn() const { return m_x1; }
 
-    // Renders rows r0..r1 (inclusive, within the region) of the region's
-    // columns into rgb (the whole frame, row 0 at the top). `scratch` holds
-    // the band's samples; it grows as needed and is reused.
-    void renderBand(int r0, int r1, float *rgb, std::vector<float> &scratch) const;
+    // Floats of scratch a tile of w x h pixels needs.
+    size_t scratchFloats(int w, int h) const;
+    // Renders rows r0..r1 and columns c0..c1 (inclusive, within the region)
+    // into rgb (the whole frame, row 0 at the top). `scratch` holds the
+    // tile's samples; it grows as needed and is reused.
+    void renderTile(int r0, int r1, int c0, int c1, float *rgb, std::vector<float> &scratch) const;
 
 private:
     const World &m_world;
