@@ -35,8 +35,6 @@ NodeResult readDriver(const std::string &keyword, TextParser &parser, LoadState 
 NodeResult readShadingEngine(const std::string &keyword, TextParser &parser, LoadState &state);
 // MAYAFILE: an image file node, its TGA read at once.
 NodeResult readFileNode(const std::string &keyword, TextParser &parser, LoadState &state);
-// "image" nodes: a texture file like MAYAFILE's, used when it is a TGA image.
-NodeResult readImageNode(const std::string &keyword, TextParser &parser, LoadState &state);
 // Geometry node types this renderer cannot draw: one Warning naming the
 // node, then its block is passed.
 NodeResult readUndrawnNode(const std::string &keyword, TextParser &parser, LoadState &state);
