@@ -52,7 +52,11 @@ bool decodeImage(const uint8_t *data, size_t size, ImageFormat format, const cha
                  Raster &out) {
     switch (format) {
     case ImageFormat::Tga:
-        return decodeTga(data, size, name, out);
+        // The TGA decoder keeps the sides of a file whose pixels fall
+        // short; here a failure leaves nothing.
+        if (decodeTga(data, size, name, out)) return true;
+        out = Raster();
+        return false;
     case ImageFormat::Png:
         return decodePng(data, size, name, out);
     case ImageFormat::Jpeg:
