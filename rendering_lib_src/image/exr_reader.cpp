@@ -7,6 +7,7 @@
 #include <ImfInputFile.h>
 #include <ImfStringAttribute.h>
 
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -53,8 +54,11 @@ bool readPixels(Imf::InputFile &file, size_t size, const char *name, Raster &out
     const Imf::ChannelList &channels = header.channels();
     uint64_t numChannels = 0;
     for (auto it = channels.begin(); it != channels.end(); ++it) ++numChannels;
-    // Half samples at the least: two bytes each.
-    const uint64_t raw = (w > 0 && h > 0) ? uint64_t(w) * uint64_t(h) * numChannels * 2 : 0;
+    // Half samples at the least: two bytes each; counted in double, which no
+    // declared size can overflow.
+    const double rawBytes =
+        (w > 0 && h > 0) ? double(w) * double(h) * double(numChannels) * 2.0 : 0.0;
+    const uint64_t raw = rawBytes >= 1.8e19 ? UINT64_MAX : static_cast<uint64_t>(rawBytes);
     const uint64_t expansion =
         header.compression() == Imf::NO_COMPRESSION ? 1 : kExrMaxExpansion;
     if (!imageSizeUsable("OpenEXR", name, w > 0 ? uint64_t(w) : 0, h > 0 ? uint64_t(h) : 0, raw,

@@ -163,7 +163,8 @@ bool decodeTga(const uint8_t *data, size_t size, const char *name, Raster &out) 
     const size_t pixelCount = static_cast<size_t>(w) * static_cast<size_t>(h);
     // Colour-map entries are rounded up to whole bytes.
     size_t skip = kTgaHeaderSize + idLength;
-    if (colorMapType == 1) skip += static_cast<size_t>(colorMapLength) * ((colorMapEntryBits + 7) / 8);
+    if (colorMapType == 1)
+        skip += static_cast<size_t>(colorMapLength) * ((colorMapEntryBits + 7) / 8);
     // The pixels must all be there before anything is allocated for them.
     if (skip > size || pixelCount * bytesPerPixel > size - skip) {
         Error("Premature end-of-file when reading TGA image \"%s\"", name);

@@ -3,7 +3,9 @@
 #include <Imath/half.h>
 #include <tiffio.h>
 
+#include <cmath>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -208,7 +210,11 @@ bool decodeTiff(const uint8_t *data, size_t size, const char *name, Raster &out)
         TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &l.planar);
         TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &l.compression);
         TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &l.photometric);
-        const uint64_t raw = uint64_t{l.width} * l.height * l.samples * ((l.bits + 7u) / 8u);
+        // Rows are whole bytes; counted in double, which no declared size
+        // can overflow.
+        const double rowBytes = std::ceil(double(l.width) * l.samples * l.bits / 8.0);
+        const double rawBytes = rowBytes * l.height;
+        const uint64_t raw = rawBytes >= 1.8e19 ? UINT64_MAX : static_cast<uint64_t>(rawBytes);
         const uint64_t expansion = l.compression == COMPRESSION_NONE ? 1 : kTiffMaxExpansion;
         if (!imageSizeUsable("TIFF", name, l.width, l.height, raw, size, expansion))
             reported = true;

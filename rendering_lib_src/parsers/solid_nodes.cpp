@@ -13,7 +13,9 @@
 
 namespace {
 
-bool finite(const Vec3f &v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+bool finite(const Vec3f &v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
 
 Point3f asPoint(const Vec3f &v) { return Point3f(v.x, v.y, v.z); }
 
@@ -83,8 +85,8 @@ NodeResult readConeNode(const std::string &keyword, TextParser &parser, LoadStat
     const bool cylinder = keyword == "CYLINDER";
     ShapeNode node(cylinder ? "Cylinder" : "Cone");
     Vec3f bottom(0.0f, 0.0f, 0.0f), top(0.0f, 1.0f, 0.0f);
-    float radius = 0.5f;                             // cylinder
-    float bottomRadius = 0.5f, topRadius = 0.0f;     // cone
+    float radius = 0.5f;                         // cylinder
+    float bottomRadius = 0.5f, topRadius = 0.0f; // cone
     readNodeBlock(parser, [&](const std::string &key) {
         if (!node.ok) return false;
         if (node.read(key, parser)) return true;

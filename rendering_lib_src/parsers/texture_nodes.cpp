@@ -278,7 +278,7 @@ NodeResult readRamp(const std::string &, TextParser &parser, LoadState &state) {
         if (!interpolations.empty())
             keys[i].interpolation = interpolations[i < interpolations.size() ? i : 0];
     }
-    state.addTextureNode(name, state.world.addTexture(std::make_unique<RampTexture>(type,
-                                                                                    std::move(keys))));
+    auto ramp = std::make_unique<RampTexture>(type, std::move(keys));
+    state.addTextureNode(name, state.world.addTexture(std::move(ramp)));
     return NodeResult::Read;
 }

@@ -28,7 +28,8 @@ ConeShape::ConeShape(const Transform &object2world, Material *material, const Po
     m_w = axis / m_length;
     // Any unit vector across the axis; the helper axis is the one least
     // aligned with it, so the cross product is well away from zero.
-    const Vec3f helper = std::fabs(m_w.x) < 0.9f ? Vec3f(1.0f, 0.0f, 0.0f) : Vec3f(0.0f, 1.0f, 0.0f);
+    const Vec3f helper =
+        std::fabs(m_w.x) < 0.9f ? Vec3f(1.0f, 0.0f, 0.0f) : Vec3f(0.0f, 1.0f, 0.0f);
     m_u = vmath::normalized(vmath::cross(helper, m_w));
     m_v = vmath::cross(m_w, m_u);
     m_slope = (topRadius - bottomRadius) / m_length;

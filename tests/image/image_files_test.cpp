@@ -86,7 +86,9 @@ Bytes jpegOf() {
     cinfo.in_color_space = JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 100, TRUE);
-    for (int c = 0; c < 3; ++c) cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
+    // No chroma subsampling: every texel keeps its own colour.
+    for (int c = 0; c < 3; ++c)
+        cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
     jpeg_start_compress(&cinfo, TRUE);
     for (int y = 0; y < kH; ++y) {
         Bytes row;
@@ -152,7 +154,8 @@ Bytes exrOf(const std::string &path) {
     std::vector<float> frame;
     for (int y = 0; y < kH; ++y)
         for (int x = 0; x < kW; ++x)
-            for (int c = 0; c < 3; ++c) frame.push_back(static_cast<float>(channel(x, y, c)) / 255.0f);
+            for (int c = 0; c < 3; ++c)
+                frame.push_back(static_cast<float>(channel(x, y, c)) / 255.0f);
     std::string error;
     EXPECT_TRUE(writeExr(path, frame.data(), kW, kH, &error)) << error;
     return readFileBytes(path);

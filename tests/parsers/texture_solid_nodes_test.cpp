@@ -60,7 +60,8 @@ TEST_F(TextureSolidNodes, TexturesAndSolidsFromAScene) {
     const std::vector<std::string> warnings = log.texts(google::GLOG_WARNING);
     ASSERT_FALSE(warnings.empty());
     EXPECT_EQ(warnings[0], "Disk FLAT: radius and hole make no disc; it is not drawn");
-    for (const std::string &w : warnings) EXPECT_EQ(w.find("cannot be evaluated"), std::string::npos);
+    for (const std::string &w : warnings)
+        EXPECT_EQ(w.find("cannot be evaluated"), std::string::npos) << w;
 
     ASSERT_EQ(world->materials.size(), 3u);
     const ColorChannel &image = static_cast<const Standard *>(world->materials[0])->Kd;
