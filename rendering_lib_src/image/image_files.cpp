@@ -83,8 +83,12 @@ bool readImageFile(const std::string &fileName, Raster &out) {
         Error("Unable to open %s file \"%s\"", kind, name);
         return false;
     }
-    if (!decodeImage(reinterpret_cast<const uint8_t *>(file.data()),
-                     static_cast<size_t>(file.length() - 1), format, name, out)) {
+    // An empty file loads with no buffer at all.
+    static const uint8_t kNothing = 0;
+    const size_t size = file.length() > 0 ? static_cast<size_t>(file.length() - 1) : 0;
+    const uint8_t *bytes =
+        file.data() != nullptr ? reinterpret_cast<const uint8_t *>(file.data()) : &kNothing;
+    if (!decodeImage(bytes, size, format, name, out)) {
         out = Raster();
         return false;
     }

@@ -210,9 +210,13 @@ Vec3f *ReadImageTGA(const std::string &fileName, int *width, int *height) {
         Error("Unable to open TGA file \"%s\"", name);
         return nullptr;
     }
+    // An empty file loads with no buffer at all.
+    static const uint8_t kNothing = 0;
+    const size_t size = file.length() > 0 ? static_cast<size_t>(file.length() - 1) : 0;
     Raster raster;
-    const bool ok = decodeTga(reinterpret_cast<const uint8_t *>(file.data()),
-                              static_cast<size_t>(file.length() - 1), name, raster);
+    const bool ok = decodeTga(
+        file.data() != nullptr ? reinterpret_cast<const uint8_t *>(file.data()) : &kNothing, size,
+        name, raster);
     // The sides are the caller's once the header was accepted, even when the
     // pixels then fall short.
     if (raster.width > 0) {

@@ -54,7 +54,7 @@ int closeProc(thandle_t) { return 0; }
 toff_t sizeProc(thandle_t handle) { return static_cast<TiffSource *>(handle)->size; }
 
 // The first error libtiff reports for the file is kept for the message.
-int onError(TIFF *, void *user, const char *, const char *format, va_list args) {
+__attribute__((format(printf, 4, 0))) int onError(TIFF *, void *user, const char *, const char *format, va_list args) {
     TiffSource *src = static_cast<TiffSource *>(user);
     if (src->message[0] == '\0') std::vsnprintf(src->message, sizeof src->message, format, args);
     return 1;

@@ -228,6 +228,11 @@ TEST(ImageFiles, DamagedFilesAreRefusedWithAMessage) {
         ASSERT_EQ(log.errors().size(), 1u) << c.file;
         EXPECT_NE(log.errors()[0].find(std::string("\"") + c.file + "\""), std::string::npos)
             << log.errors()[0];
+        // An empty file of the name, which loads with no buffer at all.
+        const std::string empty = dir.file(std::string("empty_") + c.file);
+        ASSERT_TRUE(writeFileBytes(empty, Bytes()));
+        EXPECT_FALSE(readImageFile(empty, image)) << c.file;
+        EXPECT_EQ(log.errors().size(), 2u) << c.file;
     }
     // A JPEG whose frame header says 8000 x 8000: 64 million texels from a
     // file of a few kilobytes.
