@@ -88,8 +88,8 @@ public:
     const Texture *textureOfNode(const std::string &nodeName) const;
 
     // A colour parameter of a shader that names another node: bound to the
-    // texture of that node when it is a texture or image file node, and otherwise set
-    // to `fallback`, with a Warning when `report` is set.
+    // texture of that node when it is a texture or image file node, and
+    // otherwise set to `fallback`, with a Warning when `report` is set.
     struct ColorNodeRef {
         ColorChannel *channel;
         std::string node; // upper-cased

@@ -33,7 +33,7 @@ NodeResult readCameraNode(const std::string &keyword, TextParser &parser, LoadSt
 void selectCamera(LoadState &state);
 NodeResult readDriver(const std::string &keyword, TextParser &parser, LoadState &state);
 NodeResult readShadingEngine(const std::string &keyword, TextParser &parser, LoadState &state);
-// MAYAFILE: an image file node, its TGA read at once.
+// MAYAFILE: an image file node, its image read at once (nearest-texel lookups).
 NodeResult readFileNode(const std::string &keyword, TextParser &parser, LoadState &state);
 // Geometry node types this renderer cannot draw: one Warning naming the
 // node, then its block is passed.
