@@ -9,9 +9,16 @@
 //   place; the PFM must hold the samples bit for bit, bottom row first. A
 //   slice of the inputs passes the sizes and null pointers WriteImg refuses.
 //
+// - decoded from memory as each texture format (TGA, PNG, JPEG, TIFF,
+//   OpenEXR): a decoder must refuse the bytes or give a raster whose
+//   samples are exactly its sides' worth, within the size cap.
+//
 // A mismatch aborts, so that the fuzzer keeps the input. The frame's
 // parameters come from the input's last bytes and its samples from the
 // first, so the seed TGA files drive both halves.
+//
+// The seeds of the other formats were written by the writers of
+// tests/image/image_files_test.cpp.
 //
 // Build with clang: configure with CXX=clang++ and -DVORTAN_FUZZ=ON, then
 // build the target image_fuzz; scripts/fuzz.sh builds and runs it on a copy
@@ -30,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "image/image_files.h"
 #include "image/imageio.h"
 
 namespace {
@@ -152,6 +160,25 @@ void fuzzReader(const uint8_t *data, size_t size) {
     delete[] texels;
 }
 
+void fuzzDecoders(const uint8_t *data, size_t size) {
+    const ImageFormat formats[] = {ImageFormat::Tga, ImageFormat::Png, ImageFormat::Jpeg,
+                                   ImageFormat::Tiff, ImageFormat::Exr};
+    for (ImageFormat format : formats) {
+        Raster raster;
+        if (!decodeImage(data, size, format, "input", raster)) {
+            if (raster.width != 0 || !raster.bytes.empty() || !raster.floats.empty())
+                fail("a refused image left pixels behind");
+            continue;
+        }
+        if (raster.width < 1 || raster.height < 1) fail("an image decoded without pixels");
+        const uint64_t texels = uint64_t(raster.width) * uint64_t(raster.height);
+        if (texels > kMaxImageTexels) fail("an image decoded beyond the size cap");
+        const size_t samples = raster.eightBit() ? raster.bytes.size() : raster.floats.size();
+        if (samples != texels * 3 || (!raster.bytes.empty() && !raster.floats.empty()))
+            fail("an image decoded with samples that do not fit its sides");
+    }
+}
+
 // The sizes and pointers WriteImg refuses: it must return 0 without
 // touching the one-pixel frame it is given, and leave no file.
 void fuzzRefusals(unsigned which, int goodSide, const std::string &path) {
@@ -263,6 +290,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzzReader(data, size);
+    fuzzDecoders(data, size);
     fuzzWriter(data, size);
     return 0;
 }

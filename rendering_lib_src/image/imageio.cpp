@@ -22,10 +22,6 @@ constexpr unsigned char kTgaTrueColor = 2;
 constexpr unsigned char kTgaGrey = 3;
 // The TGA header keeps width and height in 16 bits.
 constexpr int kMaxImageSide = 65535;
-// Bytes read from a TGA file per step: the pixel buffer grows with the data
-// that actually arrives, never ahead of it by more than this.
-constexpr size_t kReadChunk = size_t(1) << 20;
-
 // Refuses frames that the writers cannot store; the message goes to stderr
 // without a newline, like the writers' own messages.
 bool checkFrame(const std::string &fileName, const float *rgb, int width, int height) {
@@ -47,34 +43,6 @@ void putLE16(unsigned char *dst, int value) {
 }
 
 int getLE16(const unsigned char *src) { return src[0] | (src[1] << 8); }
-
-// Reads and discards count bytes; false when the file ends first.
-bool skipBytes(FILE *f, size_t count) {
-    unsigned char scratch[4096];
-    while (count > 0) {
-        const size_t want = std::min(count, sizeof scratch);
-        if (std::fread(scratch, 1, want, f) != want) return false;
-        count -= want;
-    }
-    return true;
-}
-
-// Reads exactly count bytes into out; false when the file ends first. The
-// buffer only grows as data arrives, so a header that claims a huge image in
-// a small file costs no more memory than the file holds.
-bool readBytes(FILE *f, size_t count, std::vector<unsigned char> &out) {
-    out.clear();
-    size_t got = 0;
-    while (got < count) {
-        const size_t want = std::min(count - got, kReadChunk);
-        if (out.size() < got + want)
-            out.resize(std::min(count, std::max(got + want, 2 * out.size())));
-        const size_t n = std::fread(out.data() + got, 1, want, f);
-        got += n;
-        if (n != want) return false;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -160,25 +128,13 @@ extern "C" int WriteImg(const char *fileName, float *rgb, void * /*extraPlane*/,
     return ok ? 1 : 0;
 }
 
-Vec3f *ReadImageTGA(const std::string &fileName, int *width, int *height) {
-    const char *name = fileName.c_str();
-    if (!MappedText::isRegularFile(name)) {
-        // A FIFO would block the load for ever; a directory is no image.
-        Error("TGA file \"%s\" is not a regular file", name);
-        return nullptr;
-    }
-    FILE *f = std::fopen(name, "rb");
-    if (!f) {
-        Error("Unable to open TGA file \"%s\"", name);
-        return nullptr;
-    }
-
-    unsigned char header[kTgaHeaderSize];
-    if (std::fread(header, 1, kTgaHeaderSize, f) != kTgaHeaderSize) {
+bool decodeTga(const uint8_t *data, size_t size, const char *name, Raster &out) {
+    out = Raster();
+    if (size < kTgaHeaderSize) {
         Error("Premature end-of-file when reading TGA image \"%s\"", name);
-        std::fclose(f);
-        return nullptr;
+        return false;
     }
+    const unsigned char *header = data;
     const unsigned idLength = header[0];
     const unsigned colorMapType = header[1];
     const unsigned imageType = header[2];
@@ -198,52 +154,83 @@ Vec3f *ReadImageTGA(const std::string &fileName, int *width, int *height) {
         Error("ReadImageTGA: I don't know this format (type=%i pxsize=%i abits=%i)",
               static_cast<int>(imageType), static_cast<int>(pixelDepth),
               static_cast<int>(descriptor));
-        std::fclose(f);
-        return nullptr;
+        return false;
     }
-    if (width) *width = w;
-    if (height) *height = h;
+    out.width = w;
+    out.height = h;
 
     const size_t bytesPerPixel = pixelDepth / 8;
     const size_t pixelCount = static_cast<size_t>(w) * static_cast<size_t>(h);
     // Colour-map entries are rounded up to whole bytes.
-    size_t skip = idLength;
-    if (colorMapType == 1) skip += static_cast<size_t>(colorMapLength) * ((colorMapEntryBits + 7) / 8);
-    std::vector<unsigned char> bytes;
-    if (!skipBytes(f, skip) || !readBytes(f, pixelCount * bytesPerPixel, bytes)) {
+    size_t skip = kTgaHeaderSize + idLength;
+    if (colorMapType == 1)
+        skip += static_cast<size_t>(colorMapLength) * ((colorMapEntryBits + 7) / 8);
+    // The pixels must all be there before anything is allocated for them.
+    if (skip > size || pixelCount * bytesPerPixel > size - skip) {
         Error("Premature end-of-file when reading TGA image \"%s\"", name);
-        std::fclose(f);
-        return nullptr;
+        return false;
     }
-    std::fclose(f);
+    const unsigned char *pixels = data + skip;
 
     // Pixels in file order: grey is one byte, true colour blue, green, red
     // and an ignored alpha byte for 32 bits.
-    Vec3f *texels = new Vec3f[pixelCount];
+    allocateRaster(out, w, h, true);
+    uint8_t *texels = out.bytes.data();
     for (size_t i = 0; i < pixelCount; ++i) {
-        const unsigned char *px = &bytes[i * bytesPerPixel];
+        const unsigned char *px = pixels + i * bytesPerPixel;
         if (bytesPerPixel == 1) {
-            const float g = static_cast<float>(px[0]) / 255.0f;
-            texels[i] = Vec3f(g, g, g);
+            texels[3 * i] = texels[3 * i + 1] = texels[3 * i + 2] = px[0];
         } else {
-            texels[i] = Vec3f(static_cast<float>(px[2]) / 255.0f,
-                              static_cast<float>(px[1]) / 255.0f,
-                              static_cast<float>(px[0]) / 255.0f);
+            texels[3 * i] = px[2];
+            texels[3 * i + 1] = px[1];
+            texels[3 * i + 2] = px[0];
         }
     }
 
     // Bring every image to column 0 at the left and row 0 at the bottom.
-    const size_t rowLen = static_cast<size_t>(w);
     if (descriptor & 0x10) {
         for (size_t y = 0; y < static_cast<size_t>(h); ++y)
-            std::reverse(texels + y * rowLen, texels + (y + 1) * rowLen);
+            for (size_t x = 0; x < static_cast<size_t>(w) / 2; ++x)
+                std::swap_ranges(texels + 3 * (y * w + x), texels + 3 * (y * w + x + 1),
+                                 texels + 3 * (y * w + (w - 1 - x)));
     }
-    if (descriptor & 0x20) {
-        for (size_t y = 0; y < static_cast<size_t>(h) / 2; ++y)
-            std::swap_ranges(texels + y * rowLen, texels + (y + 1) * rowLen,
-                             texels + (static_cast<size_t>(h) - 1 - y) * rowLen);
-    }
+    if (descriptor & 0x20) flipRows(out);
+    return true;
+}
 
-    INFO_LOG << "Read TGA image " << fileName << " (" << w << "x" << h;
+Vec3f *ReadImageTGA(const std::string &fileName, int *width, int *height) {
+    const char *name = fileName.c_str();
+    if (!MappedText::isRegularFile(name)) {
+        // A FIFO would block the load for ever; a directory is no image.
+        Error("TGA file \"%s\" is not a regular file", name);
+        return nullptr;
+    }
+    MappedText file;
+    if (!file.loadFile(name)) {
+        Error("Unable to open TGA file \"%s\"", name);
+        return nullptr;
+    }
+    // An empty file loads with no buffer at all.
+    static const uint8_t kNothing = 0;
+    const size_t size = file.length() > 0 ? static_cast<size_t>(file.length() - 1) : 0;
+    Raster raster;
+    const bool ok = decodeTga(
+        file.data() != nullptr ? reinterpret_cast<const uint8_t *>(file.data()) : &kNothing, size,
+        name, raster);
+    // The sides are the caller's once the header was accepted, even when the
+    // pixels then fall short.
+    if (raster.width > 0) {
+        if (width) *width = raster.width;
+        if (height) *height = raster.height;
+    }
+    if (!ok) return nullptr;
+
+    const size_t pixelCount = raster.texelCount();
+    Vec3f *texels = new Vec3f[pixelCount];
+    for (size_t i = 0; i < pixelCount; ++i)
+        texels[i] = Vec3f(static_cast<float>(raster.bytes[3 * i]) / 255.0f,
+                          static_cast<float>(raster.bytes[3 * i + 1]) / 255.0f,
+                          static_cast<float>(raster.bytes[3 * i + 2]) / 255.0f);
+    INFO_LOG << "Read TGA image " << fileName << " (" << raster.width << "x" << raster.height;
     return texels;
 }

@@ -2,8 +2,11 @@
 // used for textures.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
+#include "image/raster.h"
 #include "util/api.h"
 #include "util/vecmath.h"
 
@@ -23,3 +26,8 @@ bool WriteImagePFM(const std::string &fileName, const float *rgb, int width, int
 // width x height colours in 0..1, row 0 at the bottom. Null on failure, after
 // an Error; the array is the caller's (allocated with new[]).
 Vec3f *ReadImageTGA(const std::string &fileName, int *width, int *height);
+
+// The same format from memory into a raster (bytes, bottom row first). On
+// failure an Error names `name`; when the header was accepted but the
+// pixels fall short, the raster still holds the declared sides.
+bool decodeTga(const uint8_t *data, size_t size, const char *name, Raster &out);

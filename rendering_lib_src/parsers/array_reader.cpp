@@ -438,6 +438,8 @@ template bool readVectorArray<Vec3f>(TextParser &, const ArrayHeader &, const No
                                      const char *, std::vector<Vec3f> &, bool);
 template bool readVectorArray<Point2f>(TextParser &, const ArrayHeader &, const NodeRef &,
                                        const char *, std::vector<Point2f> &, bool);
+template bool readVectorArray<float>(TextParser &, const ArrayHeader &, const NodeRef &,
+                                     const char *, std::vector<float> &, bool);
 
 bool looksNumeric(const std::string &word) {
     if (word.empty()) return false;

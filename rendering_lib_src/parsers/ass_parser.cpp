@@ -13,7 +13,9 @@
 #include "parsers/material_nodes.h"
 #include "parsers/scene_nodes.h"
 #include "parsers/shape_nodes.h"
+#include "parsers/solid_nodes.h"
 #include "parsers/surface_nodes.h"
+#include "parsers/texture_nodes.h"
 #include "parsers/text_parser.h"
 #include "scene/world.h"
 #include "shapes/mesh.h"
@@ -156,7 +158,9 @@ constexpr KeywordReader kReaders[] = {
     {"PLANE", readPlane},
     {"MAYAFILE", readFileNode},
     {"GINSTANCE", readInstance},
-    {"IMAGE", readImageNode},
+    {"IMAGE", readImageTexture},
+    {"CHECKERBOARD", readCheckerboard},
+    {"RAMP_RGB", readRamp},
     {"LAMBERT", readLambert},
     {"AISTANDARD", readAiStandard},
     {"STANDARD", readStandard},
@@ -177,11 +181,11 @@ constexpr KeywordReader kReaders[] = {
     {"BOX_FILTER", readFilterNode, true},
     {"INCLUDE", readInclude},
     {"ALEMBIC", readUndrawnNode},
-    {"BOX", readUndrawnNode},
-    {"CONE", readUndrawnNode},
+    {"BOX", readBox},
+    {"CONE", readConeNode},
     {"CURVES", readUndrawnNode},
-    {"CYLINDER", readUndrawnNode},
-    {"DISK", readUndrawnNode},
+    {"CYLINDER", readConeNode},
+    {"DISK", readDisk},
     {"IMPLICIT", readUndrawnNode},
     {"NURBS", readUndrawnNode},
     {"POINTS", readUndrawnNode},

@@ -12,6 +12,7 @@
 #include "parsers/text_parser.h"
 #include "scene/world.h"
 #include "shapes/mesh.h"
+#include "shapes/placed_shape.h"
 #include "shapes/sphere.h"
 #include "util/error.h"
 #include "util/transform.h"
@@ -104,6 +105,11 @@ private:
         } else if (const SpherePrimitive *sphere = dynamic_cast<const SpherePrimitive *>(shape)) {
             auto copy = std::make_unique<SpherePrimitive>(
                 placement.object2world, nullptr, placement.shape->localCenter, sphere->radius);
+            copy->name = node.name;
+            m_state.linkShape(m_state.addShape(std::move(copy), placement.shaderName),
+                              placement.shape->links);
+        } else if (const PlacedShape *placed = dynamic_cast<const PlacedShape *>(shape)) {
+            std::unique_ptr<PlacedShape> copy = placed->placedCopy(placement.object2world);
             copy->name = node.name;
             m_state.linkShape(m_state.addShape(std::move(copy), placement.shaderName),
                               placement.shape->links);

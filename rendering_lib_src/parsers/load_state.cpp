@@ -26,6 +26,8 @@ Material *LoadState::findMaterial(const std::string &materialName) const {
 }
 
 const Texture *LoadState::textureOfNode(const std::string &nodeName) const {
+    auto node = m_textureNodes.find(nodeName);
+    if (node != m_textureNodes.end()) return node->second;
     auto it = m_fileNodes.find(nodeName);
     if (it == m_fileNodes.end()) return nullptr;
     return world.findTexture(it->second);
@@ -40,7 +42,7 @@ bool LoadState::notePointLikeLight(const std::string &type) {
 
 void LoadState::bindColorNodes() {
     for (const ColorNodeRef &ref : m_colorNodeRefs) {
-        // An image: sampled from now on, tinted by the channel's colour.
+        // A texture: sampled from now on, tinted by the channel's colour.
         if (const Texture *texture = textureOfNode(ref.node)) {
             ref.channel->texture = texture;
             continue;

@@ -88,18 +88,23 @@ public:
     void addFileNode(const std::string &nodeName, const std::string &fileName) {
         m_fileNodes[nodeName] = fileName;
     }
+    // A texture node (image, checkerboard, ramp) by its name; a later node
+    // of the same name replaces it.
+    void addTextureNode(const std::string &nodeName, const Texture *texture) {
+        m_textureNodes[nodeName] = texture;
+    }
 
     // The material a shape's shader name stands for: the material of the
     // shading engine of that name, or else the material of that name.
     Material *materialFor(const std::string &shaderName) const;
     // The first material added with that name.
     Material *findMaterial(const std::string &materialName) const;
-    // The texture of an image file node, or null.
+    // The texture of a texture node or of an image file node, or null.
     const Texture *textureOfNode(const std::string &nodeName) const;
 
     // A colour parameter of a shader that names another node: bound to the
-    // texture of that node when it is an image file node, and otherwise set
-    // to `fallback`, with a Warning when `report` is set.
+    // texture of that node when it is a texture or image file node, and
+    // otherwise set to `fallback`, with a Warning when `report` is set.
     struct ColorNodeRef {
         ColorChannel *channel;
         std::string node; // upper-cased
@@ -175,6 +180,7 @@ private:
     std::unordered_map<std::string, Material *> m_materialIndex;
     std::map<std::string, std::string> m_shadingEngines; // engine name -> material name
     std::map<std::string, std::string> m_fileNodes;      // file node name -> image file name
+    std::map<std::string, const Texture *> m_textureNodes; // texture node name -> texture
     std::vector<ColorNodeRef> m_colorNodeRefs;
     std::vector<std::string> m_pointLikeLightTypes;
     struct MovingMatrix {

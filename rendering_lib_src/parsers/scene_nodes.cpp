@@ -363,19 +363,6 @@ NodeResult readFileNode(const std::string &, TextParser &parser, LoadState &stat
     return NodeResult::Read;
 }
 
-NodeResult readImageNode(const std::string &, TextParser &parser, LoadState &state) {
-    std::string name, filename;
-    if (!readNameAndString(parser, "Image", "FILENAME", "filename", false, name, filename))
-        return NodeResult::Refused;
-    // Only an image this renderer reads becomes a texture; colours naming
-    // any other image node take their default when the scene is complete.
-    // Files of other formats are not even opened (no error about them).
-    std::string ending = filename.size() >= 4 ? filename.substr(filename.size() - 4) : "";
-    TextParser::toLower(ending);
-    if (ending == ".tga" && state.world.addTexture(filename)) state.addFileNode(name, filename);
-    return NodeResult::Read;
-}
-
 NodeResult readFilterNode(const std::string &keyword, TextParser &parser, LoadState &state) {
     std::string name;
     const NodeRef node{"Filter", name};

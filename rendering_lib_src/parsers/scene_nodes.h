@@ -39,10 +39,8 @@ NodeResult readCameraNode(const std::string &keyword, TextParser &parser, LoadSt
 void selectCamera(LoadState &state);
 NodeResult readDriver(const std::string &keyword, TextParser &parser, LoadState &state);
 NodeResult readShadingEngine(const std::string &keyword, TextParser &parser, LoadState &state);
-// MAYAFILE: an image file node, its TGA read at once.
+// MAYAFILE: an image file node, its image read at once (nearest-texel lookups).
 NodeResult readFileNode(const std::string &keyword, TextParser &parser, LoadState &state);
-// "image" nodes: a texture file like MAYAFILE's, used when it is a TGA image.
-NodeResult readImageNode(const std::string &keyword, TextParser &parser, LoadState &state);
 // Passes a node's whole block, nested blocks included, and returns the
 // value of its NAME parameter when it has one before any nested block.
 std::string skipNodeKeepingName(TextParser &parser);

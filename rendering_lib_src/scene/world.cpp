@@ -7,8 +7,10 @@
 #include <new>
 #include <utility>
 
+#include "image/image_files.h"
 #include "materials/material.h"
 #include "shapes/mesh.h"
+#include "textures/image_texture.h"
 #include "util/error.h"
 
 int World::nextId() const {
@@ -105,19 +107,37 @@ bool World::setCamera(Camera *c) {
     return true;
 }
 
-const Texture *World::addTexture(const std::string &fileName) {
+const Raster *World::addImage(const std::string &fileName) {
     // Every node that names the file reads it again (and says so), into
-    // the same entry: channels already bound to it stay bound.
-    Texture image;
-    if (!image.read(fileName)) return nullptr;
-    Texture &tex = textures[fileName];
-    tex = std::move(image);
-    return &tex;
+    // the same entry: textures already made over it stay valid.
+    Raster image;
+    if (!readImageFile(fileName, image)) return nullptr;
+    Raster &entry = images[fileName];
+    entry = std::move(image);
+    return &entry;
+}
+
+const Raster *World::findImage(const std::string &fileName) const {
+    auto it = images.find(fileName);
+    return it == images.end() ? nullptr : &it->second;
+}
+
+const Texture *World::addTexture(const std::string &fileName) {
+    const Raster *image = addImage(fileName);
+    if (image == nullptr) return nullptr;
+    const Texture *&lookup = m_fileTextures[fileName];
+    if (lookup == nullptr) lookup = addTexture(std::make_unique<ImageTexture>(image));
+    return lookup;
 }
 
 const Texture *World::findTexture(const std::string &fileName) const {
-    auto it = textures.find(fileName);
-    return it == textures.end() ? nullptr : &it->second;
+    auto it = m_fileTextures.find(fileName);
+    return it == m_fileTextures.end() ? nullptr : it->second;
+}
+
+const Texture *World::addTexture(std::unique_ptr<Texture> texture) {
+    m_ownedTextures.push_back(std::move(texture));
+    return m_ownedTextures.back().get();
 }
 
 int World::addLightLinks(LightLinks links) {

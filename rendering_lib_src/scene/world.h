@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "image/raster.h"
 #include "lights/light.h"
 #include "scene/accelerator.h"
 #include "scene/camera.h"
@@ -65,7 +66,9 @@ public:
     int skySamples = 1;
     Camera *camera = nullptr;
     std::vector<Material *> materials;
-    std::map<std::string, Texture> textures; // image file name -> image
+    // Image files read for texturing, by file name: the textures that show
+    // an image share its pixels.
+    std::map<std::string, Raster> images;
     std::vector<MeshShape *> meshes;
 
     World();
@@ -97,10 +100,19 @@ public:
     // Selects the camera to render through: one added by addCamera, or null.
     bool setCamera(Camera *c);
     Camera *getCamera() const { return camera; }
-    // Reads the image file into textures (once per file name); null when it
+    // Reads the image file into images, into the entry of its name (a file
+    // read again replaces the pixels its textures show); null when it
+    // cannot be read, the entry then unchanged.
+    const Raster *addImage(const std::string &fileName);
+    const Raster *findImage(const std::string &fileName) const;
+    // Reads the image file (addImage) and returns the classic lookup of it
+    // (nearest texel, no wrapping), one per file name; null when the file
     // cannot be read.
     const Texture *addTexture(const std::string &fileName);
+    // The classic lookup of a file read by addTexture, or null.
     const Texture *findTexture(const std::string &fileName) const;
+    // Takes over a texture of any kind.
+    const Texture *addTexture(std::unique_ptr<Texture> texture);
 
     // Installs the accelerator that answers intersect and occluded; the
     // World owns it from now on.
@@ -156,4 +168,6 @@ private:
     std::vector<std::unique_ptr<Material>> m_ownedMaterials;
     std::vector<std::unique_ptr<Camera>> m_ownedCameras;
     std::unique_ptr<Accelerator> m_ownedAccelerator;
+    std::vector<std::unique_ptr<Texture>> m_ownedTextures;
+    std::map<std::string, const Texture *> m_fileTextures; // image file name -> classic lookup
 };

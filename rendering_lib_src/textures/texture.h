@@ -1,22 +1,24 @@
-// A texture image in memory and its lookup.
+// Textures: colours that vary over a surface, looked up at a hit's texture
+// coordinates. The family is small: images (image_texture.h), and the
+// checkerboard and colour ramp patterns (pattern_textures.h). The World
+// owns them; a lookup allocates nothing and changes nothing, so any number
+// of threads may look up at once.
 #pragma once
-
-#include <memory>
-#include <string>
 
 #include "util/vecmath.h"
 
-// Colour of a lookup outside a texture.
+// Colour of a lookup outside a texture without wrapping, and of a colour
+// channel whose texture is missing.
 constexpr Vec3f kMissingTextureColor(-1.0f, -1.0f, -1.0f);
 
-// width x height linear colours, row-major, row 0 at the bottom.
-struct Texture {
-    int width = 0;
-    int height = 0;
-    std::unique_ptr<Vec3f[]> texels;
+class Texture {
+public:
+    // The colour at texture coordinates (u, v).
+    virtual Vec3f sample(float u, float v) const = 0;
+    virtual ~Texture() = default;
 
-    // Reads a TGA file; false, after an Error, when it cannot be read.
-    bool read(const std::string &fileName);
-    // Nearest texel at (u, v), no wrapping; (-1, -1, -1) outside the image.
-    Vec3f sample(float u, float v) const;
+protected:
+    Texture() = default;
+    Texture(const Texture &) = default;
+    Texture &operator=(const Texture &) = default;
 };

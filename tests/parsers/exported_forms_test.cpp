@@ -462,8 +462,8 @@ TEST_F(ExportedForms, FileLevelForms) {
 
     // Geometry this renderer does not draw: one word per node, nested blocks
     // on one line or over several passed with it; include is not followed.
-    const char *types[] = {"curves", "points", "procedural", "usd", "box", "cone",
-                           "cylinder", "disk", "implicit", "nurbs", "volume", "alembic"};
+    const char *types[] = {"curves", "points", "procedural", "usd",
+                           "implicit", "nurbs", "volume", "alembic"};
     std::string text = std::string(kCameraNode) + "include \"other.ass\"\n";
     std::vector<std::string> expected = {"include \"other.ass\" is not read: scenes are read from one file"};
     bool oneLine = true;

@@ -333,7 +333,7 @@ TEST_F(SceneLoader, UnreadableImageFileNodeLeavesTheLoadGoing) {
                         "MayaFile\n{\n name file1\n filename \"Missing/Tex.tga\"\n}\n"
                         "sphere\n{\n}\n");
     ASSERT_NE(world, nullptr);
-    EXPECT_TRUE(world->textures.empty());
+    EXPECT_TRUE(world->images.empty());
     EXPECT_EQ(world->primitives.size(), 1u);
 }
 

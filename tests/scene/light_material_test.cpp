@@ -6,6 +6,7 @@
 #include "materials/material.h"
 #include "shapes/primitive.h"
 #include "scene/world.h"
+#include "textures/image_texture.h"
 
 TEST(PointLight, IncidentLightFallsOffWithSquaredDistance) {
     PointLight light(makeTranslate(Vec3f(1, 2, 3)), Vec3f(1.0f, 0.5f, 0.25f), 8.0f,
@@ -50,10 +51,11 @@ TEST(Light, WorldPositionAndTheOtherKinds) {
 }
 
 TEST(ColorChannel, EvaluatesColourOrTintedTexture) {
-    Texture tex;
-    tex.width = 2;
-    tex.height = 1;
-    tex.texels.reset(new Vec3f[2]{{0.5f, 0.25f, 1.0f}, {1.0f, 1.0f, 1.0f}});
+    Raster image;
+    image.width = 2;
+    image.height = 1;
+    image.floats = {0.5f, 0.25f, 1.0f, 1.0f, 1.0f, 1.0f};
+    const ImageTexture tex(&image);
 
     IntersectInfo info;
     info.u = 0.25f;

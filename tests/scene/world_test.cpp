@@ -14,6 +14,7 @@
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
 #include "scene/world.h"
+#include "textures/image_texture.h"
 
 namespace {
 
@@ -304,10 +305,11 @@ TEST(World, AcceleratorAnswersInPlaceOfTheLinearSearch) {
 
 TEST(Texture, SamplesNearestTexelWithoutWrapping) {
     const Vec3f texels[4] = {{0.1f, 0, 0}, {0.2f, 0, 0}, {0.3f, 0, 0}, {0.4f, 0, 0}};
-    Texture tex;
-    tex.width = 2;
-    tex.height = 2;
-    tex.texels.reset(new Vec3f[4]{texels[0], texels[1], texels[2], texels[3]});
+    Raster image;
+    image.width = 2;
+    image.height = 2;
+    image.floats = {0.1f, 0, 0, 0.2f, 0, 0, 0.3f, 0, 0, 0.4f, 0, 0};
+    const ImageTexture tex(&image);
     const Vec3f missing(-1, -1, -1);
 
     EXPECT_EQ(tex.sample(0.0f, 0.0f), texels[0]);
@@ -322,15 +324,16 @@ TEST(Texture, SamplesNearestTexelWithoutWrapping) {
 
     // The index is truncated toward zero: on a one-texel-wide image u = -0.5
     // still lands on column 0, and u = -1 does not.
-    Texture narrow;
-    narrow.width = 1;
-    narrow.height = 1;
-    narrow.texels.reset(new Vec3f[1]{texels[0]});
+    Raster one;
+    one.width = 1;
+    one.height = 1;
+    one.floats = {0.1f, 0, 0};
+    const ImageTexture narrow(&one);
     EXPECT_EQ(narrow.sample(-0.5f, 0.0f), texels[0]);
     EXPECT_EQ(narrow.sample(-1.0f, 0.0f), missing);
 
-    Texture empty;
-    EXPECT_EQ(empty.sample(0.0f, 0.0f), missing);
+    const Raster none;
+    EXPECT_EQ(ImageTexture(&none).sample(0.0f, 0.0f), missing);
 }
 
 TEST(World, ReadsEachTextureFileIntoOneEntry) {
@@ -344,13 +347,13 @@ TEST(World, ReadsEachTextureFileIntoOneEntry) {
     const Texture *tex = world.addTexture(path);
     ASSERT_NE(tex, nullptr);
     EXPECT_EQ(tex, world.findTexture(path));
-    EXPECT_EQ(tex->width, 2);
-    EXPECT_EQ(tex->height, 1);
+    EXPECT_EQ(world.findImage(path)->width, 2);
+    EXPECT_EQ(world.findImage(path)->height, 1);
     EXPECT_EQ(tex->sample(0.75f, 0.0f), Vec3f(0, 0, 1));
 
     // A file that cannot be read stores nothing.
     EXPECT_EQ(world.addTexture(dir.file("absent.tga")), nullptr);
-    EXPECT_EQ(world.textures.size(), 1u);
+    EXPECT_EQ(world.images.size(), 1u);
 
     // Reading a file name again replaces its image in the same entry (what
     // is bound to it sees the new image); a read that fails keeps what was
@@ -358,11 +361,11 @@ TEST(World, ReadsEachTextureFileIntoOneEntry) {
     float green[3] = {0.0f, 1.0f, 0.0f};
     ASSERT_EQ(WriteImg(path.c_str(), green, nullptr, 1, 1, 1, 1, 0, 0), 1);
     EXPECT_EQ(world.addTexture(path), tex);
-    EXPECT_EQ(tex->width, 1);
+    EXPECT_EQ(world.findImage(path)->width, 1);
     EXPECT_EQ(tex->sample(0.0f, 0.0f), Vec3f(0, 1, 0));
     ASSERT_TRUE(writeFileBytes(path, std::vector<unsigned char>{0, 0, 10}));
     EXPECT_EQ(world.addTexture(path), nullptr);
     ASSERT_EQ(world.findTexture(path), tex);
     EXPECT_EQ(tex->sample(0.0f, 0.0f), Vec3f(0, 1, 0));
-    EXPECT_EQ(world.textures.size(), 1u);
+    EXPECT_EQ(world.images.size(), 1u);
 }
