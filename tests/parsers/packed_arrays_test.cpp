@@ -105,3 +105,50 @@ TEST(PackedArrays, UnpacksEveryLetterWithPartialLastWord) {
     uint32_t v = 0;
     EXPECT_FALSE(unpackWords('D', words, 2, &v, 1));
 }
+
+// A byte stream whose length is not a multiple of 4 ends in a short group:
+// the examples of real files (17 indices ending in 9; face sizes ending in
+// 22 22, and in 4 then 3), then round trips of every length and letter.
+TEST(PackedArrays, ShortLastGroupHoldsTheStreamsLastBytes) {
+    Words fours(962, 4);
+    fours.back() = 3;
+    const struct { std::string text; Words values; } cases[] = {
+        {"B$v2N*&9nA:(P*-Y'7C:R&o", {0, 1, 2, 3, 4, 5, 6, 7, 8, 16, 15, 14, 13, 12, 11, 10, 9}},
+        {"B+,B", {22, 22}},
+        {"B!%<_l4$$$&j%<V", fours},
+    };
+    for (const auto &c : cases) {
+        Words v(c.values.size() + 1, 99);
+        int64_t held = 0;
+        ASSERT_TRUE(decodePackedIntegers(c.text[0], c.text.data() + 1, c.text.data() + c.text.size(),
+                                         c.values.size(), v.data(), c.values.size(), held))
+            << c.text << " holds " << held;
+        v.pop_back();
+        EXPECT_EQ(v, c.values) << c.text;
+    }
+    std::mt19937 rng(11);
+    for (size_t len = 1; len <= 14; ++len) {
+        Bytes bytes(len);
+        for (unsigned char &b : bytes) b = static_cast<unsigned char>(rng());
+        const std::string text = b85Bytes(bytes);
+        Words v(len, 0);
+        int64_t held = 0;
+        // B: one value a byte. C: two bytes a value, so only even streams.
+        ASSERT_TRUE(decodePackedIntegers('B', text.data(), text.data() + text.size(), len, v.data(),
+                                         len, held)) << len;
+        EXPECT_EQ(v, Words(bytes.begin(), bytes.end())) << len;
+        EXPECT_EQ(decodePackedIntegers('C', text.data(), text.data() + text.size(), len / 2,
+                                       v.data(), len / 2, held), len % 2 == 0) << len;
+        // One value more or fewer than the stream holds is no match.
+        EXPECT_FALSE(decodePackedIntegers('B', text.data(), text.data() + text.size(), len + 1,
+                                          v.data(), len, held));
+        EXPECT_EQ(held, int64_t(len));
+    }
+    // A lone digit, a group beyond 32 bits and a short group without the
+    // caller allowing one are damage.
+    int tail = 0;
+    Words w;
+    for (const std::string &s : {std::string("8TFfd&"), std::string("{{"), std::string("xx")})
+        EXPECT_EQ(decodeB85(s.data(), s.data() + s.size(), nullptr, 0, &tail), kPackedDamaged) << s;
+    EXPECT_EQ(decode85("8TFfd&o", w, 2), kPackedDamaged);
+}
