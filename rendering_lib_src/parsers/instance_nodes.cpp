@@ -33,6 +33,7 @@ struct Placement {
     const LoadState::NamedShape *shape = nullptr;
     Transform object2world;
     std::string shaderName;
+    std::string shaderScope; // where shaderName is looked up
 };
 
 class Expander {
@@ -47,7 +48,8 @@ public:
             if (!node.visible) continue;
             Placement placement;
             if (!resolve(node, 0, placement)) continue;
-            if (placement.shaderName.empty()) placement.shaderName = placement.shape->shaderName;
+            // An instance read from an included file is placed as the file is.
+            if (node.placed) placement.object2world = node.placement * placement.object2world;
             draw(node, placement);
         }
     }
@@ -62,16 +64,17 @@ private:
                     node.name.c_str());
             return false;
         }
-        const auto shape = m_state.namedShapes.find(node.target);
+        const auto shape = m_state.findScoped(m_state.namedShapes, node.scope, node.target);
         if (shape != m_state.namedShapes.end()) {
+            // The shape's own matrix: an included file's placement applies
+            // to the outermost instance only.
             out.shape = &shape->second;
-            out.object2world = node.inheritXform
-                                   ? node.matrix * shape->second.shape->object2world
-                                   : node.matrix;
+            out.object2world = node.inheritXform ? node.matrix * shape->second.local : node.matrix;
             out.shaderName = node.shaderName;
+            out.shaderScope = node.scope;
             return true;
         }
-        const auto inner = m_instances.find(node.target);
+        const auto inner = m_state.findScoped(m_instances, node.scope, node.target);
         if (inner == m_instances.end()) {
             Warning("Instance %s names \"%s\", which is no shape; it is not drawn",
                     node.name.c_str(), node.target.c_str());
@@ -82,7 +85,10 @@ private:
         // Without inheritance every matrix below this instance is dropped,
         // as it is for a shape's own.
         out.object2world = node.inheritXform ? node.matrix * out.object2world : node.matrix;
-        if (!node.shaderName.empty()) out.shaderName = node.shaderName;
+        if (!node.shaderName.empty()) {
+            out.shaderName = node.shaderName;
+            out.shaderScope = node.scope;
+        }
         return true;
     }
 
@@ -98,12 +104,22 @@ private:
             m_triangles += triangles;
             auto copy = std::make_unique<MeshShape>(placement.object2world, nullptr, *mesh);
             copy->name = node.name;
-            m_state.addShape(std::move(copy), placement.shaderName);
+            // Without a shader of the chain's own, the copy keeps the
+            // shape's shaders, per-face ones too.
+            if (placement.shaderName.empty())
+                m_state.addShape(std::move(copy), placement.shape->shaderName,
+                                 placement.shape->faceShaders, placement.shape->scope);
+            else
+                m_state.addShape(std::move(copy), placement.shaderName, {}, placement.shaderScope);
         } else if (const SpherePrimitive *sphere = dynamic_cast<const SpherePrimitive *>(shape)) {
             auto copy = std::make_unique<SpherePrimitive>(
                 placement.object2world, nullptr, placement.shape->localCenter, sphere->radius);
             copy->name = node.name;
-            m_state.addShape(std::move(copy), placement.shaderName);
+            if (placement.shaderName.empty())
+                m_state.addShape(std::move(copy), placement.shape->shaderName, {},
+                                 placement.shape->scope);
+            else
+                m_state.addShape(std::move(copy), placement.shaderName, {}, placement.shaderScope);
         }
     }
 
@@ -141,6 +157,14 @@ NodeResult readInstance(const std::string &, TextParser &parser, LoadState &stat
         return true;
     });
     if (!ok) return NodeResult::Refused;
+    // Names are those of the file it was read from; its placement is applied
+    // once the chain of instances is followed.
+    instance.name = state.scopedName(instance.name);
+    instance.scope = state.scope();
+    if (!state.files().empty() && state.files().back().placed) {
+        instance.placement = state.files().back().placement;
+        instance.placed = true;
+    }
     // Copies placed by such a matrix would never be hit: said, and not drawn.
     if (instance.visible && !isFiniteInvertible(instance.matrix)) {
         Warning("Instance %s: matrix is not finite or not invertible; it is not drawn",

@@ -88,28 +88,35 @@ bool placeable(const LightNode &n) {
     return false;
 }
 
+// A light of an included file is placed as the file is.
+bool readPlacedNode(TextParser &parser, const LoadState &state, LightNode &n) {
+    if (!readLightNode(parser, true, n)) return false;
+    n.light2world = state.placed(n.light2world);
+    return true;
+}
+
 // Point and area lights: read, checked and added alike.
-template <typename T> NodeResult readPositionedLight(TextParser &parser, World &world) {
+template <typename T> NodeResult readPositionedLight(TextParser &parser, LoadState &state) {
     LightNode n;
-    if (!readLightNode(parser, true, n)) return NodeResult::Refused;
-    if (placeable(n)) world.addLight(makeLight<T>(n));
+    if (!readPlacedNode(parser, state, n)) return NodeResult::Refused;
+    if (placeable(n)) state.world.addLight(makeLight<T>(n));
     return NodeResult::Read;
 }
 
 // The light types newer exporters write default to an intensity of 1.
-bool readNewerLightNode(TextParser &parser, LightNode &n) {
+bool readNewerLightNode(TextParser &parser, const LoadState &state, LightNode &n) {
     n.intensity = 1.0f;
-    return readLightNode(parser, true, n);
+    return readPlacedNode(parser, state, n);
 }
 
 } // namespace
 
 NodeResult readPointLight(const std::string &, TextParser &parser, LoadState &state) {
-    return readPositionedLight<PointLight>(parser, state.world);
+    return readPositionedLight<PointLight>(parser, state);
 }
 
 NodeResult readAreaLight(const std::string &, TextParser &parser, LoadState &state) {
-    return readPositionedLight<AreaLight>(parser, state.world);
+    return readPositionedLight<AreaLight>(parser, state);
 }
 
 NodeResult readAmbientLight(const std::string &, TextParser &parser, LoadState &state) {
@@ -124,7 +131,7 @@ NodeResult readAmbientLight(const std::string &, TextParser &parser, LoadState &
 
 NodeResult readPlacedLight(const std::string &keyword, TextParser &parser, LoadState &state) {
     LightNode n;
-    if (!readNewerLightNode(parser, n)) return NodeResult::Refused;
+    if (!readNewerLightNode(parser, state, n)) return NodeResult::Refused;
     if (!placeable(n)) return NodeResult::Read;
     std::unique_ptr<PointLight> light = makeLight<PointLight>(n);
     if (keyword == "SPOT_LIGHT")
@@ -137,7 +144,7 @@ NodeResult readPlacedLight(const std::string &keyword, TextParser &parser, LoadS
 
 NodeResult readSkyLight(const std::string &, TextParser &parser, LoadState &state) {
     LightNode n;
-    if (!readNewerLightNode(parser, n)) return NodeResult::Refused;
+    if (!readNewerLightNode(parser, state, n)) return NodeResult::Refused;
     state.world.hasSky = true;
     state.world.sky = Light::strengthOf(n.light_color, n.intensity, n.exposure);
     return NodeResult::Read;
@@ -146,7 +153,7 @@ NodeResult readSkyLight(const std::string &, TextParser &parser, LoadState &stat
 NodeResult readPointLikeLight(const std::string &keyword, TextParser &parser,
                               LoadState &state) {
     LightNode n;
-    if (!readNewerLightNode(parser, n)) return NodeResult::Refused;
+    if (!readNewerLightNode(parser, state, n)) return NodeResult::Refused;
     if (!placeable(n)) return NodeResult::Read;
     if (state.notePointLikeLight(keyword)) {
         std::string type = keyword;

@@ -49,7 +49,22 @@ SceneFileSettings &sceneFileSettings() { return g_settings; }
 
 void resetSceneFileSettings() { g_settings = SceneFileSettings(); }
 
-NodeResult readOptions(const std::string &, TextParser &parser, LoadState &) {
+namespace {
+
+// Options and output drivers of an included file are passed over: the
+// including scene's settings win (and exported files share driver names).
+bool passedInInclude(const char *type, TextParser &parser, const LoadState &state) {
+    if (state.includeDepth() == 0) return false;
+    parser.skipBlock(false);
+    INFO_LOG << type << " of the included file " << state.files().back().path
+             << " passed over: the including scene's settings are used";
+    return true;
+}
+
+} // namespace
+
+NodeResult readOptions(const std::string &, TextParser &parser, LoadState &state) {
+    if (passedInInclude("Options", parser, state)) return NodeResult::Read;
     SceneFileSettings &s = sceneFileSettings();
     s.xResolution = 600;
     s.yResolution = 600;
@@ -106,6 +121,12 @@ NodeResult readOptions(const std::string &, TextParser &parser, LoadState &) {
         } else if (key == "BINARY_ASS") {
             bool b = false;
             ok = readBoolValue(parser, node, "binary_ass", b);
+        } else if (key == "TEXTURE_SEARCHPATH") {
+            ok = readStringValue(parser, node, "texture_searchpath", state.textureSearchPath,
+                                 false);
+        } else if (key == "PROCEDURAL_SEARCHPATH") {
+            ok = readStringValue(parser, node, "procedural_searchpath",
+                                 state.proceduralSearchPath, false);
         } else {
             return false;
         }
@@ -169,7 +190,7 @@ NodeResult readCameraNode(const std::string &keyword, TextParser &parser, LoadSt
     // The file's cameras look along -z; camera space looks along +z.
     const Matrix4x4 refl_mat(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1);
     const Transform refl_tm(refl_mat);
-    camera->setCam2World(cam2world * refl_tm);
+    camera->setCam2World(state.placed(cam2world) * refl_tm);
     camera->setName(sCameraName);
     camera->windowMin = windowMin;
     camera->windowMax = windowMax;
@@ -211,24 +232,29 @@ std::string skipNodeKeepingName(TextParser &parser) {
 
 void selectCamera(LoadState &state) {
     const std::string &wanted = sceneFileSettings().selectedCamera;
-    // A later camera of the selected name replaces an earlier one.
-    Camera *chosen = nullptr;
-    for (Camera *camera : state.cameraNodes)
-        if (camera->getName() == wanted) chosen = camera;
-    if (chosen == nullptr && !state.cameraNodes.empty()) {
-        // Files made for several cameras may name none: take the first.
-        chosen = state.cameraNodes.front();
-        if (wanted.empty())
-            INFO_LOG << "No camera selected, using the first camera \"" << chosen->getName()
-                     << "\"";
-        else
-            INFO_LOG << "No camera named \"" << wanted << "\", using the first camera \""
-                     << chosen->getName() << "\"";
+    // A later camera of the selected name replaces an earlier one; the
+    // including scene's cameras come before those of the files it includes.
+    const LoadState::CameraNode *chosen = nullptr, *first = nullptr;
+    for (const LoadState::CameraNode &node : state.cameraNodes) {
+        if (node.camera->getName() == wanted && (chosen == nullptr || node.depth <= chosen->depth))
+            chosen = &node;
+        if (first == nullptr || node.depth < first->depth) first = &node;
     }
-    if (chosen != nullptr) state.world.setCamera(chosen);
+    if (chosen == nullptr && first != nullptr) {
+        // Files made for several cameras may name none: take the first.
+        chosen = first;
+        if (wanted.empty())
+            INFO_LOG << "No camera selected, using the first camera \""
+                     << chosen->camera->getName() << "\"";
+        else
+            Warning("No camera named \"%s\", using the first camera \"%s\"", wanted.c_str(),
+                    chosen->camera->getName().c_str());
+    }
+    if (chosen != nullptr) state.world.setCamera(chosen->camera);
 }
 
-NodeResult readDriver(const std::string &, TextParser &parser, LoadState &) {
+NodeResult readDriver(const std::string &, TextParser &parser, LoadState &state) {
+    if (passedInInclude("Output driver", parser, state)) return NodeResult::Read;
     std::string driverName, outputPath;
     const NodeRef node{"Driver", driverName};
     bool ok = true;
@@ -292,6 +318,7 @@ NodeResult readFileNode(const std::string &, TextParser &parser, LoadState &stat
         return NodeResult::Refused;
     // An unreadable image leaves the node without a texture; colours that
     // name it take their default when the scene is complete.
+    filename = state.findFile(filename, LoadState::FileKind::Texture);
     state.world.addTexture(filename);
     state.addFileNode(mayafile_name, filename);
     return NodeResult::Read;
@@ -306,6 +333,7 @@ NodeResult readImageNode(const std::string &, TextParser &parser, LoadState &sta
     // Files of other formats are not even opened (no error about them).
     std::string ending = filename.size() >= 4 ? filename.substr(filename.size() - 4) : "";
     TextParser::toLower(ending);
+    filename = state.findFile(filename, LoadState::FileKind::Texture);
     if (ending == ".tga" && state.world.addTexture(filename)) state.addFileNode(name, filename);
     return NodeResult::Read;
 }

@@ -24,7 +24,10 @@ namespace {
 struct ShapeNode {
     std::string name = "unnamed";
     std::string mat_name; // shader name to bind, upper-cased
-    Transform object2world;
+    std::vector<std::string> shaderNames; // every name of the shader list
+    // A mesh with per-face shaders: shaderNames, one per shader slot.
+    std::vector<std::string> faceShaders;
+    Transform object2world; // as the node gives it (LoadState::placed places it)
     bool visible = true; // visibility 0: a prototype, drawn only through instances
     bool ok = true;      // false once a value was damaged: the node is refused
     NodeRef node;
@@ -38,7 +41,9 @@ struct ShapeNode {
         } else if (key == "MATRIX") {
             ok = readMatrixValue(parser, node, "matrix", object2world) && ok;
         } else if (key == "SHADER") {
-            ok = readStringValue(parser, node, "shader", mat_name, true) && ok;
+            // One shader, or a list for meshes with a shader per face.
+            ok = readStringList(parser, node, "shader", shaderNames, true) && ok;
+            mat_name = shaderNames.empty() ? std::string() : shaderNames[0];
         } else if (key == "VISIBILITY") {
             int32_t visibility = 255;
             ok = readIntValue(parser, node, "visibility", visibility) && ok;
@@ -55,14 +60,17 @@ struct ShapeNode {
     void add(LoadState &state, std::unique_ptr<Shape> shape,
              const Point3f &localCenter = Point3f()) const {
         shape->name = name;
-        LoadState::NamedShape &named = state.namedShapes[name];
+        LoadState::NamedShape &named = state.namedShapes[state.scopedName(name)];
         named.shape = shape.get();
         named.shaderName = mat_name;
+        named.faceShaders = faceShaders;
         named.localCenter = localCenter;
+        named.local = object2world;
+        named.scope = state.scope();
         if (!visible)
             state.world.addPrototype(std::move(shape));
         else
-            state.addShape(std::move(shape), mat_name);
+            state.addShape(std::move(shape), mat_name, faceShaders, state.scope());
     }
 };
 
@@ -80,6 +88,9 @@ struct MeshNode : ShapeNode {
     std::vector<Vec3f> tangents;
     std::vector<int> uvIndices;
     std::vector<Point2f> uvs;
+    std::vector<int> shaderIndices; // shidxs: a shader slot per face
+    std::vector<uint32_t> triangleShaders; // the slot of every triangle, once split
+    std::vector<int> holePairs;     // polygon_holes: (hole face, outer face) pairs
 };
 
 bool readIndexList(TextParser &parser, MeshNode &mesh, const char *param, std::vector<int> &out) {
@@ -224,6 +235,105 @@ bool validateMesh(MeshNode &mesh) {
     return true;
 }
 
+// The holes of polygon_holes as face pairs; false after an Error when an
+// index names no face. Pairs that cannot stand (a face that is a hole twice,
+// or both a hole and an outer face) are dropped with a Warning.
+bool resolveHoles(const MeshNode &mesh, size_t numFaces, std::vector<FaceHole> &holes) {
+    const char *name = mesh.name.c_str();
+    if (mesh.holePairs.size() % 2 != 0) {
+        Error("Mesh %s: polygon_holes has %zu entries, not pairs", name, mesh.holePairs.size());
+        return false;
+    }
+    std::vector<uint8_t> role(numFaces, 0); // 1: a hole, 2: an outer face
+    size_t dropped = 0;
+    for (size_t i = 0; i < mesh.holePairs.size(); i += 2) {
+        const int hole = mesh.holePairs[i], outer = mesh.holePairs[i + 1];
+        if (hole < 0 || outer < 0 || static_cast<size_t>(hole) >= numFaces ||
+            static_cast<size_t>(outer) >= numFaces || hole == outer) {
+            Error("Mesh %s: polygon_holes pairs face %d with face %d of %zu faces", name, hole,
+                  outer, numFaces);
+            return false;
+        }
+        if (role[hole] != 0 || role[outer] == 1) {
+            ++dropped;
+            continue;
+        }
+        role[hole] = 1;
+        role[outer] = 2;
+        holes.push_back({static_cast<uint32_t>(hole), static_cast<uint32_t>(outer)});
+    }
+    if (dropped != 0)
+        Warning("Mesh %s: %zu polygon_holes pairs name a face that is already a hole or has "
+                "holes; they are dropped",
+                name, dropped);
+    return true;
+}
+
+// The shader slot of every face: shidxs, each index checked against the
+// shader list (one outside it means the first shader, said once).
+bool resolveFaceShaders(MeshNode &mesh, size_t numFaces) {
+    if (mesh.shaderIndices.empty()) return true;
+    if (mesh.shaderIndices.size() != numFaces) {
+        Error("Mesh %s has %zu shidxs for %zu faces", mesh.name.c_str(), mesh.shaderIndices.size(),
+              numFaces);
+        return false;
+    }
+    const size_t slots = mesh.shaderNames.size();
+    size_t outside = 0;
+    int example = 0;
+    for (int &index : mesh.shaderIndices) {
+        if (index >= 0 && static_cast<size_t>(index) < slots) continue;
+        if (outside++ == 0) example = index;
+        index = 0;
+    }
+    if (outside != 0 && slots != 0)
+        Warning("Mesh %s: %zu faces name shader %d of the %zu in its shader list; they use the "
+                "first",
+                mesh.name.c_str(), outside, example, slots);
+    if (slots > 1) mesh.faceShaders = mesh.shaderNames;
+    return true;
+}
+
+// Polygons become triangles, every per-corner list split alike, and each
+// triangle keeps the shader slot of its face.
+void splitPolygons(MeshNode &mesh, const std::vector<FaceHole> &holes) {
+    std::vector<uint32_t> triangleFaces;
+    const bool perFace = !mesh.faceShaders.empty();
+    if (mesh.sides.empty()) {
+        // Triangles already: triangle t is face t.
+        if (perFace)
+            for (uint32_t t = 0; t < mesh.vertexIndices.size() / 3; ++t) triangleFaces.push_back(t);
+    } else if (holes.empty() && fanSplitsAll({mesh.sides, mesh.vertexIndices, mesh.points})) {
+        // Convex faces: the fan from the first corner, as always.
+        if (perFace) triangleFaces = fanFaces(mesh.sides);
+        mesh.vertexIndices = fanSplit(mesh.sides, mesh.vertexIndices);
+        if (!mesh.normalIndices.empty())
+            mesh.normalIndices = fanSplit(mesh.sides, mesh.normalIndices);
+        if (!mesh.uvIndices.empty()) mesh.uvIndices = fanSplit(mesh.sides, mesh.uvIndices);
+        if (!mesh.tangents.empty()) mesh.tangents = fanSplit(mesh.sides, mesh.tangents);
+    } else {
+        FaceSplit split = splitFaces({mesh.sides, mesh.vertexIndices, mesh.points}, holes);
+        if (split.crossing != 0)
+            Warning("Mesh %s: %zu faces cross themselves or cannot be joined to their holes; "
+                    "they are split as fans",
+                    mesh.name.c_str(), split.crossing);
+        if (split.tooLarge != 0)
+            Warning("Mesh %s: %zu faces have too many corners to be split along their outline; "
+                    "they are split as fans",
+                    mesh.name.c_str(), split.tooLarge);
+        mesh.vertexIndices = gatherCorners(mesh.vertexIndices, split.corners);
+        if (!mesh.normalIndices.empty())
+            mesh.normalIndices = gatherCorners(mesh.normalIndices, split.corners);
+        if (!mesh.uvIndices.empty()) mesh.uvIndices = gatherCorners(mesh.uvIndices, split.corners);
+        if (!mesh.tangents.empty()) mesh.tangents = gatherCorners(mesh.tangents, split.corners);
+        triangleFaces = std::move(split.faces);
+    }
+    if (!perFace) return;
+    mesh.triangleShaders.reserve(triangleFaces.size());
+    for (uint32_t face : triangleFaces)
+        mesh.triangleShaders.push_back(static_cast<uint32_t>(mesh.shaderIndices[face]));
+}
+
 } // namespace
 
 NodeResult readPolymesh(const std::string &, TextParser &parser, LoadState &state) {
@@ -250,12 +360,22 @@ NodeResult readPolymesh(const std::string &, TextParser &parser, LoadState &stat
             ok = readIndexList(parser, mesh, "uvidxs", mesh.uvIndices);
         } else if (key == "UVLIST") {
             ok = readVectorList(parser, mesh, "uvlist", mesh.uvs);
+        } else if (key == "SHIDXS") {
+            ok = readIndexList(parser, mesh, "shidxs", mesh.shaderIndices);
+        } else if (key == "POLYGON_HOLES") {
+            ok = readIndexList(parser, mesh, "polygon_holes", mesh.holePairs);
         } else {
             return false;
         }
         return true;
     });
     if (!mesh.ok || !resolveFaces(mesh) || !validateMesh(mesh)) return NodeResult::Refused;
+    const size_t numFaces = mesh.sides.empty() ? mesh.vertexIndices.size() / 3 : mesh.sides.size();
+    std::vector<FaceHole> holes;
+    if (!resolveHoles(mesh, numFaces, holes) || !resolveFaceShaders(mesh, numFaces))
+        return NodeResult::Refused;
+    // A hole in a triangle: the faces are listed for the split.
+    if (!holes.empty() && mesh.sides.empty()) mesh.sides.assign(numFaces, 3);
     // Triangles with corners that are not finite are never hit; say so.
     for (const Point3f &p : mesh.points) {
         if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
@@ -268,21 +388,15 @@ NodeResult readPolymesh(const std::string &, TextParser &parser, LoadState &stat
     if (!isFiniteInvertible(mesh.object2world))
         Warning("Mesh %s: matrix is not finite or not invertible", mesh.name.c_str());
 
-    // Polygons become triangles, every per-corner list split alike.
-    if (!mesh.sides.empty()) {
-        mesh.vertexIndices = fanSplit(mesh.sides, mesh.vertexIndices);
-        if (!mesh.normalIndices.empty())
-            mesh.normalIndices = fanSplit(mesh.sides, mesh.normalIndices);
-        if (!mesh.uvIndices.empty()) mesh.uvIndices = fanSplit(mesh.sides, mesh.uvIndices);
-        if (!mesh.tangents.empty()) mesh.tangents = fanSplit(mesh.sides, mesh.tangents);
-    }
+    splitPolygons(mesh, holes);
 
     // The lists move into the shape: a large mesh is never held twice.
-    auto shape = std::make_unique<MeshShape>(mesh.object2world, nullptr);
+    auto shape = std::make_unique<MeshShape>(state.placed(mesh.object2world), nullptr);
     shape->adoptData(std::move(mesh.vertexIndices), std::move(mesh.points),
                      std::move(mesh.normalIndices), std::move(mesh.normals),
                      std::move(mesh.tangents), std::move(mesh.uvs));
     shape->adoptUVIndices(std::move(mesh.uvIndices));
+    shape->triangleShaders = std::move(mesh.triangleShaders);
     mesh.add(state, std::move(shape));
     return NodeResult::Read;
 }
@@ -323,7 +437,7 @@ NodeResult readPlane(const std::string &, TextParser &parser, LoadState &state) 
                         Vec3f(1, 0, 0), Vec3f(1, 0, 0), Vec3f(1, 0, 0)};
     const Point2f UV[4] = {Point2f(0, 0), Point2f(1, 0), Point2f(1, 1), Point2f(0, 1)};
 
-    auto shape = std::make_unique<MeshShape>(plane.object2world, nullptr);
+    auto shape = std::make_unique<MeshShape>(state.placed(plane.object2world), nullptr);
     shape->setData(2, 4, vi, P, 1, ni, N, T, 4, UV);
     plane.add(state, std::move(shape));
     return NodeResult::Read;
@@ -352,14 +466,15 @@ NodeResult readSphere(const std::string &, TextParser &parser, LoadState &state)
                 static_cast<double>(radius));
         return NodeResult::Read;
     }
+    const Transform object2world = state.placed(node.object2world);
     if (!std::isfinite(center.x) || !std::isfinite(center.y) || !std::isfinite(center.z) ||
-        !isFiniteInvertible(node.object2world)) {
+        !isFiniteInvertible(object2world)) {
         Warning("Sphere %s: center or matrix is not finite; it is not drawn", node.name.c_str());
         return NodeResult::Read;
     }
     const Point3f localCenter(center.x, center.y, center.z);
     node.add(state,
-             std::make_unique<SpherePrimitive>(node.object2world, nullptr, localCenter, radius),
+             std::make_unique<SpherePrimitive>(object2world, nullptr, localCenter, radius),
              localCenter);
     return NodeResult::Read;
 }
