@@ -147,8 +147,8 @@ bool loadScene(const char *path, World *&world) {
     LoadState::SourceFile file;
     file.path = path;
     file.identity = fileIdentity(path);
-    state.filesRead.push_back(file.identity);
     state.distinctBytes = parser.size();
+    state.filesRead.push_back({file.identity, state.distinctBytes});
     state.enterFile(std::move(file));
     if (!readSceneNodes(parser, state)) return false;
 

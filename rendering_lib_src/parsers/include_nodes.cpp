@@ -52,6 +52,15 @@ uint64_t fileSize(const std::string &path) {
     return ::stat(path.c_str(), &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
+uint64_t repeatLimit(const LoadState &state) {
+    const uint64_t byDistinct = state.distinctBytes * kRepeatTextPerByte;
+    return byDistinct < kMaxRepeatText ? byDistinct : kMaxRepeatText;
+}
+
+bool mayReadAgain(const LoadState &state, uint64_t bytes) {
+    return state.repeatedBytes + bytes <= repeatLimit(state);
+}
+
 // The chain of files being read, for messages: "a.ass > b.ass > c.ass".
 std::string chainOf(const LoadState &state) {
     std::string chain;
@@ -86,6 +95,17 @@ NodeResult includeFile(LoadState &state, const std::string &name, const char *wh
         state.includeFailureReported = true;
         return NodeResult::Refused;
     }
+    // A file read before is known by its size: the allowance for reading
+    // files again is checked before it is opened (or decompressed) again.
+    const LoadState::FileRead *before = nullptr;
+    for (const LoadState::FileRead &read : state.filesRead)
+        if (read.identity == file.identity) before = &read;
+    if (before != nullptr && !mayReadAgain(state, before->bytes)) {
+        Warning("%s \"%s\" is not read again: files read more than once would add more "
+                "than %llu bytes of text",
+                what, path.c_str(), static_cast<unsigned long long>(repeatLimit(state)));
+        return NodeResult::Read;
+    }
     TextParser parser;
     switch (openSceneText(path, parser)) {
     case SceneText::Loaded:
@@ -98,21 +118,18 @@ NodeResult includeFile(LoadState &state, const std::string &name, const char *wh
         state.includeFailureReported = true;
         return NodeResult::Refused;
     }
-    bool seen = false;
-    for (const std::string &identity : state.filesRead) seen = seen || identity == file.identity;
     const uint64_t bytes = parser.size();
-    if (seen) {
-        const uint64_t byDistinct = state.distinctBytes * kRepeatTextPerByte;
-        const uint64_t limit = byDistinct < kMaxRepeatText ? byDistinct : kMaxRepeatText;
-        if (state.includedBytes + bytes > limit) {
+    if (before != nullptr) {
+        // The file may have grown since.
+        if (!mayReadAgain(state, bytes)) {
             Warning("%s \"%s\" is not read again: files read more than once would add more "
                     "than %llu bytes of text",
-                    what, path.c_str(), static_cast<unsigned long long>(limit));
+                    what, path.c_str(), static_cast<unsigned long long>(repeatLimit(state)));
             return NodeResult::Read;
         }
-        state.includedBytes += bytes;
+        state.repeatedBytes += bytes;
     } else {
-        state.filesRead.push_back(file.identity);
+        state.filesRead.push_back({file.identity, bytes});
         state.distinctBytes += bytes;
     }
     INFO_LOG << "Reading included scene file " << path;

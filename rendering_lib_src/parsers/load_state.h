@@ -65,12 +65,19 @@ public:
     std::string findFile(const std::string &name, FileKind kind) const;
     // The options' search paths: directories separated by ';' or ':'.
     std::string textureSearchPath, proceduralSearchPath;
-    // Text read through includes so far (a file included twice counts
-    // twice), and the text of every distinct file read.
-    uint64_t includedBytes = 0, distinctBytes = 0;
-    std::vector<std::string> filesRead; // identities of the distinct files
+    // The text of every distinct file read, and the text read again
+    // through files included more than once.
+    uint64_t distinctBytes = 0, repeatedBytes = 0;
+    struct FileRead {
+        std::string identity;
+        uint64_t bytes;
+    };
+    std::vector<FileRead> filesRead; // every distinct file read
     // Set once the file a refusal came from has been named.
     bool includeFailureReported = false;
+    // The include depth of the file whose options node was read, and of the
+    // one whose driver chose the output file; -1 while there is none.
+    int optionsDepth = -1, outputDepth = -1;
     // The loader's node dispatch, through which included files are read.
     // Returns false when the node was refused.
     bool (*readNode)(const std::string &keyword, TextParser &parser, LoadState &state) = nullptr;

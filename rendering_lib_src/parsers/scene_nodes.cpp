@@ -51,20 +51,24 @@ void resetSceneFileSettings() { g_settings = SceneFileSettings(); }
 
 namespace {
 
-// Options and output drivers of an included file are passed over: the
-// including scene's settings win (and exported files share driver names).
-bool passedInInclude(const char *type, TextParser &parser, const LoadState &state) {
-    if (state.includeDepth() == 0) return false;
+// The settings of an included file count only where no file that includes
+// it has given its own: its options node is passed over once a shallower
+// file's options were read.
+bool passedInInclude(TextParser &parser, LoadState &state) {
+    if (state.optionsDepth < 0 || state.includeDepth() <= state.optionsDepth) {
+        state.optionsDepth = state.includeDepth();
+        return false;
+    }
     parser.skipBlock(false);
-    INFO_LOG << type << " of the included file " << state.files().back().path
-             << " passed over: the including scene's settings are used";
+    INFO_LOG << "Options of the included file " << state.files().back().path
+             << " passed over: the including scene's options are used";
     return true;
 }
 
 } // namespace
 
 NodeResult readOptions(const std::string &, TextParser &parser, LoadState &state) {
-    if (passedInInclude("Options", parser, state)) return NodeResult::Read;
+    if (passedInInclude(parser, state)) return NodeResult::Read;
     SceneFileSettings &s = sceneFileSettings();
     s.xResolution = 600;
     s.yResolution = 600;
@@ -254,7 +258,6 @@ void selectCamera(LoadState &state) {
 }
 
 NodeResult readDriver(const std::string &, TextParser &parser, LoadState &state) {
-    if (passedInInclude("Output driver", parser, state)) return NodeResult::Read;
     std::string driverName, outputPath;
     const NodeRef node{"Driver", driverName};
     bool ok = true;
@@ -273,8 +276,13 @@ NodeResult readDriver(const std::string &, TextParser &parser, LoadState &state)
         return true;
     });
     SceneFileSettings &s = sceneFileSettings();
-    if (ok && !s.selectedDriver.empty() && s.selectedDriver == driverName)
+    // Exported files share driver names: the selected driver of a file that
+    // includes another wins over the included file's.
+    if (ok && !s.selectedDriver.empty() && s.selectedDriver == driverName &&
+        (state.outputDepth < 0 || state.includeDepth() <= state.outputDepth)) {
         s.outputFile = outputPath;
+        state.outputDepth = state.includeDepth();
+    }
     return readOrRefused(ok);
 }
 

@@ -136,6 +136,17 @@ TEST_F(IncludedScenes, NamespacesKeepNamesApartAndTheIncludingSceneWins) {
                                    "sphere -2.000000 1.000000 0.000000 r 0.500000 PAINT 0.000000",
                                    "sphere 0.000000 1.000000 0.000000 r 0.500000 PAINT 1.000000",
                                    "sphere 0.000000 1.000000 3.000000 r 0.500000 PAINT 0.000000"}));
+
+    // Settings kept in a file of their own count when the scene has none.
+    write("options\n{\n xres 32\n yres 16\n camera \"cam\"\n outputs \"a b c d\"\n}\n"
+          "driver_exr\n{\n name d\n filename \"shot.exr\"\n}\n", "settings.ass");
+    resetSceneFileSettings();
+    world = load("include \"settings.ass\"\npersp_camera\n{\n name other\n}\n"
+                 "persp_camera\n{\n name cam\n}\n", "shot.ass");
+    ASSERT_NE(world, nullptr);
+    EXPECT_EQ(world->getCamera()->getResolution()[0], 32);
+    EXPECT_EQ(world->getCamera()->getName(), "cam");
+    EXPECT_EQ(world->getCamera()->getOutputFileName(), "shot.exr");
 }
 
 TEST_F(IncludedScenes, CyclesDepthAndDamageAreRefusedMissingFilesPassed) {
@@ -174,6 +185,16 @@ TEST_F(IncludedScenes, CyclesDepthAndDamageAreRefusedMissingFilesPassed) {
     ASSERT_NE(world, nullptr);
     EXPECT_EQ(log.texts(google::GLOG_WARNING)[0], "Included file \"nowhere.ass\" is not found; it is not read");
     EXPECT_EQ(world->primitives.size(), 1u);
+
+    // A file read again and again: at most 16 bytes of text per byte of the
+    // distinct files, then passed over with a word.
+    write(sphere("ball", "x", "") + "# " + std::string(1000, '.') + "\n", "big.ass");
+    std::string many = kCameraNode;
+    for (int k = 0; k < 100; ++k) many += "include \"big.ass\"\n";
+    const uint64_t big = std::filesystem::file_size(dir_.file("big.ass"));
+    world = load(many, "many.ass");
+    ASSERT_NE(world, nullptr);
+    EXPECT_EQ(world->primitives.size(), 1 + 16 * (many.size() + big) / big);
 }
 
 TEST_F(IncludedScenes, FilesAreFoundBesideTheirSceneThenInTheSearchPaths) {
