@@ -6,6 +6,7 @@
 // it fills keeps only what rendering needs.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>

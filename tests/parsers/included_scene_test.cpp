@@ -29,10 +29,6 @@ protected:
         file(name);
         write(text, name);
     }
-    World *loadIn(const std::string &text, const std::string &name) {
-        file(name);
-        return load(text, name);
-    }
     void writeGzip(const std::string &text, const std::string &name, size_t cut = 0) {
         const std::string path = file(name);
         gzFile f = gzopen(path.c_str(), "wb");
@@ -203,7 +199,8 @@ TEST_F(IncludedScenes, FilesAreFoundBesideTheirSceneThenInTheSearchPaths) {
     ASSERT_TRUE(WriteImageTGA(file("scenes/beside.tga"), red, 1, 1));
     ASSERT_TRUE(WriteImageTGA(file("maps/searched.tga"), red, 1, 1));
     put(sphere("found", "x", ""), "library/part.ass");
-    World *world = loadIn(std::string(kCameraNode) + "options\n{\n texture_searchpath \"" + dir_.file("maps") +
+    file("scenes/scene.ass");
+    World *world = load(std::string(kCameraNode) + "options\n{\n texture_searchpath \"" + dir_.file("maps") +
                             "\"\n procedural_searchpath \"/nonexistent;" + dir_.file("library") + "\"\n}\n"
                             "MayaFile\n{\n name f1\n filename beside.tga\n}\n"
                             "image\n{\n name f2\n filename C:\\\\textures\\\\searched.tga\n}\n"
