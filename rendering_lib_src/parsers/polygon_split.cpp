@@ -120,19 +120,43 @@ bool fanFits(const FaceOutlines &faces, size_t first, size_t n) {
     Projection projection;
     if (!faceProjection(faces, first, n, projection)) return true;
     const Vec2 p0 = projection(pointAt(faces, first));
-    Vec2 previous = projection(pointAt(faces, first + 1));
-    double angle = 0;
-    for (size_t k = 2; k < n; ++k) {
-        const Vec2 p = projection(pointAt(faces, first + k));
-        const Vec2 a{previous.x - p0.x, previous.y - p0.y}, b{p.x - p0.x, p.y - p0.y};
+    const Vec2 p1 = projection(pointAt(faces, first + 1));
+    const Vec2 d1{p1.x - p0.x, p1.y - p0.y};
+    auto turnsBack = [](const Vec2 &a, const Vec2 &b) {
         // Corners in a line but for rounding (a sine below 1e-6) do not
         // count as turning back.
         const double cross = a.x * b.y - a.y * b.x;
-        if (cross < -kStraight * std::sqrt((a.x * a.x + a.y * a.y) * (b.x * b.x + b.y * b.y)))
-            return false;
-        angle += std::atan2(cross, a.x * b.x + a.y * b.y);
-        previous = p;
+        return cross < 0 &&
+               cross < -kStraight * std::sqrt((a.x * a.x + a.y * a.y) * (b.x * b.x + b.y * b.y));
+    };
+    if (n == 4) {
+        // Quads, the common case: two triangles of at most half a turn each
+        // cannot go around.
+        const Vec2 p2 = projection(pointAt(faces, first + 2));
+        const Vec2 p3 = projection(pointAt(faces, first + 3));
+        const Vec2 d2{p2.x - p0.x, p2.y - p0.y}, d3{p3.x - p0.x, p3.y - p0.y};
+        return !turnsBack(d1, d2) && !turnsBack(d2, d3);
     }
+    // One walk over the corners, adding up the angles when asked.
+    auto walk = [&](bool sumAngles, bool &pastHalfTurn, double &angle) {
+        Vec2 a = d1;
+        for (size_t k = 2; k < n; ++k) {
+            const Vec2 p = projection(pointAt(faces, first + k));
+            const Vec2 b{p.x - p0.x, p.y - p0.y};
+            if (turnsBack(a, b)) return false;
+            if (sumAngles) angle += std::atan2(a.x * b.y - a.y * b.x, a.x * b.x + a.y * b.y);
+            pastHalfTurn = pastHalfTurn || d1.x * b.y - d1.y * b.x < 0;
+            a = b;
+        }
+        return true;
+    };
+    // While every corner lies within half a turn of the first one (convex
+    // faces always), the fan cannot go around; else the angles decide.
+    bool pastHalfTurn = false;
+    double angle = 0;
+    if (!walk(false, pastHalfTurn, angle)) return false;
+    if (!pastHalfTurn) return true;
+    walk(true, pastHalfTurn, angle);
     constexpr double kTurn = 6.283185307179586;
     return angle < kTurn;
 }
