@@ -24,4 +24,4 @@ vortan_need_packages() {
 }
 
 VORTAN_BASE_PACKAGES=(cmake g++ make libgoogle-glog-dev libgtest-dev libbenchmark-dev
-                      libpng-dev libopenexr-dev libjpeg62-turbo-dev libtiff-dev)
+                      libpng-dev libopenexr-dev libjpeg62-turbo-dev libtiff-dev zlib1g-dev)

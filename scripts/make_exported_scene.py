@@ -213,7 +213,7 @@ point_light
 mayafile
 {{
  name /textures/floor:checker
- filename "scenes/checker.tga"
+ filename "checker.tga"
 }}
 
 lambert

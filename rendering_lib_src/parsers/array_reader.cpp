@@ -118,8 +118,8 @@ bool readPlain(TextParser &parser, NumberKind kind, uint64_t total, const ValueS
     return true;
 }
 
-bool readB85(TextParser &parser, const NodeRef &node, const char *param, NumberKind kind,
-             uint64_t total, const ValueSink &sink) {
+bool readB85(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
+             const char *param, NumberKind kind, uint64_t total, const ValueSink &sink) {
     const char *begin = nullptr, *end = nullptr;
     if (!parser.readWord(begin, end)) return countMismatch(node, param, 0, total);
     if (kind == NumberKind::Float) {
@@ -130,24 +130,32 @@ bool readB85(TextParser &parser, const NodeRef &node, const char *param, NumberK
         return true;
     }
     // Integer words start with a letter saying how values are packed; some
-    // writers put a blank after it.
-    const char letter = *begin++;
-    const uint64_t per = static_cast<uint64_t>(packedValuesPerWord(letter));
-    if (per == 0) {
-        Error("%s %s: %s has an unknown packing '%c'", node.type, node.name.c_str(), param,
-              letter);
-        return false;
+    // writers put a blank after it. BYTE arrays may have no letter: their
+    // bytes are packed as with 'B'. Letters are digits too, so a BYTE text
+    // that starts with one and does not decode with it is tried without.
+    const char *const wordBegin = begin, *const wordEnd = end;
+    const char letter = *begin;
+    const bool bareBytes = header.type == ArrayType::Byte;
+    int64_t values = 0;
+    if (packedValuesPerWord(letter) == 0) {
+        if (!bareBytes) {
+            Error("%s %s: %s has an unknown packing '%c'", node.type, node.name.c_str(), param,
+                  letter);
+            return false;
+        }
+        if (decodePackedIntegers('B', begin, end, total, sink.ints, sink.keep, values)) return true;
+    } else {
+        ++begin;
+        if (begin == end && !parser.readWord(begin, end))
+            return countMismatch(node, param, 0, total);
+        if (decodePackedIntegers(letter, begin, end, total, sink.ints, sink.keep, values)) return true;
+        int64_t bare = 0;
+        if (bareBytes && wordEnd - wordBegin > 1 &&
+            decodePackedIntegers('B', wordBegin, wordEnd, total, sink.ints, sink.keep, bare))
+            return true;
     }
-    if (begin == end && !parser.readWord(begin, end)) return countMismatch(node, param, 0, total);
-    const size_t keepWords = static_cast<size_t>((sink.keep + per - 1) / per);
-    std::vector<unsigned char> words(keepWords * 4);
-    const int64_t decoded = decodeB85(begin, end, words.data(), keepWords);
-    if (decoded == kPackedDamaged) return damaged(node, param, ArrayEncoding::B85);
-    // The last word may be padded: the word count decides.
-    if (static_cast<uint64_t>(decoded) != (total + per - 1) / per)
-        return countMismatch(node, param, static_cast<uint64_t>(decoded) * per, total);
-    return unpackWords(letter, words.data(), keepWords, sink.ints, sink.keep) ||
-           damaged(node, param, ArrayEncoding::B85);
+    if (values == kPackedDamaged) return damaged(node, param, ArrayEncoding::B85);
+    return countMismatch(node, param, static_cast<uint64_t>(values), total);
 }
 
 bool readB64(TextParser &parser, const NodeRef &node, const char *param, uint64_t total,
@@ -195,7 +203,7 @@ bool readValues(TextParser &parser, const ArrayHeader &header, const NodeRef &no
     case ArrayEncoding::Plain:
         return readPlain(parser, kind, total, sink);
     case ArrayEncoding::B85:
-        return readB85(parser, node, param, kind, total, sink);
+        return readB85(parser, header, node, param, kind, total, sink);
     case ArrayEncoding::B64:
         return readB64(parser, node, param, total, sink);
     }
@@ -351,8 +359,10 @@ void skipPackedValue(TextParser &parser) {
     if (header.encoding == ArrayEncoding::Plain || values == 0) return;
     const char *begin = nullptr, *wordEnd = nullptr;
     if (header.encoding == ArrayEncoding::B85) {
-        // One word, after a lone packing letter for integers.
-        if (parser.readWord(begin, wordEnd) && header.integral() && wordEnd - begin == 1)
+        // One word, after a lone packing letter for integers (a lone "z" or
+        // "y" is a whole word of a BYTE array without a letter).
+        if (parser.readWord(begin, wordEnd) && header.integral() && wordEnd - begin == 1 &&
+            packedValuesPerWord(*begin) != 0)
             parser.readWord(begin, wordEnd);
         return;
     }

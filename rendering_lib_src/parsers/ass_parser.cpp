@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "materials/material.h"
+#include "parsers/include_nodes.h"
 #include "parsers/instance_nodes.h"
 #include "parsers/light_nodes.h"
 #include "parsers/load_state.h"
@@ -28,11 +29,6 @@ namespace {
 constexpr uint32_t kMaxResolution = 65535;
 
 const char *printable(const char *path) { return path != nullptr ? path : "(null)"; }
-
-// Lines whose first character after separators is "#" are comments between nodes.
-void skipCommentLines(TextParser &parser) {
-    while (!parser.eof() && parser.peekChar('#', true, false)) parser.nextLine();
-}
 
 bool resolutionUsable(uint32_t w, uint32_t h) {
     if (w == 0 || h == 0 || w > kMaxResolution || h > kMaxResolution) return false;
@@ -124,14 +120,6 @@ bool setUpFilm(const LoadState &state, const SceneFileSettings &s, FilmSettings 
     return true;
 }
 
-// "include <file>" has no block: the name of the file follows.
-NodeResult readInclude(const std::string &, TextParser &parser, LoadState &) {
-    std::string file;
-    parser.readString(file, false);
-    Warning("include \"%s\" is not read: scenes are read from one file", file.c_str());
-    return NodeResult::Read;
-}
-
 struct KeywordReader {
     const char *keyword;
     NodeReader read;
@@ -189,7 +177,7 @@ constexpr KeywordReader kReaders[] = {
     {"IMPLICIT", readUndrawnNode},
     {"NURBS", readUndrawnNode},
     {"POINTS", readUndrawnNode},
-    {"PROCEDURAL", readUndrawnNode},
+    {"PROCEDURAL", readProcedural},
     {"USD", readUndrawnNode},
     {"VOLUME", readUndrawnNode},
     {"VOLUME_IMPLICIT", readUndrawnNode},
@@ -221,27 +209,37 @@ bool loadScene(const char *path, World *&world) {
     world = new World();
     world->conventions = conventionsFromEnvironment();
     LoadState state(*world);
+    state.readNode = [](const std::string &keyword, TextParser &p, LoadState &s) {
+        return dispatchNode(keyword, p, s) != NodeResult::Refused;
+    };
     TextParser parser;
     if (!TextParser::isRegularFile(path)) {
         Error("The scene %s is not a regular file", printable(path));
         return false;
     }
-    if (!parser.loadFile(path)) {
+    if (path == nullptr) {
         Error("Could not find file %s", printable(path));
         return false;
     }
-
-    parser.skipByteOrderMark();
-
-    std::string sToken;
-    while (!parser.eof()) {
-        skipCommentLines(parser);
-        if (!parser.readToken(sToken, true)) {
-            if (!parser.eof()) parser.readChar(); // always make progress
-            continue;
-        }
-        if (dispatchNode(sToken, parser, state) == NodeResult::Refused) return false;
+    switch (openSceneText(path, parser)) {
+    case SceneText::Loaded:
+        break;
+    case SceneText::Unreadable:
+        Error("Could not find file %s", printable(path));
+        return false;
+    case SceneText::Damaged:
+        return false;
     }
+
+    // The scene file is the first of the files read: the files it names
+    // are looked for beside it.
+    LoadState::SourceFile file;
+    file.path = path;
+    file.identity = fileIdentity(path);
+    state.distinctBytes = parser.size();
+    state.filesRead.push_back({file.identity, state.distinctBytes});
+    state.enterFile(std::move(file));
+    if (!readSceneNodes(parser, state)) return false;
 
     selectCamera(state);
     Camera *camera = world->getCamera();
@@ -306,7 +304,7 @@ bool loadScene(const char *path, World *&world) {
         state.placeMovingNodes(time, s.motionStart, s.motionEnd);
         state.buildLightSurfaces();
     }
-    expandInstances(state, parser.size());
+    expandInstances(state, static_cast<size_t>(state.distinctBytes));
     if (world->drawsNothing())
         Warning("Nothing in %s is drawn: it has no shape this renderer draws", printable(path));
     state.bindColorNodes();

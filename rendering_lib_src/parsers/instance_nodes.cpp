@@ -35,6 +35,7 @@ struct Placement {
     const LoadState::NamedShape *shape = nullptr;
     Transform object2world;
     std::string shaderName;
+    std::string shaderScope; // where shaderName is looked up
 };
 
 class Expander {
@@ -49,7 +50,8 @@ public:
             if (!node.visible) continue;
             Placement placement;
             if (!resolve(node, 0, placement)) continue;
-            if (placement.shaderName.empty()) placement.shaderName = placement.shape->shaderName;
+            // An instance read from an included file is placed as the file is.
+            if (node.placed) placement.object2world = node.placement * placement.object2world;
             draw(node, placement);
         }
     }
@@ -64,16 +66,17 @@ private:
                     node.name.c_str());
             return false;
         }
-        const auto shape = m_state.namedShapes.find(node.target);
+        const auto shape = m_state.findScoped(m_state.namedShapes, node.scope, node.target);
         if (shape != m_state.namedShapes.end()) {
+            // The shape's own matrix: an included file's placement applies
+            // to the outermost instance only.
             out.shape = &shape->second;
-            out.object2world = node.inheritXform
-                                   ? node.matrix * shape->second.shape->object2world
-                                   : node.matrix;
+            out.object2world = node.inheritXform ? node.matrix * shape->second.local : node.matrix;
             out.shaderName = node.shaderName;
+            out.shaderScope = node.scope;
             return true;
         }
-        const auto inner = m_instances.find(node.target);
+        const auto inner = m_state.findScoped(m_instances, node.scope, node.target);
         if (inner == m_instances.end()) {
             Warning("Instance %s names \"%s\", which is no shape; it is not drawn",
                     node.name.c_str(), node.target.c_str());
@@ -84,8 +87,22 @@ private:
         // Without inheritance every matrix below this instance is dropped,
         // as it is for a shape's own.
         out.object2world = node.inheritXform ? node.matrix * out.object2world : node.matrix;
-        if (!node.shaderName.empty()) out.shaderName = node.shaderName;
+        if (!node.shaderName.empty()) {
+            out.shaderName = node.shaderName;
+            out.shaderScope = node.scope;
+        }
         return true;
+    }
+
+    // A copy of a shape that is not a mesh: the chain's shader or the shape's,
+    // and the shape's light links.
+    template <class Shape> void addCopy(std::unique_ptr<Shape> copy, const Placement &placement) {
+        Shape *drawn = placement.shaderName.empty()
+                           ? m_state.addShape(std::move(copy), placement.shape->shaderName, {},
+                                              placement.shape->scope)
+                           : m_state.addShape(std::move(copy), placement.shaderName, {},
+                                              placement.shaderScope);
+        m_state.linkShape(drawn, placement.shape->links);
     }
 
     void draw(const LoadState::InstanceNode &node, const Placement &placement) {
@@ -100,19 +117,24 @@ private:
             m_triangles += triangles;
             auto copy = std::make_unique<MeshShape>(placement.object2world, nullptr, *mesh);
             copy->name = node.name;
-            m_state.linkShape(m_state.addShape(std::move(copy), placement.shaderName),
-                              placement.shape->links);
+            // Without a shader of the chain's own, the copy keeps the
+            // shape's shaders, per-face ones too; it keeps its light links.
+            MeshShape *drawn =
+                placement.shaderName.empty()
+                    ? m_state.addShape(std::move(copy), placement.shape->shaderName,
+                                       placement.shape->faceShaders, placement.shape->scope)
+                    : m_state.addShape(std::move(copy), placement.shaderName, {},
+                                       placement.shaderScope);
+            m_state.linkShape(drawn, placement.shape->links);
         } else if (const SpherePrimitive *sphere = dynamic_cast<const SpherePrimitive *>(shape)) {
             auto copy = std::make_unique<SpherePrimitive>(
                 placement.object2world, nullptr, placement.shape->localCenter, sphere->radius);
             copy->name = node.name;
-            m_state.linkShape(m_state.addShape(std::move(copy), placement.shaderName),
-                              placement.shape->links);
+            addCopy(std::move(copy), placement);
         } else if (const PlacedShape *placed = dynamic_cast<const PlacedShape *>(shape)) {
             std::unique_ptr<PlacedShape> copy = placed->placedCopy(placement.object2world);
             copy->name = node.name;
-            m_state.linkShape(m_state.addShape(std::move(copy), placement.shaderName),
-                              placement.shape->links);
+            addCopy(std::move(copy), placement);
         }
     }
 
@@ -158,6 +180,14 @@ NodeResult readInstance(const std::string &, TextParser &parser, LoadState &stat
         return true;
     });
     if (!ok) return NodeResult::Refused;
+    // Names are those of the file it was read from; its placement is applied
+    // once the chain of instances is followed.
+    instance.name = state.scopedName(instance.name);
+    instance.scope = state.scope();
+    if (!state.files().empty() && state.files().back().placed) {
+        instance.placement = state.files().back().placement;
+        instance.placed = true;
+    }
     // Copies placed by such a matrix would never be hit: said, and not drawn.
     if (instance.visible && !isFiniteInvertible(instance.matrix)) {
         Warning("Instance %s: matrix is not finite or not invertible; it is not drawn",

@@ -168,19 +168,28 @@ bool placeable(const LightNode &n) {
     return false;
 }
 
+// A light of an included file is placed as the file is.
+bool readPlacedNode(TextParser &parser, const LoadState &state, LightNode &n) {
+    if (!readLightNode(parser, true, n)) return false;
+    n.light2world = state.placed(n.light2world);
+    for (Transform &key : n.matrixKeys) key = state.placed(key);
+    return true;
+}
+
 // Point and area lights: read, checked and added alike.
 template <typename T> NodeResult readPositionedLight(TextParser &parser, LoadState &state) {
     LightNode n(state);
-    if (!readLightNode(parser, true, n)) return NodeResult::Refused;
+    if (!readPlacedNode(parser, state, n)) return NodeResult::Refused;
     // A point light with a radius is a sphere of light.
-    if (placeable(n)) addLight(state, n, makeLight<T>(n), LightSurface::Kind::Sphere, n.radius > 0.0f);
+    if (placeable(n))
+        addLight(state, n, makeLight<T>(n), LightSurface::Kind::Sphere, n.radius > 0.0f);
     return NodeResult::Read;
 }
 
 // The light types newer exporters write default to an intensity of 1.
-bool readNewerLightNode(TextParser &parser, LightNode &n) {
+bool readNewerLightNode(TextParser &parser, const LoadState &state, LightNode &n) {
     n.intensity = 1.0f;
-    return readLightNode(parser, true, n);
+    return readPlacedNode(parser, state, n);
 }
 
 } // namespace
@@ -205,7 +214,7 @@ NodeResult readAmbientLight(const std::string &, TextParser &parser, LoadState &
 
 NodeResult readPlacedLight(const std::string &keyword, TextParser &parser, LoadState &state) {
     LightNode n(state);
-    if (!readNewerLightNode(parser, n)) return NodeResult::Refused;
+    if (!readNewerLightNode(parser, state, n)) return NodeResult::Refused;
     if (!placeable(n)) return NodeResult::Read;
     std::unique_ptr<PointLight> light = makeLight<PointLight>(n);
     const bool spot = keyword == "SPOT_LIGHT";
@@ -220,7 +229,7 @@ NodeResult readPlacedLight(const std::string &keyword, TextParser &parser, LoadS
 
 NodeResult readSkyLight(const std::string &, TextParser &parser, LoadState &state) {
     LightNode n(state);
-    if (!readNewerLightNode(parser, n)) return NodeResult::Refused;
+    if (!readNewerLightNode(parser, state, n)) return NodeResult::Refused;
     World &world = state.world;
     world.hasSky = true;
     world.sky = Light::strengthOf(n.light_color, n.intensity, n.exposure);
@@ -232,7 +241,7 @@ NodeResult readSkyLight(const std::string &, TextParser &parser, LoadState &stat
 NodeResult readPointLikeLight(const std::string &keyword, TextParser &parser,
                               LoadState &state) {
     LightNode n(state);
-    if (!readNewerLightNode(parser, n)) return NodeResult::Refused;
+    if (!readNewerLightNode(parser, state, n)) return NodeResult::Refused;
     if (!placeable(n)) return NodeResult::Read;
     // The format's quad, disk, cylinder and mesh lights have their area.
     if (n.format && keyword != "PHOTOMETRIC_LIGHT") {

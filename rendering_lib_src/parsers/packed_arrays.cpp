@@ -1,6 +1,7 @@
 #include "parsers/packed_arrays.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -81,7 +82,9 @@ void unpack(const unsigned char *words, uint32_t *values, size_t count) {
 
 }  // namespace
 
-int64_t decodeB85(const char *begin, const char *end, unsigned char *out, size_t capacityWords) {
+int64_t decodeB85(const char *begin, const char *end, unsigned char *out, size_t capacityWords,
+                  int *tailBytes) {
+    if (tailBytes != nullptr) *tailBytes = 0;
     if (begin == nullptr || end == nullptr) return begin == end ? 0 : kPackedDamaged;
     if (end < begin) return kPackedDamaged;
     if (out == nullptr) capacityWords = 0;
@@ -114,9 +117,24 @@ int64_t decodeB85(const char *begin, const char *end, unsigned char *out, size_t
             }
             count += n;
             continue;
-        } else {
-            if (end - p < 5 || !readGroup(p, w)) return kPackedDamaged;
+        } else if (end - p >= 5) {
+            if (!readGroup(p, w)) return kPackedDamaged;
             p += 5;
+        } else {
+            // A short group can only be the last one: the stream's last
+            // k = digits - 1 bytes.
+            const int k = static_cast<int>(end - p) - 1;
+            if (tailBytes == nullptr || k < 1) return kPackedDamaged;
+            char group[5] = {'x', 'x', 'x', 'x', 'x'};
+            for (int i = 0; i <= k; ++i) group[i] = p[i];
+            if (!readGroup(group, w)) return kPackedDamaged;
+            if (count < capacity) {
+                unsigned char *dst = out + count * 4;
+                for (int i = 0; i < 4; ++i)
+                    dst[i] = i < k ? static_cast<unsigned char>(w >> (24 - 8 * i)) : 0;
+            }
+            *tailBytes = k;
+            break;
         }
         if (count < capacity) storeWord(out + count * 4, w);
         ++count;
@@ -224,6 +242,13 @@ int packedValuesPerWord(char letter) {
     }
 }
 
+uint64_t packedValueCount(char letter, uint64_t words, int tailBytes) {
+    const int per = packedValuesPerWord(letter);
+    if (per == 0) return 0;
+    const int bits = letter == 'F' ? 10 : 32 / per;
+    return words * static_cast<uint64_t>(per) + static_cast<uint64_t>(tailBytes * 8 / bits);
+}
+
 bool unpackWords(char letter, const unsigned char *words, size_t numWords, uint32_t *values, size_t count) {
     const size_t per = static_cast<size_t>(packedValuesPerWord(letter));
     if (per == 0) return false;
@@ -238,4 +263,27 @@ bool unpackWords(char letter, const unsigned char *words, size_t numWords, uint3
     default: unpack<3, 10>(words, values, count); break;
     }
     return true;
+}
+
+bool decodePackedIntegers(char letter, const char *begin, const char *end, uint64_t total,
+                          uint32_t *values, size_t keep, int64_t &held) {
+    held = kPackedDamaged;
+    const uint64_t per = static_cast<uint64_t>(packedValuesPerWord(letter));
+    if (per == 0) return false;
+    const size_t keepWords = static_cast<size_t>((keep + per - 1) / per);
+    std::vector<unsigned char> words(keepWords * 4);
+    int tail = 0;
+    const int64_t decoded = decodeB85(begin, end, words.data(), keepWords, &tail);
+    if (decoded == kPackedDamaged) return false;
+    const uint64_t whole = packedValueCount(letter, static_cast<uint64_t>(decoded), 0);
+    const uint64_t count = packedValueCount(letter, static_cast<uint64_t>(decoded), tail);
+    held = static_cast<int64_t>(count);
+    // Whole words may pad their last one: the word count decides. A stream
+    // cut to its bytes holds exactly its values, in as few bytes as they
+    // need.
+    const uint64_t bits = letter == 'F' ? 10 : 32 / per;
+    const bool fits = tail == 0 ? static_cast<uint64_t>(decoded) == (total + per - 1) / per
+                                : count == total && count > whole &&
+                                      static_cast<uint64_t>(tail) == ((count - whole) * bits + 7) / 8;
+    return fits && unpackWords(letter, words.data(), keepWords, values, keep);
 }

@@ -1,8 +1,9 @@
 // Decoders for the packed array forms of scene files: base85 words ("b85")
 // with zero/one/repeat shorthand, streaming base64 ("b64"), and the integer
 // packings that put several small values into one 32-bit word. Pure
-// functions over caller-owned buffers: nothing allocates, nothing throws,
-// and no input makes them read or write outside the given ranges.
+// functions over caller-owned buffers: nothing allocates (but the word
+// buffer of decodePackedIntegers), nothing throws, and no input makes them
+// read or write outside the given ranges.
 #pragma once
 
 #include <cstddef>
@@ -19,9 +20,20 @@ constexpr int64_t kPackedDamaged = -1;
 // Each word is five digits ('$' = 0 .. 'x' = 84, most significant first);
 // 'z' is a zero word, 'y' the word of float 1.0, and '!' followed by two
 // groups repeats the first group's word as often as the second group says.
-// Returns the total word count, or kPackedDamaged for a bad character, an
-// incomplete group, a group above 0xFFFFFFFF, or a reversed range.
-int64_t decodeB85(const char *begin, const char *end, unsigned char *out, size_t capacityWords);
+// Returns the total count of whole words, or kPackedDamaged for a bad
+// character, an incomplete group, a group above 0xFFFFFFFF, or a reversed
+// range.
+//
+// A byte stream whose length is not a multiple of 4 ends in a short group:
+// k + 1 digits (k = 1 to 3) for its last k bytes. With `tailBytes` given,
+// such a group is accepted: padded with the digit 84 to five, its word's k
+// most significant bytes, most significant first, are the stream's last k
+// bytes. They are stored after the whole words (when that word is within
+// the capacity) and the rest of that word is set to zero; *tailBytes is k
+// (0 when the text has no short group). Without `tailBytes` a short group
+// is damage.
+int64_t decodeB85(const char *begin, const char *end, unsigned char *out, size_t capacityWords,
+                  int *tailBytes = nullptr);
 
 // Streaming base64 decoder (standard alphabet, '=' padding). The text may
 // come in several runs; bytes are written to out as they complete, those
@@ -60,8 +72,23 @@ private:
 // 'F' 3; 0 for any other character.
 int packedValuesPerWord(char letter);
 
+// The values a packed stream of `words` whole words and `tailBytes` more
+// bytes holds for a packing letter: every value of the whole words, and
+// the values whose bits lie wholly within the tail's bytes.
+uint64_t packedValueCount(char letter, uint64_t words, int tailBytes);
+
 // Unpacks `count` values from numWords little-endian 32-bit words (4 bytes
 // each at `words`) into values, low bits first: word k holds values
 // k*per .. k*per+per-1. False, with nothing written, when the letter is
 // unknown or numWords * per < count.
 bool unpackWords(char letter, const unsigned char *words, size_t numWords, uint32_t *values, size_t count);
+
+// Decodes b85 integer text [begin, end) (without its letter) packed by
+// `letter` for an array of `total` values, keeping the first `keep` in
+// values. True when it holds them: as whole words (the last may be padded),
+// or cut to its bytes by a short last group that holds exactly `total` in
+// as few bytes as they need.
+// Otherwise false, with `held` the values the text holds, or kPackedDamaged
+// when it does not decode.
+bool decodePackedIntegers(char letter, const char *begin, const char *end, uint64_t total,
+                          uint32_t *values, size_t keep, int64_t &held);

@@ -52,7 +52,26 @@ SceneFileSettings &sceneFileSettings() { return g_settings; }
 
 void resetSceneFileSettings() { g_settings = SceneFileSettings(); }
 
+namespace {
+
+// The settings of an included file count only where no file that includes
+// it has given its own: its options node is passed over once a shallower
+// file's options were read.
+bool passedInInclude(TextParser &parser, LoadState &state) {
+    if (state.optionsDepth < 0 || state.includeDepth() <= state.optionsDepth) {
+        state.optionsDepth = state.includeDepth();
+        return false;
+    }
+    parser.skipBlock(false);
+    INFO_LOG << "Options of the included file " << state.files().back().path
+             << " passed over: the including scene's options are used";
+    return true;
+}
+
+} // namespace
+
 NodeResult readOptions(const std::string &, TextParser &parser, LoadState &state) {
+    if (passedInInclude(parser, state)) return NodeResult::Read;
     const bool format = !state.world.classic();
     SceneFileSettings &s = sceneFileSettings();
     s.xResolution = 600;
@@ -133,6 +152,12 @@ NodeResult readOptions(const std::string &, TextParser &parser, LoadState &state
         } else if (key == "BINARY_ASS") {
             bool b = false;
             ok = readBoolValue(parser, node, "binary_ass", b);
+        } else if (key == "TEXTURE_SEARCHPATH") {
+            ok = readStringValue(parser, node, "texture_searchpath", state.textureSearchPath,
+                                 false);
+        } else if (key == "PROCEDURAL_SEARCHPATH") {
+            ok = readStringValue(parser, node, "procedural_searchpath",
+                                 state.proceduralSearchPath, false);
         } else {
             return false;
         }
@@ -223,7 +248,7 @@ NodeResult readCameraNode(const std::string &keyword, TextParser &parser, LoadSt
     // The file's cameras look along -z; camera space looks along +z.
     const Matrix4x4 refl_mat(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1);
     const Transform refl_tm(refl_mat);
-    camera->setCam2World(cam2world * refl_tm);
+    camera->setCam2World(state.placed(cam2world) * refl_tm);
     camera->setName(sCameraName);
     camera->windowMin = windowMin;
     camera->windowMax = windowMax;
@@ -239,6 +264,7 @@ NodeResult readCameraNode(const std::string &keyword, TextParser &parser, LoadSt
     camera->shutterStart = shutter[0];
     camera->shutterEnd = shutter[1];
     camera->shutterGiven = shutterGiven;
+    for (Transform &key : matrixKeys) key = state.placed(key);
     state.moveLater(std::move(matrixKeys), [camera, refl_tm](const Transform &t) {
         camera->setCam2World(t * refl_tm);
     });
@@ -277,24 +303,28 @@ std::string skipNodeKeepingName(TextParser &parser) {
 
 void selectCamera(LoadState &state) {
     const std::string &wanted = sceneFileSettings().selectedCamera;
-    // A later camera of the selected name replaces an earlier one.
-    Camera *chosen = nullptr;
-    for (Camera *camera : state.cameraNodes)
-        if (camera->getName() == wanted) chosen = camera;
-    if (chosen == nullptr && !state.cameraNodes.empty()) {
-        // Files made for several cameras may name none: take the first.
-        chosen = state.cameraNodes.front();
-        if (wanted.empty())
-            INFO_LOG << "No camera selected, using the first camera \"" << chosen->getName()
-                     << "\"";
-        else
-            INFO_LOG << "No camera named \"" << wanted << "\", using the first camera \""
-                     << chosen->getName() << "\"";
+    // A later camera of the selected name replaces an earlier one; the
+    // including scene's cameras come before those of the files it includes.
+    const LoadState::CameraNode *chosen = nullptr, *first = nullptr;
+    for (const LoadState::CameraNode &node : state.cameraNodes) {
+        if (node.camera->getName() == wanted && (chosen == nullptr || node.depth <= chosen->depth))
+            chosen = &node;
+        if (first == nullptr || node.depth < first->depth) first = &node;
     }
-    if (chosen != nullptr) state.world.setCamera(chosen);
+    if (chosen == nullptr && first != nullptr) {
+        // Files made for several cameras may name none: take the first.
+        chosen = first;
+        if (wanted.empty())
+            INFO_LOG << "No camera selected, using the first camera \""
+                     << chosen->camera->getName() << "\"";
+        else
+            Warning("No camera named \"%s\", using the first camera \"%s\"", wanted.c_str(),
+                    chosen->camera->getName().c_str());
+    }
+    if (chosen != nullptr) state.world.setCamera(chosen->camera);
 }
 
-NodeResult readDriver(const std::string &, TextParser &parser, LoadState &) {
+NodeResult readDriver(const std::string &, TextParser &parser, LoadState &state) {
     std::string driverName, outputPath;
     const NodeRef node{"Driver", driverName};
     bool ok = true;
@@ -313,8 +343,13 @@ NodeResult readDriver(const std::string &, TextParser &parser, LoadState &) {
         return true;
     });
     SceneFileSettings &s = sceneFileSettings();
-    if (ok && !s.selectedDriver.empty() && s.selectedDriver == driverName)
+    // Exported files share driver names: the selected driver of a file that
+    // includes another wins over the included file's.
+    if (ok && !s.selectedDriver.empty() && s.selectedDriver == driverName &&
+        (state.outputDepth < 0 || state.includeDepth() <= state.outputDepth)) {
         s.outputFile = outputPath;
+        state.outputDepth = state.includeDepth();
+    }
     return readOrRefused(ok);
 }
 
@@ -358,6 +393,7 @@ NodeResult readFileNode(const std::string &, TextParser &parser, LoadState &stat
         return NodeResult::Refused;
     // An unreadable image leaves the node without a texture; colours that
     // name it take their default when the scene is complete.
+    filename = state.findFile(filename, LoadState::FileKind::Texture);
     state.world.addTexture(filename);
     state.addFileNode(mayafile_name, filename);
     return NodeResult::Read;

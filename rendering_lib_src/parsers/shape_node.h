@@ -22,7 +22,10 @@
 struct ShapeNode {
     std::string name = "unnamed";
     std::string mat_name; // shader name to bind, upper-cased
-    Transform object2world;
+    std::vector<std::string> shaderNames; // every name of the shader list
+    // A mesh with per-face shaders: shaderNames, one per shader slot.
+    std::vector<std::string> faceShaders;
+    Transform object2world; // as the node gives it (LoadState::placed places it)
     bool visible = true; // visibility 0: a prototype, drawn only through instances
     bool ok = true;      // false once a value was damaged: the node is refused
     NodeRef node;
@@ -55,7 +58,9 @@ struct ShapeNode {
         } else if (format && key == "USE_SHADOW_GROUP") {
             ok = readBoolValue(parser, node, "use_shadow_group", links.useShadows) && ok;
         } else if (key == "SHADER") {
-            ok = readStringValue(parser, node, "shader", mat_name, true) && ok;
+            // One shader, or a list for meshes with a shader per face.
+            ok = readStringList(parser, node, "shader", shaderNames, true) && ok;
+            mat_name = shaderNames.empty() ? std::string() : shaderNames[0];
         } else if (key == "VISIBILITY") {
             int32_t visibility = 255;
             ok = readIntValue(parser, node, "visibility", visibility) && ok;
@@ -73,19 +78,25 @@ struct ShapeNode {
              const Point3f &localCenter = Point3f()) const {
         shape->name = name;
         GeoPrimitive *placed = shape.get();
-        LoadState::NamedShape &named = state.namedShapes[name];
+        LoadState::NamedShape &named = state.namedShapes[state.scopedName(name)];
         named.shape = placed;
         named.shaderName = mat_name;
+        named.faceShaders = faceShaders;
         named.localCenter = localCenter;
+        named.local = object2world;
+        named.scope = state.scope();
         named.links = state.addLinks(links);
         if (!visible)
             state.world.addPrototype(std::move(shape));
         else
-            state.linkShape(state.addShape(std::move(shape), mat_name), named.links);
-        // A moving shape is placed at the picture's time; a sphere's centre
-        // moves with its matrix.
+            state.linkShape(state.addShape(std::move(shape), mat_name, faceShaders, state.scope()),
+                            named.links);
+        // A moving shape is placed at the picture's time (as the file that
+        // holds it is placed); a sphere's centre moves with its matrix.
         constexpr bool kSphere = std::is_same_v<Shape, SpherePrimitive>;
-        state.moveLater(matrixKeys, [placed, localCenter](const Transform &t) {
+        std::vector<Transform> keys = matrixKeys;
+        for (Transform &key : keys) key = state.placed(key);
+        state.moveLater(std::move(keys), [placed, localCenter](const Transform &t) {
             placed->object2world = t;
             if constexpr (kSphere) static_cast<SpherePrimitive *>(placed)->center = t(localCenter);
         });

@@ -39,6 +39,9 @@ struct MeshNode : ShapeNode {
     // Every motion key of the points and normals, when there are several.
     std::vector<Point3f> pointKeys;
     std::vector<Vec3f> normalKeys;
+    std::vector<int> shaderIndices; // shidxs: a shader slot per face
+    std::vector<uint32_t> triangleShaders; // the slot of every triangle, once split
+    std::vector<int> holePairs;     // polygon_holes: (hole face, outer face) pairs
 };
 
 bool readIndexList(TextParser &parser, MeshNode &mesh, const char *param, std::vector<int> &out) {
@@ -191,6 +194,105 @@ bool validateMesh(MeshNode &mesh) {
     return true;
 }
 
+// The holes of polygon_holes as face pairs; false after an Error when an
+// index names no face. Pairs that cannot stand (a face that is a hole twice,
+// or both a hole and an outer face) are dropped with a Warning.
+bool resolveHoles(const MeshNode &mesh, size_t numFaces, std::vector<FaceHole> &holes) {
+    const char *name = mesh.name.c_str();
+    if (mesh.holePairs.size() % 2 != 0) {
+        Error("Mesh %s: polygon_holes has %zu entries, not pairs", name, mesh.holePairs.size());
+        return false;
+    }
+    std::vector<uint8_t> role(numFaces, 0); // 1: a hole, 2: an outer face
+    size_t dropped = 0;
+    for (size_t i = 0; i < mesh.holePairs.size(); i += 2) {
+        const int hole = mesh.holePairs[i], outer = mesh.holePairs[i + 1];
+        if (hole < 0 || outer < 0 || static_cast<size_t>(hole) >= numFaces ||
+            static_cast<size_t>(outer) >= numFaces || hole == outer) {
+            Error("Mesh %s: polygon_holes pairs face %d with face %d of %zu faces", name, hole,
+                  outer, numFaces);
+            return false;
+        }
+        if (role[hole] != 0 || role[outer] == 1) {
+            ++dropped;
+            continue;
+        }
+        role[hole] = 1;
+        role[outer] = 2;
+        holes.push_back({static_cast<uint32_t>(hole), static_cast<uint32_t>(outer)});
+    }
+    if (dropped != 0)
+        Warning("Mesh %s: %zu polygon_holes pairs name a face that is already a hole or has "
+                "holes; they are dropped",
+                name, dropped);
+    return true;
+}
+
+// The shader slot of every face: shidxs, each index checked against the
+// shader list (one outside it means the first shader, said once).
+bool resolveFaceShaders(MeshNode &mesh, size_t numFaces) {
+    if (mesh.shaderIndices.empty()) return true;
+    if (mesh.shaderIndices.size() != numFaces) {
+        Error("Mesh %s has %zu shidxs for %zu faces", mesh.name.c_str(), mesh.shaderIndices.size(),
+              numFaces);
+        return false;
+    }
+    const size_t slots = mesh.shaderNames.size();
+    size_t outside = 0;
+    int example = 0;
+    for (int &index : mesh.shaderIndices) {
+        if (index >= 0 && static_cast<size_t>(index) < slots) continue;
+        if (outside++ == 0) example = index;
+        index = 0;
+    }
+    if (outside != 0 && slots != 0)
+        Warning("Mesh %s: %zu faces name shader %d of the %zu in its shader list; they use the "
+                "first",
+                mesh.name.c_str(), outside, example, slots);
+    if (slots > 1) mesh.faceShaders = mesh.shaderNames;
+    return true;
+}
+
+// Polygons become triangles, every per-corner list split alike, and each
+// triangle keeps the shader slot of its face.
+void splitPolygons(MeshNode &mesh, const std::vector<FaceHole> &holes) {
+    std::vector<uint32_t> triangleFaces;
+    const bool perFace = !mesh.faceShaders.empty();
+    if (mesh.sides.empty()) {
+        // Triangles already: triangle t is face t.
+        if (perFace)
+            for (uint32_t t = 0; t < mesh.vertexIndices.size() / 3; ++t) triangleFaces.push_back(t);
+    } else if (holes.empty() && fanSplitsAll({mesh.sides, mesh.vertexIndices, mesh.points})) {
+        // Convex faces: the fan from the first corner, as always.
+        if (perFace) triangleFaces = fanFaces(mesh.sides);
+        mesh.vertexIndices = fanSplit(mesh.sides, mesh.vertexIndices);
+        if (!mesh.normalIndices.empty())
+            mesh.normalIndices = fanSplit(mesh.sides, mesh.normalIndices);
+        if (!mesh.uvIndices.empty()) mesh.uvIndices = fanSplit(mesh.sides, mesh.uvIndices);
+        if (!mesh.tangents.empty()) mesh.tangents = fanSplit(mesh.sides, mesh.tangents);
+    } else {
+        FaceSplit split = splitFaces({mesh.sides, mesh.vertexIndices, mesh.points}, holes);
+        if (split.crossing != 0)
+            Warning("Mesh %s: %zu faces cross themselves or cannot be joined to their holes; "
+                    "they are split as fans",
+                    mesh.name.c_str(), split.crossing);
+        if (split.tooLarge != 0)
+            Warning("Mesh %s: %zu faces have too many corners to be split along their outline; "
+                    "they are split as fans",
+                    mesh.name.c_str(), split.tooLarge);
+        mesh.vertexIndices = gatherCorners(mesh.vertexIndices, split.corners);
+        if (!mesh.normalIndices.empty())
+            mesh.normalIndices = gatherCorners(mesh.normalIndices, split.corners);
+        if (!mesh.uvIndices.empty()) mesh.uvIndices = gatherCorners(mesh.uvIndices, split.corners);
+        if (!mesh.tangents.empty()) mesh.tangents = gatherCorners(mesh.tangents, split.corners);
+        triangleFaces = std::move(split.faces);
+    }
+    if (!perFace) return;
+    mesh.triangleShaders.reserve(triangleFaces.size());
+    for (uint32_t face : triangleFaces)
+        mesh.triangleShaders.push_back(static_cast<uint32_t>(mesh.shaderIndices[face]));
+}
+
 } // namespace
 
 NodeResult readPolymesh(const std::string &, TextParser &parser, LoadState &state) {
@@ -219,12 +321,22 @@ NodeResult readPolymesh(const std::string &, TextParser &parser, LoadState &stat
             ok = readIndexList(parser, mesh, "uvidxs", mesh.uvIndices);
         } else if (key == "UVLIST") {
             ok = readVectorList(parser, mesh, "uvlist", mesh.uvs);
+        } else if (key == "SHIDXS") {
+            ok = readIndexList(parser, mesh, "shidxs", mesh.shaderIndices);
+        } else if (key == "POLYGON_HOLES") {
+            ok = readIndexList(parser, mesh, "polygon_holes", mesh.holePairs);
         } else {
             return false;
         }
         return true;
     });
     if (!mesh.ok || !resolveFaces(mesh) || !validateMesh(mesh)) return NodeResult::Refused;
+    const size_t numFaces = mesh.sides.empty() ? mesh.vertexIndices.size() / 3 : mesh.sides.size();
+    std::vector<FaceHole> holes;
+    if (!resolveHoles(mesh, numFaces, holes) || !resolveFaceShaders(mesh, numFaces))
+        return NodeResult::Refused;
+    // A hole in a triangle: the faces are listed for the split.
+    if (!holes.empty() && mesh.sides.empty()) mesh.sides.assign(numFaces, 3);
     // Triangles with corners that are not finite are never hit; say so.
     for (const Point3f &p : mesh.points) {
         if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
@@ -237,17 +349,10 @@ NodeResult readPolymesh(const std::string &, TextParser &parser, LoadState &stat
     if (!isFiniteInvertible(mesh.object2world))
         Warning("Mesh %s: matrix is not finite or not invertible", mesh.name.c_str());
 
-    // Polygons become triangles, every per-corner list split alike.
-    if (!mesh.sides.empty()) {
-        mesh.vertexIndices = fanSplit(mesh.sides, mesh.vertexIndices);
-        if (!mesh.normalIndices.empty())
-            mesh.normalIndices = fanSplit(mesh.sides, mesh.normalIndices);
-        if (!mesh.uvIndices.empty()) mesh.uvIndices = fanSplit(mesh.sides, mesh.uvIndices);
-        if (!mesh.tangents.empty()) mesh.tangents = fanSplit(mesh.sides, mesh.tangents);
-    }
+    splitPolygons(mesh, holes);
 
     // The lists move into the shape: a large mesh is never held twice.
-    auto shape = std::make_unique<MeshShape>(mesh.object2world, nullptr);
+    auto shape = std::make_unique<MeshShape>(state.placed(mesh.object2world), nullptr);
     const size_t points = mesh.points.size(), normals = mesh.normals.size();
     shape->adoptData(std::move(mesh.vertexIndices), std::move(mesh.points),
                      std::move(mesh.normalIndices), std::move(mesh.normals),
@@ -259,6 +364,7 @@ NodeResult readPolymesh(const std::string &, TextParser &parser, LoadState &stat
     normalKeys.reserve(mesh.normalKeys.size());
     for (const Vec3f &n : mesh.normalKeys) normalKeys.emplace_back(n.x, n.y, n.z);
     state.moveVerticesLater(std::move(normalKeys), normals, shape.get(), true);
+    shape->triangleShaders = std::move(mesh.triangleShaders);
     mesh.add(state, std::move(shape));
     return NodeResult::Read;
 }
@@ -299,7 +405,7 @@ NodeResult readPlane(const std::string &, TextParser &parser, LoadState &state) 
                         Vec3f(1, 0, 0), Vec3f(1, 0, 0), Vec3f(1, 0, 0)};
     const Point2f UV[4] = {Point2f(0, 0), Point2f(1, 0), Point2f(1, 1), Point2f(0, 1)};
 
-    auto shape = std::make_unique<MeshShape>(plane.object2world, nullptr);
+    auto shape = std::make_unique<MeshShape>(state.placed(plane.object2world), nullptr);
     shape->setData(2, 4, vi, P, 1, ni, N, T, 4, UV);
     plane.add(state, std::move(shape));
     return NodeResult::Read;
@@ -329,14 +435,15 @@ NodeResult readSphere(const std::string &, TextParser &parser, LoadState &state)
                 static_cast<double>(radius));
         return NodeResult::Read;
     }
+    const Transform object2world = state.placed(node.object2world);
     if (!std::isfinite(center.x) || !std::isfinite(center.y) || !std::isfinite(center.z) ||
-        !isFiniteInvertible(node.object2world)) {
+        !isFiniteInvertible(object2world)) {
         Warning("Sphere %s: center or matrix is not finite; it is not drawn", node.name.c_str());
         return NodeResult::Read;
     }
     const Point3f localCenter(center.x, center.y, center.z);
     node.add(state,
-             std::make_unique<SpherePrimitive>(node.object2world, nullptr, localCenter, radius),
+             std::make_unique<SpherePrimitive>(object2world, nullptr, localCenter, radius),
              localCenter);
     return NodeResult::Read;
 }

@@ -56,7 +56,7 @@ NodeResult readBox(const std::string &, TextParser &parser, LoadState &state) {
         return NodeResult::Read;
     // Corners in either order span the same box.
     const Bounds3f box(asPoint(lo), asPoint(hi));
-    node.add(state, std::make_unique<BoxShape>(node.object2world, nullptr, box.pMin, box.pMax));
+    node.add(state, std::make_unique<BoxShape>(state.placed(node.object2world), nullptr, box.pMin, box.pMax));
     return NodeResult::Read;
 }
 
@@ -77,7 +77,7 @@ NodeResult readDisk(const std::string &, TextParser &parser, LoadState &state) {
     if (!node.ok) return NodeResult::Refused;
     const bool usable = radius > 0.0f && std::isfinite(radius) && hole >= 0.0f && hole < radius;
     if (!drawable(node, usable, "radius and hole make no disc")) return NodeResult::Read;
-    node.add(state, std::make_unique<DiskShape>(node.object2world, nullptr, radius, hole));
+    node.add(state, std::make_unique<DiskShape>(state.placed(node.object2world), nullptr, radius, hole));
     return NodeResult::Read;
 }
 
@@ -113,7 +113,7 @@ NodeResult readConeNode(const std::string &keyword, TextParser &parser, LoadStat
     const bool usable = radiiUsable && finite(bottom) && finite(top) && length > 0.0f &&
                         std::isfinite(length);
     if (!drawable(node, usable, "its ends or radii make no solid")) return NodeResult::Read;
-    node.add(state, std::make_unique<ConeShape>(node.object2world, nullptr, asPoint(bottom),
+    node.add(state, std::make_unique<ConeShape>(state.placed(node.object2world), nullptr, asPoint(bottom),
                                                 asPoint(top), bottomRadius, topRadius));
     return NodeResult::Read;
 }

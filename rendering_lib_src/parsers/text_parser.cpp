@@ -300,8 +300,9 @@ bool TextParser::readString(std::string &out, bool upperCase) {
         return false;
     }
     if (*m_pszCursor == '"') return readQuoted(out, upperCase);
+    // A comment straight after the word ends it, as it ends a token.
     char *end = m_pszCursor;
-    while (*end != '\0' && !kWhiteSpace(*end)) ++end;
+    while (*end != '\0' && !kWhiteSpace(*end) && !startsComment(end)) ++end;
     // A lone closing brace is the end of the block, not a value: a parameter
     // written without its value does not swallow it.
     if (end - m_pszCursor == 1 && *m_pszCursor == '}') {

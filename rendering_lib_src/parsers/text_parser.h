@@ -84,8 +84,9 @@ public:
     bool readQuoted(std::string &out, bool upperCase);
     // A string value: a double-quoted string when the next character after
     // separators is a double quote (false when it has no closing quote),
-    // otherwise one bare word running to the next blank or line end, so a
-    // name keeps every character (":" "/" "|" "@"). Upper-cased like
+    // otherwise one bare word running to the next blank, line end or
+    // comment ("//", "--"), so a name keeps every other character (":" "/"
+    // "|" "@"). Upper-cased like
     // readToken when asked. Never searches past the next word for a quote.
     bool readString(std::string &out, bool upperCase);
     // The next run of characters that are not blanks or line ends, as a view

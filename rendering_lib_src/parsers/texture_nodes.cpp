@@ -186,6 +186,8 @@ NodeResult readImageTexture(const std::string &, TextParser &parser, LoadState &
         Warning("Image %s names no file; colours that use it take their default", name.c_str());
         return NodeResult::Read;
     }
+    // Looked for beside the scene file first.
+    filename = state.findFile(filename, LoadState::FileKind::Texture);
     // Under the classic conventions a TGA image is looked up as it always
     // was: nearest texel, no wrapping, samples as stored.
     if (state.world.classic() && imageFormatOfName(filename) == ImageFormat::Tga) {

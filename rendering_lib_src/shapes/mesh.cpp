@@ -292,6 +292,7 @@ bool MeshShape::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info) 
     info->id = -1;
 
     const int count = numTriangles();
+    int nearest = 0;
     for (int i = 0; i < count; ++i) {
         float u, v;
         Vec3f n, tg;
@@ -300,6 +301,7 @@ bool MeshShape::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info) 
         if (intersectTriangle(ray, i, &tc, &u, &v, &n, &tg) && tc < best) {
             found = true;
             best = tc;
+            nearest = i;
             info->normal = n;
             info->u = u;
             info->v = v;
@@ -309,7 +311,7 @@ bool MeshShape::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info) 
     if (found) {
         *t = best;
         info->position = ray.origin + ray.direction * best;
-        info->material = material;
+        info->material = triangleMaterial(nearest);
         info->id = id;
     }
     return found;
@@ -345,7 +347,7 @@ bool TrianglePrimitive::intersect(const vmath::Ray &ray, float *t, IntersectInfo
     info->v = v;
     info->tangent = tg;
     info->position = ray.origin + ray.direction * (*t);
-    info->material = mesh->getMaterial();
+    info->material = mesh->triangleMaterial(index);
     // Every triangle reports its mesh's id, so one mesh is one object.
     info->id = mesh->id;
     return true;
@@ -355,7 +357,7 @@ void TrianglePrimitive::fillHit(const vmath::Ray &ray, float t, float b1, float 
                                 IntersectInfo *info) const {
     mesh->surfaceAt(index, b1, b2, &info->u, &info->v, &info->normal, &info->tangent);
     info->position = ray.origin + ray.direction * t;
-    info->material = mesh->getMaterial();
+    info->material = mesh->triangleMaterial(index);
     info->id = mesh->id;
 }
 
@@ -365,7 +367,7 @@ Bounds3f TrianglePrimitive::worldBounds() const {
     return box;
 }
 
-Material *TrianglePrimitive::getMaterial() const { return mesh->getMaterial(); }
+Material *TrianglePrimitive::getMaterial() const { return mesh->triangleMaterial(index); }
 
 void TrianglePrimitive::axisRange(float *lo, float *hi, int axis) const {
     const Point3f c0 = mesh->cornerWorld(index, 0);

@@ -118,6 +118,9 @@ public:
     std::vector<int> vertexIndices; // three per triangle
     std::vector<int> normalIndices; // three per triangle; none: the triangle's own normal
     std::vector<int> uvIndices;     // three per triangle, or none
+    // Per-face shaders: the shader slot of every triangle, or none (the
+    // mesh's material everywhere).
+    std::vector<uint32_t> triangleShaders;
 
     MeshShape(const Transform &object2world, Material *material);
     // An instance: `prototype`'s triangles placed by object2world. It reads
@@ -139,6 +142,23 @@ public:
 
     // Sets the per-corner texture coordinate indices (three per triangle).
     void adoptUVIndices(std::vector<int> &&indices) { uvIndices = std::move(indices); }
+
+    // The material of every shader slot (slot 0 is the mesh's material).
+    // Empty, as it stays for a mesh without per-face shaders and for an
+    // instance given a shader of its own: the mesh's material everywhere.
+    void setShaderMaterials(std::vector<Material *> &&materials) {
+        m_shaderMaterials = std::move(materials);
+    }
+    const std::vector<Material *> &shaderMaterials() const { return m_shaderMaterials; }
+    // The material triangle i is shaded with.
+    Material *triangleMaterial(int i) const {
+        if (m_shaderMaterials.empty()) return material;
+        const std::vector<uint32_t> &slots = listSource().triangleShaders;
+        const std::size_t t = static_cast<std::size_t>(i);
+        return t < slots.size() && slots[t] < m_shaderMaterials.size()
+                   ? m_shaderMaterials[slots[t]]
+                   : material;
+    }
 
     int numTriangles() const { return static_cast<int>(listSource().vertexIndices.size() / 3); }
     bool hasTextureCoordinates() const { return !listSource().uvs.empty(); }
@@ -175,6 +195,7 @@ private:
     // The shape whose lists this one reads: itself, or an instance's prototype.
     const MeshShape &listSource() const { return m_lists != nullptr ? *m_lists : *this; }
     const MeshShape *m_lists = nullptr;
+    std::vector<Material *> m_shaderMaterials;
 };
 
 class TrianglePrimitive final : public Primitive {
@@ -191,7 +212,8 @@ public:
     // as intersect does.
     void fillHit(const vmath::Ray &ray, float t, float b1, float b2, IntersectInfo *info) const;
     Bounds3f worldBounds() const override;
-    // The material currently bound to the mesh.
+    // The material currently bound to the triangle (its face's shader, or
+    // the mesh's).
     Material *getMaterial() const override;
     void axisRange(float *lo, float *hi, int axis) const override;
     const TrianglePrimitive *meshTriangle() const override { return this; }

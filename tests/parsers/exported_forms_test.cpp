@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -67,10 +68,12 @@ const SpherePrimitive *sphereNamed(const World *world, const std::string &name, 
 
 std::vector<std::string> warnings(const LogCapture &log) { return log.texts(google::GLOG_WARNING); }
 
-// Twelve corners over twelve points, for meshes whose face sizes vary.
+// Twelve corners over twelve points around a circle, for meshes whose face
+// sizes vary: every face of consecutive corners is convex.
 std::string twelveCorners() {
     std::string s = " vidxs 12 1 UINT 0 1 2 3 4 5 6 7 8 9 10 11\n vlist 12 1 VECTOR";
-    for (int k = 0; k < 12; ++k) s += " " + std::to_string(k) + " " + std::to_string(k * k % 7) + " 0";
+    for (int k = 0; k < 12; ++k)
+        s += " " + std::to_string(std::cos(0.5 * k)) + " " + std::to_string(std::sin(0.5 * k)) + " 0";
     return s + "\n";
 }
 
@@ -461,17 +464,22 @@ TEST_F(ExportedForms, FileLevelForms) {
     EXPECT_EQ(world->meshes[0]->numTriangles(), 2);
 
     // Geometry this renderer does not draw: one word per node, nested blocks
-    // on one line or over several passed with it; include is not followed.
+    // on one line or over several passed with it (a procedural that names
+    // no scene file too); the included file is read in place of its line.
     const char *types[] = {"curves", "points", "procedural", "usd",
                            "implicit", "nurbs", "volume", "alembic"};
     std::string text = std::string(kCameraNode) + "include \"other.ass\"\n";
-    std::vector<std::string> expected = {"include \"other.ass\" is not read: scenes are read from one file"};
+    std::vector<std::string> expected;
     bool oneLine = true;
     for (const char *type : types) {
         text += std::string(type) + "\n{\n name my_" + type + "\n radius 3\n" +
                 ((oneLine = !oneLine) ? " nested { a b }\n}\n" : " nested\n {\n  x 1\n }\n}\n");
         expected.push_back("Node " + std::string(type) + " \"my_" + type +
-                           "\" is not drawn: this renderer does not draw " + type + " nodes");
+                           (std::string(type) == "procedural"
+                                ? "\" is not drawn: this renderer draws procedurals of scene files "
+                                  "(.ass, .ass.gz) only"
+                                : "\" is not drawn: this renderer does not draw " + std::string(type) +
+                                      " nodes"));
     }
     write(std::string(kCameraNode) + "sphere\n{\n name included\n}\n", "other.ass");
     breakRepeat();
@@ -480,8 +488,9 @@ TEST_F(ExportedForms, FileLevelForms) {
                         "driver_tiff\n{\n name d\n filename \"x.tif\"\n}\n");
     ASSERT_NE(world, nullptr);
     EXPECT_EQ(warnings(log), expected);
-    ASSERT_EQ(world->primitives.size(), 1u);
-    EXPECT_EQ(world->primitives[0]->name, "AFTER");
+    ASSERT_EQ(world->primitives.size(), 2u);
+    EXPECT_EQ(world->primitives[0]->name, "INCLUDED");
+    EXPECT_EQ(world->primitives[1]->name, "AFTER");
     EXPECT_TRUE(world->meshes.empty());
 }
 

@@ -137,8 +137,10 @@ std::vector<PolyMesh> makeTower(unsigned seed) {
     roof.uvs.insert(roof.uvs.end(), {0.5f, 0.5f});
     for (int k = 0; k < ringSize; ++k) {
         const float a = -pi2 * static_cast<float>(k) / static_cast<float>(ringSize);
-        pushPoint(roof.points, 1.15f * std::cos(a), height + uniform(rng, -0.08f, 0.08f),
-                  1.15f * std::sin(a), yaw, tilt);
+        // The ring is level (the draw only keeps the random sequence): a
+        // sector stays convex in its plane, so that it is split as a fan.
+        static_cast<void>(uniform(rng, -0.08f, 0.08f));
+        pushPoint(roof.points, 1.15f * std::cos(a), height, 1.15f * std::sin(a), yaw, tilt);
         roof.uvs.insert(roof.uvs.end(), {0.5f + 0.45f * std::cos(a), 0.5f + 0.45f * std::sin(a)});
     }
     if (seed % 2 == 1)

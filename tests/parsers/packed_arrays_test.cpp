@@ -105,3 +105,44 @@ TEST(PackedArrays, UnpacksEveryLetterWithPartialLastWord) {
     uint32_t v = 0;
     EXPECT_FALSE(unpackWords('D', words, 2, &v, 1));
 }
+
+// A byte stream whose length is not a multiple of 4 ends in a short group:
+// the examples of real files (17 indices ending in 9; face sizes ending in
+// 22 22, and in 4 then 3), then round trips of every length.
+TEST(PackedArrays, ShortLastGroupHoldsTheStreamsLastBytes) {
+    Words fours(962, 4);
+    fours.back() = 3;
+    const struct { std::string text; Words values; } cases[] = {
+        {"B$v2N*&9nA:(P*-Y'7C:R&o", {0, 1, 2, 3, 4, 5, 6, 7, 8, 16, 15, 14, 13, 12, 11, 10, 9}},
+        {"B+,B", {22, 22}},
+        {"B!%<_l4$$$&j%<V", fours},
+    };
+    auto decode = [](char letter, const std::string &text, size_t total, Words &v, int64_t &held) {
+        v.assign(total, 99);
+        return decodePackedIntegers(letter, text.data(), text.data() + text.size(), total, v.data(), total, held);
+    };
+    Words v;
+    int64_t held = 0;
+    for (const auto &c : cases) {
+        ASSERT_TRUE(decode(c.text[0], c.text.substr(1), c.values.size(), v, held)) << c.text << ": " << held;
+        EXPECT_EQ(v, c.values) << c.text;
+    }
+    std::mt19937 rng(11);
+    for (size_t len = 1; len <= 14; ++len) {
+        Bytes bytes(len);
+        for (unsigned char &b : bytes) b = static_cast<unsigned char>(rng());
+        const std::string text = b85Bytes(bytes);
+        ASSERT_TRUE(decode('B', text, len, v, held)) << len;
+        EXPECT_EQ(v, Words(bytes.begin(), bytes.end())) << len;
+        // C: two bytes a value, so only even streams; one value more than
+        // the stream holds is no match.
+        EXPECT_EQ(decode('C', text, len / 2, v, held), len % 2 == 0) << len;
+        EXPECT_FALSE(decode('B', text, len + 1, v, held));
+    }
+    // A lone digit, a group beyond 32 bits, and a short group the caller
+    // does not allow are damage.
+    int tail = 0;
+    for (const std::string &s : {std::string("8TFfd&"), std::string("xx")})
+        EXPECT_EQ(decodeB85(s.data(), s.data() + s.size(), nullptr, 0, &tail), kPackedDamaged) << s;
+    EXPECT_EQ(decodeB85("8TFfd&o", "8TFfd&o" + 7, nullptr, 0), kPackedDamaged);
+}

@@ -121,7 +121,8 @@ TEST_F(SceneLoader, CameraSelectionIsCaseSensitiveMadeAtTheEndAndFallsBackToTheF
                             "case.ass");
         ASSERT_NE(world, nullptr);
         EXPECT_EQ(world->getCamera()->getName(), "main");
-        EXPECT_TRUE(contains(log.infos(), "No camera named \"Main\", using the first camera \"main\""));
+        EXPECT_TRUE(contains(log.texts(google::GLOG_WARNING),
+                             "No camera named \"Main\", using the first camera \"main\""));
         EXPECT_TRUE(log.errors().empty());
     }
 

@@ -82,6 +82,14 @@ TEST(TextParser, CommentsEndTokensAndArePassed) {
     TextParser p("  /* c */ x");
     EXPECT_EQ(p.skipWhitespace(false), 10);
     EXPECT_EQ(p.readChar(), 'x');
+
+    // A bare string value ends at a comment too; other characters stay.
+    TextParser values("ball1// note\nball2-- note\n/a:b|c@d-e/f 1");
+    std::string value;
+    for (const char *want : {"ball1", "ball2", "/a:b|c@d-e/f"}) {
+        ASSERT_TRUE(values.readString(value, false));
+        EXPECT_EQ(value, want);
+    }
 }
 
 TEST(TextParser, UnterminatedBlockCommentRunsToTheEnd) {

@@ -183,9 +183,7 @@ TEST(Launcher, ImageFileIsTheSameForEveryThreadCountAndAccelerator) {
     ASSERT_TRUE(dir.ok());
     writeReportTemplate(dir.path());
     const std::filesystem::path source(VORTAN_SOURCE_DIR);
-    std::filesystem::create_directory(std::filesystem::path(dir.path()) / "scenes");
-    writeFileBytes(dir.file("scenes/checker.tga"),
-                   readFileBytes((source / "scenes/checker.tga").string()));
+    writeFileBytes(dir.file("checker.tga"), readFileBytes((source / "scenes/checker.tga").string()));
     writeFileBytes(dir.file("showcase.ass"),
                    readFileBytes((source / "scenes/showcase.ass").string()));
 

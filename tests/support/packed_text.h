@@ -61,6 +61,21 @@ inline std::string b85Ints(char letter, const Words &values, bool blank = false)
     return std::string(1, letter) + (blank ? " " : "") + b85(w);
 }
 
+// A byte stream as b85: whole words of four little-endian bytes (without
+// shorthand), then the last 1 to 3 bytes as a short group: the digits of the
+// word they start, most significant first, cut to one more than their count.
+inline std::string b85Bytes(const Bytes &b) {
+    std::string s;
+    size_t i = 0;
+    for (; i + 4 <= b.size(); i += 4)
+        s += group85(uint32_t{b[i]} | uint32_t{b[i + 1]} << 8 | uint32_t{b[i + 2]} << 16 |
+                     uint32_t{b[i + 3]} << 24);
+    if (i == b.size()) return s;
+    uint32_t w = 0;
+    for (size_t k = 0; i + k < b.size(); ++k) w |= uint32_t{b[i + k]} << (24 - 8 * k);
+    return s + group85(w).substr(0, b.size() - i + 1);
+}
+
 inline std::string base64(const Bytes &b) {
     const char *abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string s;
