@@ -10,6 +10,7 @@
 #include "parsers/load_state.h"
 #include "parsers/material_nodes.h"
 #include "parsers/scene_nodes.h"
+#include "parsers/scene_overrides.h"
 #include "parsers/shape_nodes.h"
 #include "parsers/surface_nodes.h"
 #include "parsers/text_parser.h"
@@ -128,7 +129,7 @@ NodeResult dispatchNode(const std::string &keyword, TextParser &parser, LoadStat
     return NodeResult::Read;
 }
 
-bool loadScene(const char *path, World *&world) {
+bool loadScene(const char *path, World *&world, const LoadRequest &request) {
     world = new World();
     world->conventions = conventionsFromEnvironment();
     LoadState state(*world);
@@ -151,8 +152,14 @@ bool loadScene(const char *path, World *&world) {
             if (!parser.eof()) parser.readChar(); // always make progress
             continue;
         }
-        if (dispatchNode(sToken, parser, state) == NodeResult::Refused) return false;
+        const NodeResult result =
+            request.overrides != nullptr
+                ? request.overrides->readNode(sToken, parser, state, dispatchNode)
+                : dispatchNode(sToken, parser, state);
+        if (result == NodeResult::Refused) return false;
     }
+    if (request.overrides != nullptr && !request.overrides->finish(state, dispatchNode))
+        return false;
 
     selectCamera(state);
     Camera *camera = world->getCamera();
@@ -192,7 +199,8 @@ bool loadScene(const char *path, World *&world) {
     }
     const unsigned resolution[2] = {s.xResolution, s.yResolution};
     if (s.outputFile.empty()) {
-        Warning("Output file not found, using %s", kDefaultOutputFile);
+        if (!request.outputNamedByHost)
+            Warning("Output file not found, using %s", kDefaultOutputFile);
         s.outputFile = kDefaultOutputFile;
     }
     camera->setScreenWindow(screenWindow, resolution);

@@ -16,6 +16,8 @@ struct SceneFileSettings {
     std::string selectedCamera; // camera node name to use (case-sensitive)
     std::string selectedDriver; // driver node name to use (upper-cased)
     std::string outputFile;     // FILENAME of the selected driver
+    bool hasFrame = false;      // the options gave a FRAME
+    float frame = 0.0f;
 };
 SceneFileSettings &sceneFileSettings();
 // Back to the start-up values; for hosts and tests that load unrelated scenes.
@@ -37,6 +39,10 @@ NodeResult readShadingEngine(const std::string &keyword, TextParser &parser, Loa
 NodeResult readFileNode(const std::string &keyword, TextParser &parser, LoadState &state);
 // "image" nodes: a texture file like MAYAFILE's, used when it is a TGA image.
 NodeResult readImageNode(const std::string &keyword, TextParser &parser, LoadState &state);
+// Passes a node's whole block, nested blocks included, and returns the
+// value of its NAME parameter (case kept) when it has one in the first 64 KB
+// of the block before any nested block.
+std::string skipNodeKeepingName(TextParser &parser);
 // Geometry node types this renderer cannot draw: one Warning naming the
 // node, then its block is passed.
 NodeResult readUndrawnNode(const std::string &keyword, TextParser &parser, LoadState &state);
