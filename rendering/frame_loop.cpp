@@ -2,8 +2,7 @@
 
 #include <omp.h>
 
-#include <cstdio>
-
+#include "rendering/host_reporting.h"
 #include "rendering/tracer.h"
 #include "scene/camera.h"
 #include "scene/world.h"
@@ -32,14 +31,17 @@ void renderRows(const World &world, uint32_t width, uint32_t height, float *rgb,
     if (threads > kMaxRenderThreads) threads = kMaxRenderThreads;
     const uint32_t before = g_intersected;
     uint32_t tests = 0; // tests of all threads, modulo 2^32 as the counter itself
+    const uint64_t raysBefore = g_raysCast;
+    uint64_t rays = 0;
     uint32_t rowsDone = 0;
     const int64_t rows = height;
 
     // Rows go to threads one at a time as they become free; each pixel is
     // computed by the same code whichever thread takes it.
-#pragma omp parallel num_threads(threads) reduction(+ : tests)
+#pragma omp parallel num_threads(threads) reduction(+ : tests, rays)
     {
-        const uint32_t mine = g_intersected; // this thread's counter
+        const uint32_t mine = g_intersected; // this thread's counters
+        const uint64_t myRays = g_raysCast;
 #pragma omp for schedule(dynamic, 1) nowait
         for (int64_t j = 0; j < rows; ++j) {
             renderRow(world, *camera, width, static_cast<uint32_t>(j), rgb);
@@ -48,15 +50,14 @@ void renderRows(const World &world, uint32_t width, uint32_t height, float *rgb,
 #pragma omp critical(vortan_progress)
             {
                 ++rowsDone;
-                const float progress =
-                    static_cast<float>(rowsDone) / static_cast<float>(height);
-                std::printf("\r%f", static_cast<double>(progress));
-                std::fflush(stdout);
+                reportRowsDone(rowsDone, height);
             }
         }
         tests += g_intersected - mine;
+        rays += g_raysCast - myRays;
     }
     g_intersected = before + tests;
+    g_raysCast = raysBefore + rays;
 }
 
 void renderFrame(const World &world, uint32_t width, uint32_t height, float *rgb, float *) {

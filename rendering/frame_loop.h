@@ -10,9 +10,10 @@ class World;
 
 // One primary ray per pixel corner, traced to depth 2, written to rgb
 // (width x height x 3 floats, row 0 at the top) by `threads` threads. The
-// picture does not depend on the thread count. Prints the fraction of rows
-// done as "\r%f" after every finished row, never decreasing. The
-// ray/triangle tests of all threads are added to the caller's g_intersected.
+// picture does not depend on the thread count. Reports the rows done after
+// every finished row, never decreasing (reportRowsDone: "\r%f" unless the
+// host takes it). The ray/triangle tests and the ray queries of all threads
+// are added to the caller's g_intersected and g_raysCast.
 void renderRows(const World &world, uint32_t width, uint32_t height, float *rgb, int threads);
 
 // renderRows on the number of render threads VORTAN_THREADS asks for (every
