@@ -7,7 +7,9 @@
 #include <ImfHeader.h>
 #include <ImfInputFile.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -99,6 +101,25 @@ TEST(PictureFiles, PngHoldsTheTgaBytesOfTheFrame) {
     ASSERT_EQ(image.height, 2u);
     std::vector<unsigned char> png(PNG_IMAGE_SIZE(image));
     ASSERT_TRUE(png_image_finish_read(&image, nullptr, png.data(), 0, nullptr));
+
+    // The bytes use display gamma 2.3, and the file says so: a gAMA chunk of
+    // 1/2.3 (in units of 1/100000) and no sRGB chunk.
+    const std::vector<unsigned char> file = readFileBytes(dir.file("f.png"));
+    std::vector<std::string> chunks;
+    uint32_t gamma = 0;
+    for (size_t at = 8; at + 8 <= file.size();) {
+        const uint32_t length = (uint32_t{file[at]} << 24) | (uint32_t{file[at + 1]} << 16) |
+                                (uint32_t{file[at + 2]} << 8) | file[at + 3];
+        const std::string type(file.begin() + at + 4, file.begin() + at + 8);
+        chunks.push_back(type);
+        if (type == "gAMA" && length == 4 && at + 12 <= file.size())
+            gamma = (uint32_t{file[at + 8]} << 24) | (uint32_t{file[at + 9]} << 16) |
+                    (uint32_t{file[at + 10]} << 8) | file[at + 11];
+        at += 12 + length;
+    }
+    EXPECT_EQ(gamma, static_cast<uint32_t>(std::lround(100000.0 / 2.3)));
+    EXPECT_EQ(std::count(chunks.begin(), chunks.end(), "sRGB"), 0);
+    EXPECT_EQ(chunks.back(), "IEND");
 
     // The TGA file stores blue, green, red, bottom row first, after 18 bytes.
     const std::vector<unsigned char> tga = readFileBytes(dir.file("f.tga"));
