@@ -24,7 +24,7 @@ std::string withPrefix(double value) {
 std::string sceneLine(const SceneResult &r) {
     if (!r.ok) return r.scene + ": failed (" + r.failure + ")";
     std::string line = r.scene + ": wrote " + r.picture + " (" + std::to_string(r.width) +
-                       " x " + std::to_string(r.height) + "); load " +
+                       " x " + std::to_string(r.height) + ")\n  load " +
                        fixed(r.loadSeconds, 2) + " s, build " + fixed(r.buildSeconds, 2) +
                        " s, render " + fixed(r.renderSeconds, 2) + " s";
     if (r.renderSeconds > 0.0)

@@ -19,7 +19,7 @@ struct SceneResult {
     uint64_t peakBytes = 0; // 0: not known
 };
 
-// A line per scene, then, for several scenes, how many were rendered, and
+// A line or two per scene, then, for several scenes, how many were rendered, and
 // how many log lines were not shown when there were any.
 std::string summaryText(const std::vector<SceneResult> &results, uint64_t hiddenRecords);
 

@@ -97,7 +97,7 @@ TEST(Launcher, EachAudienceSeesItsOwn) {
         EXPECT_EQ(r.err.rfind("Rendering", 0) == 0, c.plainLog) << r.err;
         EXPECT_EQ(contains(r.err, "] Time taken: "), c.info) << r.err;
         EXPECT_EQ(contains(r.err, "100%  0:00 elapsed\x1b[K\r\n"), c.bar) << r.err;
-        EXPECT_EQ(contains(r.err, "scene.ass: wrote image.tga (4 x 3); load "), c.bar) << r.err;
+        EXPECT_EQ(contains(r.err, "scene.ass: wrote image.tga (4 x 3)\r\n  load "), c.bar) << r.err;
         // The error of the load is shown to every audience, once.
         EXPECT_EQ(count(r.err, "Unable to open TGA file \"gone.tga\""), 1u) << r.err;
         if (c.bar && !c.info) {
@@ -125,9 +125,9 @@ TEST(Launcher, SeveralScenesGoOnPastAFailure) {
     EXPECT_EQ(tgaSize(w.dir.file("out/c.tga")), std::make_pair(600, 600));
     EXPECT_TRUE(fs::exists(w.dir.file("out/a.ma")) && fs::exists(w.dir.file("out/c.ma")));
     EXPECT_FALSE(fs::exists(w.dir.file("out/missing.tga")));
-    EXPECT_TRUE(contains(r.err, "\na.ass: wrote out/a.tga (5 x 4); load ")) << r.err;
+    EXPECT_TRUE(contains(r.err, "\na.ass: wrote out/a.tga (5 x 4)\n  load ")) << r.err;
     EXPECT_TRUE(contains(r.err, "\nmissing.ass: failed (the scene could not be read)\n"));
-    EXPECT_TRUE(contains(r.err, "\nc.ass: wrote out/c.tga (600 x 600); load "));
+    EXPECT_TRUE(contains(r.err, "\nc.ass: wrote out/c.tga (600 x 600)\n  load "));
     EXPECT_TRUE(contains(r.err, "\n2 of 3 scenes rendered\n"));
 
     // Without -o each goes beside the others under its own name; a run
