@@ -22,6 +22,8 @@ namespace {
 // PNG stores a side in 31 bits; frames here are at most 65535 on a side,
 // like the TGA writer's.
 constexpr int kMaxSide = 65535;
+// The gAMA chunk's value: the encoding exponent 1/2.3 in units of 1/100000.
+constexpr png_fixed_point kPngFileGamma = 43478;
 
 bool checkSize(int width, int height, const float *rgb, std::string *error) {
     if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) {
@@ -33,6 +35,52 @@ bool checkSize(int width, int height, const float *rgb, std::string *error) {
         *error = "no pixel data";
         return false;
     }
+    return true;
+}
+
+// libpng reports a failure by calling this, which must not return: the
+// message is kept and control goes back to encodePng's setjmp.
+[[noreturn]] void pngFailed(png_structp png, png_const_charp message) {
+    *static_cast<std::string *>(png_get_error_ptr(png)) = message;
+    png_longjmp(png, 1);
+}
+
+void pngWarned(png_structp, png_const_charp) {}
+
+// Writes 8-bit RGB rows (width x height x 3 bytes, top row first) as a PNG
+// file whose gAMA chunk says how they were encoded, and no sRGB chunk: the
+// bytes use display gamma 2.3, not the sRGB curve. Nothing between the
+// setjmp and libpng's calls needs destroying, so the long jump skips no
+// destructor.
+bool encodePng(FILE *file, const unsigned char *rows, int width, int height,
+               std::string *error) {
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, error, pngFailed, pngWarned);
+    if (png == nullptr) {
+        *error = "out of memory";
+        return false;
+    }
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_write_struct(&png, nullptr);
+        *error = "out of memory";
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_init_io(png, file);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_gAMA_fixed(png, info, kPngFileGamma);
+    png_write_info(png, info);
+    const size_t stride = static_cast<size_t>(width) * 3;
+    for (int y = 0; y < height; ++y)
+        png_write_row(png, rows + static_cast<size_t>(y) * stride);
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
     return true;
 }
 
@@ -51,25 +99,14 @@ bool writePng(const std::string &fileName, const float *rgb, int width, int heig
     }
     for (size_t i = 0; i < count; ++i) bytes[i] = toDisplayByte(rgb[i]);
 
-    // The simplified interface reports failures in the image record rather
-    // than by a long jump.
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(width);
-    image.height = static_cast<png_uint_32>(height);
-    image.format = PNG_FORMAT_RGB;
     FILE *file = std::fopen(fileName.c_str(), "wb");
     if (file == nullptr) {
         *error = std::strerror(errno);
         return false;
     }
-    const int written = png_image_write_to_stdio(&image, file, 0, bytes.data(), width * 3, nullptr);
+    const bool encoded = encodePng(file, bytes.data(), width, height, error);
     const bool closed = std::fclose(file) == 0;
-    if (!written) {
-        *error = image.message;
-        png_image_free(&image);
-        return false;
-    }
+    if (!encoded) return false;
     if (!closed) {
         *error = "the file could not be written whole";
         return false;

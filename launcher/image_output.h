@@ -1,6 +1,7 @@
 // The picture formats the program writes itself: PNG (8-bit, the display
-// gamma of the TGA writer) and OpenEXR (32-bit float, linear RGB). Frames
-// are width x height x 3 floats, row 0 at the top.
+// gamma of the TGA writer, said so by a gAMA chunk of 1/2.3) and OpenEXR
+// (32-bit float, linear RGB). Frames are width x height x 3 floats, row 0 at
+// the top.
 #pragma once
 
 #include <string>

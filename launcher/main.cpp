@@ -1,19 +1,24 @@
-// vortan: renders a scene file to a picture ("image.tga" in the working
-// directory unless -o names another). The renderer is the shared library
+// vortan: renders scene files to pictures ("image.tga" in the working
+// directory for a lone scene unless -o names another), one after the other
+// in one process. The renderer is the shared library
 // librendering.so, loaded at run time (see loadLibrary).
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <fcntl.h>
-
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "launcher/image_output.h"
 #include "launcher/options.h"
+#include "launcher/outputs.h"
+#include "launcher/summary.h"
+#include "launcher/terminal.h"
+#include "rendering/render.h"
 #include "scene/world.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -31,6 +36,7 @@ using RenderSceneFn = void (*)(float **rgb, float **extraPlane, World **world,
                                const char *sceneFile);
 using WriteImgFn = int (*)(const char *fileName, float *rgb, void *extraPlane, int width,
                            int height, int fullWidth, int fullHeight, int xOffset, int yOffset);
+using RenderJobFn = int (*)(RenderJob *job);
 
 const char kLibraryName[] = "librendering.so";
 
@@ -61,53 +67,157 @@ void *loadLibrary(const char *argv0) {
     return lib;
 }
 
-// Standard output goes to /dev/null while it lives: the render's progress
-// figures are not wanted by -q.
-class SilencedStdout {
-public:
-    SilencedStdout() {
-        std::fflush(stdout);
-        const int devNull = open("/dev/null", O_WRONLY);
-        if (devNull < 0) return;
-        m_saved = dup(STDOUT_FILENO);
-        if (m_saved >= 0 && dup2(devNull, STDOUT_FILENO) < 0) {
-            close(m_saved);
-            m_saved = -1;
-        }
-        close(devNull);
-    }
-    ~SilencedStdout() {
-        if (m_saved < 0) return;
-        std::fflush(stdout);
-        dup2(m_saved, STDOUT_FILENO);
-        close(m_saved);
-    }
-    SilencedStdout(const SilencedStdout &) = delete;
-    SilencedStdout &operator=(const SilencedStdout &) = delete;
-
-private:
-    int m_saved = -1;
-};
-
-// Writes the frame in the format the command line chose: TGA and PFM by the
-// library's writer, PNG and EXR here.
-bool writePicture(const CommandLine &cl, WriteImgFn writeImg, float *rgb, float *extraPlane,
-                  int width, int height) {
+// Writes the frame in the chosen format: TGA and PFM by the library's
+// writer, PNG and EXR here.
+bool writePicture(OutputFormat format, const std::string &name, WriteImgFn writeImg, float *rgb,
+                  float *extraPlane, int width, int height) {
     std::string error;
-    switch (cl.format) {
+    switch (format) {
     case OutputFormat::Tga:
     case OutputFormat::Pfm:
-        return writeImg(cl.output.c_str(), rgb, extraPlane, width, height, width, height, 0,
-                        0) != 0;
+        return writeImg(name.c_str(), rgb, extraPlane, width, height, width, height, 0, 0) != 0;
     case OutputFormat::Png:
-        if (writePng(cl.output, rgb, width, height, &error)) return true;
+        if (writePng(name, rgb, width, height, &error)) return true;
         break;
     case OutputFormat::Exr:
-        if (writeExr(cl.output, rgb, width, height, &error)) return true;
+        if (writeExr(name, rgb, width, height, &error)) return true;
         break;
     }
-    std::fprintf(stderr, "Unable to write image \"%s\": %s\n", cl.output.c_str(), error.c_str());
+    std::fprintf(stderr, "Unable to write image \"%s\": %s\n", name.c_str(), error.c_str());
     return false;
+}
+
+// Who reads what the program prints on standard error.
+enum class Audience {
+    Plain,    // a file, a pipe, or the classic conventions: the log and the
+              // progress figures as they always were
+    Quiet,    // -q: warnings and errors only
+    Terminal, // a person: the TerminalView, and a summary at the end
+};
+
+// One scene's render as the library's callbacks see it.
+struct SceneRun {
+    TerminalView *view = nullptr; // at a terminal
+    std::string picture, report;  // the plan's names, frame numbers filled in once known
+    std::string failure;          // why the program stopped the render
+};
+
+void ignoreProgress(void *, uint32_t, uint32_t) {}
+void runStage(void *host, int stage) {
+    TerminalView::onStage(static_cast<SceneRun *>(host)->view, stage);
+}
+void runProgress(void *host, uint32_t done, uint32_t total) {
+    TerminalView::onProgress(static_cast<SceneRun *>(host)->view, done, total);
+}
+void runRecord(void *host, int severity, const char *text, const char *line) {
+    TerminalView::onRecord(static_cast<SceneRun *>(host)->view, severity, text, line);
+}
+
+// Once the scene has loaded, its frame number goes into the names that ask
+// for one, and their directories are checked before anything is written.
+int numberFrame(void *host, RenderJob *job) {
+    auto *run = static_cast<SceneRun *>(host);
+    for (std::string *name : {&run->picture, &run->report}) {
+        if (!needsFrame(*name)) continue;
+        if (job->hasFrame == 0) {
+            run->failure = "the scene has no frame number for \"" + *name + "\"";
+            return 0;
+        }
+        *name = expandFrame(*name, job->frame);
+        const std::string problem = directoryProblem(*name);
+        if (!problem.empty()) {
+            run->failure = "cannot write \"" + *name + "\": " + problem;
+            return 0;
+        }
+    }
+    job->reportFile = run->report.empty() ? nullptr : run->report.c_str();
+    return 1;
+}
+
+struct Library {
+    RenderJobFn renderJob;
+    WriteImgFn writeImg;
+};
+
+// Renders one scene and writes its picture. *hidden grows by the log
+// records not shown.
+SceneResult renderOne(const Library &lib, const CommandLine &cl, const ScenePlan &plan,
+                      const std::string &label, Audience audience, TerminalView *view,
+                      uint64_t *hidden) {
+    SceneRun run;
+    run.view = view;
+    run.picture = plan.picture;
+    run.report = plan.report;
+    std::vector<const char *> settings;
+    for (const std::string &setting : cl.settings) settings.push_back(setting.c_str());
+
+    RenderJob job{};
+    job.size = sizeof job;
+    job.sceneFile = plan.scene.c_str();
+    job.settings = settings.data();
+    job.settingCount = static_cast<uint32_t>(settings.size());
+    job.reportFile = run.report.empty() ? nullptr : run.report.c_str();
+    job.outputNamedByHost = cl.outputGiven || cl.scenes.size() > 1;
+    // Only a lone scene may keep the program waiting after a failed load;
+    // at a terminal the summary says it failed.
+    job.waitAfterFailedLoad = audience != Audience::Terminal && cl.scenes.size() == 1;
+    job.countInfoRecords = audience == Audience::Terminal && !cl.verbose;
+    job.host = &run;
+    if (audience == Audience::Terminal) {
+        job.stage = runStage;
+        job.progress = runProgress;
+        job.record = runRecord;
+    } else if (audience == Audience::Quiet) {
+        job.progress = ignoreProgress; // no progress figures
+    }
+    if (needsFrame(run.picture) || needsFrame(run.report)) job.loaded = numberFrame;
+
+    resetPeakMemory();
+    if (view != nullptr) view->beginScene(label);
+    lib.renderJob(&job);
+    if (view != nullptr) view->endScene();
+
+    SceneResult result;
+    result.scene = plan.scene;
+    if (!run.failure.empty()) {
+        const std::string line = "Cannot render " + plan.scene + ": " + run.failure;
+        if (view != nullptr)
+            view->say(line);
+        else
+            std::fprintf(stderr, "%s\n", line.c_str());
+        result.failure = run.failure;
+    } else if (job.rgb == nullptr || job.world == nullptr || job.world->getCamera() == nullptr) {
+        // The library has said why.
+        result.failure = job.world == nullptr ? "the scene could not be read" : "nothing rendered";
+    } else if (writePicture(cl.format, run.picture, lib.writeImg, job.rgb, job.extraPlane,
+                            job.width, job.height)) {
+        result.ok = true;
+        result.picture = run.picture;
+    } else {
+        // The library's writer ends its message without a line end.
+        if (view != nullptr) std::fputs("\n", stderr);
+        result.failure = "\"" + run.picture + "\" could not be written";
+    }
+    result.width = job.width;
+    result.height = job.height;
+    result.loadSeconds = job.loadSeconds;
+    result.buildSeconds = job.buildSeconds;
+    result.renderSeconds = job.renderSeconds;
+    result.rays = job.rays;
+    result.peakBytes = peakMemoryBytes();
+    *hidden += job.infoRecordsNotMade;
+    // The render is ours to free (the World's destructor is virtual: the
+    // call needs nothing exported).
+    delete[] job.rgb;
+    delete[] job.extraPlane;
+    delete job.world;
+    return result;
+}
+
+// The base name of the program as invoked, for messages.
+std::string programName(const char *program) {
+    const char *slash = std::strrchr(program, '/');
+    return slash != nullptr && slash[1] != '\0' ? slash + 1 : program;
 }
 
 } // namespace
@@ -121,8 +231,13 @@ int main(int argc, char **argv) {
         return -1;
     }
     const CommandLine cl = parseCommandLine(argc, argv);
-    if (!cl.error.empty()) {
-        std::fprintf(stderr, "%s: %s\n%s", program, cl.error.c_str(), usageText(program).c_str());
+    const std::string name = programName(program);
+    std::vector<ScenePlan> plans = planOutputs(cl);
+    std::string usageError = cl.error;
+    if (usageError.empty()) usageError = sharedOutput(plans);
+    if (!usageError.empty()) {
+        std::fprintf(stderr, "%s: %s; see %s --help\n", name.c_str(), usageError.c_str(),
+                     name.c_str());
         return 2;
     }
     if (cl.help) {
@@ -133,8 +248,24 @@ int main(int argc, char **argv) {
         std::printf("vortan %s\n", VORTAN_VERSION);
         return 0;
     }
+    // Every file whose name is known is checked before anything is rendered.
+    for (const ScenePlan &plan : plans)
+        for (const std::string *file : {&plan.picture, &plan.report}) {
+            if (file->empty() || needsFrame(*file)) continue;
+            const std::string problem = directoryProblem(*file);
+            if (!problem.empty()) {
+                std::fprintf(stderr, "Cannot write \"%s\": %s\n", file->c_str(), problem.c_str());
+                return 1;
+            }
+        }
 
-    if (!cl.quiet) std::fputs("Rendering", stderr);
+    const char *classicValue = std::getenv("VORTAN_CLASSIC");
+    const bool classic =
+        cl.classic || (classicValue != nullptr && std::strcmp(classicValue, "1") == 0);
+    const Audience audience = cl.quiet                               ? Audience::Quiet
+                              : !classic && isatty(STDERR_FILENO) != 0 ? Audience::Terminal
+                                                                       : Audience::Plain;
+    if (audience == Audience::Plain) std::fputs("Rendering", stderr);
     // The library reads its settings from the environment: the thread
     // count, and the lowest level its log prints (read when the log library
     // is loaded with it, so before dlopen).
@@ -157,28 +288,29 @@ int main(int argc, char **argv) {
     }
     auto writeImg = reinterpret_cast<WriteImgFn>(dlsym(lib, "WriteImg"));
     if (writeImg == nullptr) std::fputs("could not locate the function WriteImg", stdout);
-    if (render == nullptr || writeImg == nullptr) return -1;
+    auto renderJob = reinterpret_cast<RenderJobFn>(dlsym(lib, "renderSceneJob"));
+    if (renderJob == nullptr) std::fputs("could not locate the function renderSceneJob", stdout);
+    if (render == nullptr || writeImg == nullptr || renderJob == nullptr) return -1;
 
-    float *rgb = nullptr;
-    float *extraPlane = nullptr;
-    World *world = nullptr;
-    {
-        std::unique_ptr<SilencedStdout> silence;
-        if (cl.quiet) silence = std::make_unique<SilencedStdout>();
-        render(&rgb, &extraPlane, &world, cl.scene.c_str());
+    const Library library{renderJob, writeImg};
+    std::unique_ptr<TerminalView> view;
+    if (audience == Audience::Terminal) view = std::make_unique<TerminalView>(stderr, cl.verbose);
+    std::vector<SceneResult> results;
+    uint64_t hidden = 0;
+    for (size_t i = 0; i < plans.size(); ++i) {
+        std::string label = plans[i].scene;
+        if (plans.size() > 1)
+            label = "[" + std::to_string(i + 1) + "/" + std::to_string(plans.size()) + "] " + label;
+        results.push_back(
+            renderOne(library, cl, plans[i], label, audience, view.get(), &hidden));
     }
-    // Without a frame the library has already said why.
-    int status = 1;
-    if (rgb != nullptr && world != nullptr && world->getCamera() != nullptr) {
-        Camera *camera = world->getCamera();
-        const int width = camera->getResolution()[0];
-        const int height = camera->getResolution()[1];
-        status = writePicture(cl, writeImg, rgb, extraPlane, width, height) ? 0 : 1;
+    if (view != nullptr) hidden += view->hiddenRecords();
+    // A lone scene outside a terminal prints nothing more than it always did.
+    if (audience == Audience::Terminal || (audience == Audience::Plain && results.size() > 1)) {
+        if (audience == Audience::Plain) std::fputs("\n", stderr);
+        std::fputs(summaryText(results, hidden).c_str(), stderr);
     }
-    // The render is ours to free (the World's destructor is virtual: the
-    // call needs nothing exported).
-    delete[] rgb;
-    delete[] extraPlane;
-    delete world;
-    return status;
+    for (const SceneResult &r : results)
+        if (!r.ok) return 1;
+    return 0;
 }

@@ -9,6 +9,11 @@
 
 namespace {
 
+// The largest film side an image file holds.
+constexpr long kMaxSide = 65535;
+// The largest AA_samples the command line passes on.
+constexpr long kMaxSamples = 256;
+
 bool endsWith(const std::string &name, const char *ending) {
     const size_t n = std::strlen(ending);
     if (name.size() <= n) return false;
@@ -18,15 +23,39 @@ bool endsWith(const std::string &name, const char *ending) {
     return true;
 }
 
-// A thread count: a whole number from 1 to the library's ceiling.
-bool parseThreads(const std::string &text, int *threads) {
+// A whole number from `low` to `high`, digits only.
+bool parseWhole(const std::string &text, long low, long high, long *value) {
     if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
     errno = 0;
     char *end = nullptr;
     const long n = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || n < 1 || n > kMaxRenderThreads) return false;
+    if (errno != 0 || *end != '\0' || n < low || n > high) return false;
+    *value = n;
+    return true;
+}
+
+// A thread count: a whole number from 1 to the library's ceiling.
+bool parseThreads(const std::string &text, int *threads) {
+    long n = 0;
+    if (!parseWhole(text, 1, kMaxRenderThreads, &n)) return false;
     *threads = static_cast<int>(n);
     return true;
+}
+
+// "WxH" (or "WXH"), each side 1 to the largest an image file holds.
+bool parseResolution(const std::string &text, long *width, long *height) {
+    const size_t x = text.find_first_of("xX");
+    return x != std::string::npos && parseWhole(text.substr(0, x), 1, kMaxSide, width) &&
+           parseWhole(text.substr(x + 1), 1, kMaxSide, height);
+}
+
+// "NODE.PARAM=VALUE" with a node, a parameter and a value; the library
+// checks the rest.
+bool isSetting(const std::string &text) {
+    const size_t eq = text.find('=');
+    if (eq == std::string::npos || eq + 1 == text.size()) return false;
+    const size_t dot = text.rfind('.', eq);
+    return dot != std::string::npos && dot > 0 && dot + 1 < eq;
 }
 
 } // namespace
@@ -58,13 +87,10 @@ bool outputFormatOf(const std::string &fileName, OutputFormat *format) {
 CommandLine parseCommandLine(int argc, const char *const *argv) {
     CommandLine cl;
     bool optionsEnded = false;
-    bool haveScene = false;
     for (int i = 1; i < argc && cl.error.empty(); ++i) {
         const std::string arg = argv[i] != nullptr ? argv[i] : "";
         if (optionsEnded || arg.empty() || arg[0] != '-') {
-            // Later plain arguments are ignored, as they always were.
-            if (!haveScene) cl.scene = arg;
-            haveScene = true;
+            cl.scenes.push_back(arg);
             continue;
         }
         if (arg == "--") {
@@ -90,6 +116,7 @@ CommandLine parseCommandLine(int argc, const char *const *argv) {
             value = argv[++i];
             return true;
         };
+        long a = 0, b = 0;
         if (name == "-o" || name == "--output") {
             if (!takeValue()) break;
             if (value.empty()) {
@@ -100,15 +127,52 @@ CommandLine parseCommandLine(int argc, const char *const *argv) {
                            "(.tga and .pfm in lower or upper case)";
             }
             cl.output = value;
+            cl.outputGiven = true;
         } else if (name == "-t" || name == "--threads") {
             if (!takeValue()) break;
             if (!parseThreads(value, &cl.threads))
                 cl.error = "option " + name + " wants a whole number of threads from 1 to " +
                            std::to_string(kMaxRenderThreads) + ", not \"" + value + "\"";
+        } else if (name == "--res") {
+            if (!takeValue()) break;
+            if (parseResolution(value, &a, &b)) {
+                cl.settings.push_back("options.xres=" + std::to_string(a));
+                cl.settings.push_back("options.yres=" + std::to_string(b));
+            } else {
+                cl.error = "option --res wants WIDTHxHEIGHT (1 to 65535 each), not \"" +
+                           value + "\"";
+            }
+        } else if (name == "--camera") {
+            if (!takeValue()) break;
+            if (value.empty() || value.find_first_of("\"\r\n") != std::string::npos)
+                cl.error = "option --camera wants a camera name, not \"" + value + "\"";
+            else
+                cl.settings.push_back("options.camera=\"" + value + "\"");
+        } else if (name == "-s" || name == "--samples") {
+            if (!takeValue()) break;
+            if (parseWhole(value, 1, kMaxSamples, &a))
+                cl.settings.push_back("options.AA_samples=" + std::to_string(a));
+            else
+                cl.error = "option " + name + " wants a whole number from 1 to " +
+                           std::to_string(kMaxSamples) + ", not \"" + value + "\"";
+        } else if (name == "--set") {
+            if (!takeValue()) break;
+            if (isSetting(value))
+                cl.settings.push_back(value);
+            else
+                cl.error = "option --set wants NODE.PARAM=VALUE, not \"" + value + "\"";
+        } else if (name == "--report") {
+            if (!takeValue()) break;
+            if (value.empty()) cl.error = "option --report needs a file name";
+            cl.report = value;
         } else if (inlineValue) {
             cl.error = "option " + name + " takes no value";
+        } else if (name == "--no-report") {
+            cl.noReport = true;
         } else if (name == "-q" || name == "--quiet") {
             cl.quiet = true;
+        } else if (name == "-v" || name == "--verbose") {
+            cl.verbose = true;
         } else if (name == "--classic") {
             cl.classic = true;
         } else if (name == "-h" || name == "--help") {
@@ -119,21 +183,51 @@ CommandLine parseCommandLine(int argc, const char *const *argv) {
             cl.error = "unknown option " + arg;
         }
     }
-    if (cl.error.empty() && !haveScene && !cl.help && !cl.version) cl.error = "no scene file given";
+    if (!cl.error.empty()) return cl;
+    if (cl.quiet && cl.verbose) {
+        cl.error = "-q and -v ask for opposite things";
+    } else if (cl.scenes.empty() && !cl.help && !cl.version) {
+        cl.error = "no scene file given";
+    } else if (cl.scenes.size() > 1) {
+        // Several scenes must not all write one file.
+        if (cl.outputGiven && !isNamePattern(cl.output))
+            cl.error = "with several scenes, -o wants a name with {name} or #, not \"" +
+                       cl.output + "\"";
+        else if (!cl.report.empty() && !isNamePattern(cl.report))
+            cl.error = "with several scenes, --report wants a name with {name} or #, not \"" +
+                       cl.report + "\"";
+    }
     return cl;
+}
+
+bool isNamePattern(const std::string &name) {
+    return name.find("{name}") != std::string::npos || name.find('#') != std::string::npos;
 }
 
 std::string usageText(const char *program) {
     return std::string("Usage: ") + program +
-           " [options] scene.ass\n"
-           "Renders the scene and writes the picture (image.tga by default).\n"
+           " [options] scene.ass [more scenes...]\n"
+           "Renders each scene and writes its picture (image.tga by default; with several\n"
+           "scenes, <scene name>.tga).\n"
            "\n"
            "Options:\n"
            "  -o, --output FILE   write the picture to FILE; its ending picks the format:\n"
            "                      .tga and .png (8-bit, display gamma 2.3), .pfm and .exr\n"
-           "                      (32-bit float, linear)\n"
+           "                      (32-bit float, linear). With several scenes FILE is a\n"
+           "                      pattern: {name} is the scene file's name without its\n"
+           "                      ending, a run of # the scene's frame number\n"
            "  -t, --threads N     render on N threads (default: every hardware thread)\n"
+           "      --res WxH       render W x H pixels\n"
+           "      --camera NAME   render through the camera node NAME\n"
+           "  -s, --samples N     the options' AA_samples\n"
+           "      --set NODE.PARAM=VALUE\n"
+           "                      set a parameter of a node (\"options\" for the options),\n"
+           "                      as if the scene file said it; repeatable\n"
+           "      --report FILE   write the ray report to FILE (default: beside the\n"
+           "                      picture, ending in .ma; report.ma without -o)\n"
+           "      --no-report     write no ray report\n"
            "  -q, --quiet         print warnings and errors only\n"
+           "  -v, --verbose       print every log line, at a terminal too\n"
            "      --classic       the classic conventions: vertical field of view, rays\n"
            "                      through pixel corners, the original defaults, the\n"
            "                      Whitted light formula (the same as VORTAN_CLASSIC=1)\n"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "rendering/sampled_frame.h"
+#include "rendering/host_reporting.h"
 #include "rendering/tracer.h"
 #include "scene/camera.h"
 #include "scene/world.h"
@@ -34,14 +35,17 @@ void renderClassicRows(const World &world, uint32_t width, uint32_t height, floa
     const Camera *camera = world.getCamera();
     const uint32_t before = g_intersected;
     uint32_t tests = 0; // tests of all threads, modulo 2^32 as the counter itself
+    const uint64_t raysBefore = g_raysCast;
+    uint64_t rays = 0;
     uint32_t rowsDone = 0;
     const int64_t rows = height;
 
     // Rows go to threads one at a time as they become free; each pixel is
     // computed by the same code whichever thread takes it.
-#pragma omp parallel num_threads(threads) reduction(+ : tests)
+#pragma omp parallel num_threads(threads) reduction(+ : tests, rays)
     {
-        const uint32_t mine = g_intersected; // this thread's counter
+        const uint32_t mine = g_intersected; // this thread's counters
+        const uint64_t myRays = g_raysCast;
 #pragma omp for schedule(dynamic, 1) nowait
         for (int64_t j = 0; j < rows; ++j) {
             renderRow(world, *camera, width, static_cast<uint32_t>(j), rgb);
@@ -50,15 +54,14 @@ void renderClassicRows(const World &world, uint32_t width, uint32_t height, floa
 #pragma omp critical(vortan_progress)
             {
                 ++rowsDone;
-                const float progress =
-                    static_cast<float>(rowsDone) / static_cast<float>(height);
-                std::printf("\r%f", static_cast<double>(progress));
-                std::fflush(stdout);
+                reportRowsDone(rowsDone, height);
             }
         }
         tests += g_intersected - mine;
+        rays += g_raysCast - myRays;
     }
     g_intersected = before + tests;
+    g_raysCast = raysBefore + rays;
 }
 
 // A sampled frame: the region in tiles shared out among threads one at a
@@ -85,10 +88,13 @@ void renderSampledRows(const World &world, uint32_t width, uint32_t height, floa
     const int64_t tiles = ((rows + tileH - 1) / tileH) * across;
     const uint32_t before = g_intersected;
     uint32_t tests = 0;
-    int64_t tilesDone = 0;
-#pragma omp parallel num_threads(threads) reduction(+ : tests)
+    const uint64_t raysBefore = g_raysCast;
+    uint64_t rays = 0;
+    uint32_t tilesDone = 0;
+#pragma omp parallel num_threads(threads) reduction(+ : tests, rays)
     {
         const uint32_t mine = g_intersected;
+        const uint64_t myRays = g_raysCast;
         std::vector<float> scratch; // this thread's samples, reused tile after tile
 #pragma omp for schedule(dynamic, 1) nowait
         for (int64_t t = 0; t < tiles; ++t) {
@@ -99,14 +105,14 @@ void renderSampledRows(const World &world, uint32_t width, uint32_t height, floa
 #pragma omp critical(vortan_progress)
             {
                 ++tilesDone;
-                const float progress = static_cast<float>(tilesDone) / static_cast<float>(tiles);
-                std::printf("\r%f", static_cast<double>(progress));
-                std::fflush(stdout);
+                reportRowsDone(tilesDone, static_cast<uint32_t>(tiles));
             }
         }
         tests += g_intersected - mine;
+        rays += g_raysCast - myRays;
     }
     g_intersected = before + tests;
+    g_raysCast = raysBefore + rays;
 }
 
 } // namespace

@@ -1,22 +1,42 @@
 #include "rendering/read_scene.h"
 
+#include <chrono>
+
 #include "bvh/accelerator_choice.h"
-#include "parsers/ass_parser.h"
+#include "rendering/host_reporting.h"
 #include "scene/world.h"
 #include "util/error.h"
 
-World *readScene(const char *path) {
+namespace {
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+} // namespace
+
+World *readScene(const char *path, const LoadRequest &request, ReadSceneTimes *times) {
     World *world = nullptr;
     bool loaded = false;
+    ReadSceneTimes spent;
     try {
-        loaded = loadScene(path, world);
-        if (loaded) installAccelerator(*world, acceleratorFromEnvironment());
+        reportStage(RenderStage::Loading);
+        auto start = std::chrono::steady_clock::now();
+        loaded = loadScene(path, world, request);
+        spent.load = secondsSince(start);
+        if (loaded) {
+            reportStage(RenderStage::Building);
+            start = std::chrono::steady_clock::now();
+            installAccelerator(*world, acceleratorFromEnvironment());
+            spent.build = secondsSince(start);
+        }
     } catch (...) {
         // Out of memory part way: the partial scene goes before the caller
         // hears of it.
         delete world;
         throw;
     }
+    if (times != nullptr) *times = spent;
     if (!loaded) {
         Error("Could not read file: %s", path != nullptr ? path : "(null)");
         // The partial scene is dropped with everything in it; none of its

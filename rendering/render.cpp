@@ -13,7 +13,10 @@
 #include <memory>
 #include <new>
 
+#include "parsers/scene_nodes.h"
+#include "parsers/scene_overrides.h"
 #include "rendering/frame_loop.h"
+#include "rendering/host_reporting.h"
 #include "rendering/read_scene.h"
 #include "rendering/report.h"
 #include "scene/camera.h"
@@ -27,12 +30,13 @@ namespace {
 // that only such a set-up is shut down again.
 bool g_ownsLogging = false;
 
-void startLogging() {
+void startLogging(HostReporting *reporting) {
     if (!google::IsGoogleLoggingInitialized()) {
         google::InitGoogleLogging("librendering.so");
         g_ownsLogging = true;
     }
     FLAGS_logtostderr = true;
+    if (reporting != nullptr) reporting->takeLogRecords();
 }
 
 void stopLogging() {
@@ -48,13 +52,16 @@ void stopLogging() {
 // one write call per record. For the duration of the load TZ names the
 // default zone file explicitly (the same zone, checked once) and standard
 // error is fully buffered; the previous state is restored afterwards, and
-// the records come out in the same order, only in larger blocks.
+// the records come out in the same order, only in larger blocks. (When the
+// host takes the records, standard error is left alone: what the host
+// prints there shows at once.)
 class LoadLogBuffering {
 public:
-    LoadLogBuffering() {
+    explicit LoadLogBuffering(bool bufferStderr) {
         std::fflush(stderr);
         m_lineBuffered = __flbf(stderr) != 0;
-        m_buffered = std::setvbuf(stderr, m_buffer, _IOFBF, sizeof m_buffer) == 0;
+        m_buffered =
+            bufferStderr && std::setvbuf(stderr, m_buffer, _IOFBF, sizeof m_buffer) == 0;
         if (std::getenv("TZ") == nullptr) {
             m_setZone = setenv("TZ", ":/etc/localtime", 1) == 0;
             if (m_setZone) tzset();
@@ -82,31 +89,73 @@ private:
 
 namespace {
 
-void renderScene(float **rgb, float **extraPlane, World **world, const char *sceneFile) {
-    startLogging();
+// What one render asks beyond its scene file; the defaults are those of
+// renderSceneFromFile.
+struct RenderRequest {
+    const char *const *settings = nullptr;
+    uint32_t settingCount = 0;
+    bool outputNamedByHost = false;
+    bool waitAfterFailedLoad = true;
+    RenderJob *job = nullptr; // the host's record, filled as the render goes
+};
+
+// True when the frame was rendered into the slots.
+bool renderScene(float **rgb, float **extraPlane, World **world, const char *sceneFile,
+                 const RenderRequest &request, HostReporting *reporting) {
+    startLogging(reporting);
     g_intersected = 0;
+    g_raysCast = 0;
+    RenderJob *job = request.job;
+
+    SceneOverrides overrides;
+    for (uint32_t i = 0; i < request.settingCount; ++i)
+        if (!overrides.add(request.settings[i])) {
+            reportStage(RenderStage::Finished);
+            return false;
+        }
+    LoadRequest load;
+    load.overrides = overrides.empty() ? nullptr : &overrides;
+    load.outputNamedByHost = request.outputNamedByHost;
 
     World *scene = nullptr;
+    ReadSceneTimes times;
     {
-        LoadLogBuffering buffering;
-        scene = readScene(sceneFile);
+        LoadLogBuffering buffering(!hostTakesLogRecords());
+        scene = readScene(sceneFile, load, &times);
+    }
+    if (job != nullptr) {
+        job->loadSeconds = times.load;
+        job->buildSeconds = times.build;
     }
     // The caller owns the scene from here; one that takes none gets it
     // freed when the render is over.
     std::unique_ptr<World> unclaimed(scene);
     if (world != nullptr) *world = unclaimed.release();
     if (scene == nullptr) {
+        reportStage(RenderStage::Finished);
+        if (!request.waitAfterFailedLoad) return false;
         std::fprintf(stderr, "Error reading file %s. Press enter to exit",
                      sceneFile != nullptr ? sceneFile : "(null)");
         // Only someone at a terminal can press enter; a pipe or a file as
         // input could keep the caller waiting for good.
         if (isatty(STDIN_FILENO)) std::getchar();
-        return;
+        return false;
     }
 
     Camera *camera = scene->getCamera();
     const int width = camera->getResolution()[0];
     const int height = camera->getResolution()[1];
+    if (job != nullptr) {
+        const SceneFileSettings &settings = sceneFileSettings();
+        job->width = width;
+        job->height = height;
+        job->hasFrame = settings.hasFrame ? 1 : 0;
+        job->frame = settings.frame;
+        if (job->loaded != nullptr && job->loaded(job->host, job) == 0) {
+            reportStage(RenderStage::Finished);
+            return false;
+        }
+    }
     // The loader only accepts films whose width x height x 3 fits in 32 bits.
     // The buffers are had before anything is written: a film that does not
     // fit in memory is refused with its size, and nothing is rendered.
@@ -124,10 +173,13 @@ void renderScene(float **rgb, float **extraPlane, World **world, const char *sce
     if (extra == nullptr) {
         Error("Cannot allocate the film of %d x %d pixels (%.2f GB)", width, height,
               filmBytes / 1e9);
-        return;
+        reportStage(RenderStage::Finished);
+        return false;
     }
 
-    createReport("report.ma", *scene);
+    // The host may have moved the report when the scene had loaded.
+    const char *reportFile = job != nullptr ? job->reportFile : "report.ma";
+    if (reportFile != nullptr) createReport(reportFile, *scene);
     float *frameOut = frame.get();
     float *extraOut = extra.get();
     // Handed to the caller; a caller that takes no buffer still gets the
@@ -135,6 +187,7 @@ void renderScene(float **rgb, float **extraPlane, World **world, const char *sce
     if (rgb != nullptr) *rgb = frame.release();
     if (extraPlane != nullptr) *extraPlane = extra.release();
 
+    reportStage(RenderStage::Rendering);
     // Elapsed wall time: with several render threads, processor time would
     // overstate it.
     const auto start = std::chrono::steady_clock::now();
@@ -142,11 +195,20 @@ void renderScene(float **rgb, float **extraPlane, World **world, const char *sce
                 extraOut);
     const auto end = std::chrono::steady_clock::now();
     const double seconds = std::chrono::duration<double>(end - start).count();
+    reportStage(RenderStage::Finished);
 
     INFO_LOG << "Time taken: " << seconds << "s";
     INFO_LOG << "Triangles intersected: " << g_intersected;
+    if (job != nullptr) {
+        job->renderSeconds = seconds;
+        job->rays = g_raysCast;
+        job->triangleTests = g_intersected;
+    }
     stopLogging();
+    return true;
 }
+
+const char *printable(const char *path) { return path != nullptr ? path : "(null)"; }
 
 } // namespace
 
@@ -155,10 +217,57 @@ extern "C" RENDERING_API void renderSceneFromFile(float **rgb, float **extraPlan
     // No exception leaves the library: running out of memory while loading
     // is reported, and the caller gets no frame.
     try {
-        renderScene(rgb, extraPlane, world, sceneFile);
+        renderScene(rgb, extraPlane, world, sceneFile, RenderRequest(), nullptr);
     } catch (const std::bad_alloc &) {
-        Error("Out of memory rendering %s", sceneFile != nullptr ? sceneFile : "(null)");
+        Error("Out of memory rendering %s", printable(sceneFile));
     } catch (...) {
-        Error("Rendering %s failed", sceneFile != nullptr ? sceneFile : "(null)");
+        Error("Rendering %s failed", printable(sceneFile));
     }
+}
+
+extern "C" RENDERING_API int renderSceneJob(RenderJob *job) {
+    if (job == nullptr) return 0;
+    if (job->size < sizeof(RenderJob)) {
+        Error("renderSceneJob: the record holds %u bytes, a RenderJob %zu", job->size,
+              sizeof(RenderJob));
+        return 0;
+    }
+    job->rgb = job->extraPlane = nullptr;
+    job->world = nullptr;
+    job->width = job->height = job->hasFrame = 0;
+    job->frame = 0.0f;
+    job->loadSeconds = job->buildSeconds = job->renderSeconds = 0.0;
+    job->rays = job->infoRecordsNotMade = 0;
+    job->triangleTests = 0;
+
+    HostCallbacks callbacks;
+    callbacks.host = job->host;
+    callbacks.stage = job->stage;
+    callbacks.progress = job->progress;
+    callbacks.record = job->record;
+    callbacks.countInfoRecords = job->countInfoRecords != 0;
+    HostReporting reporting(callbacks);
+    // Every scene starts from the start-up settings, and its messages are
+    // not taken for repeats of the last scene's.
+    resetSceneFileSettings();
+    resetRepeatSuppression();
+
+    RenderRequest request;
+    request.settings = job->settings;
+    request.settingCount = job->settings != nullptr ? job->settingCount : 0;
+    request.outputNamedByHost = job->outputNamedByHost != 0;
+    request.waitAfterFailedLoad = job->waitAfterFailedLoad != 0;
+    request.job = job;
+    bool rendered = false;
+    // As in renderSceneFromFile, no exception leaves the library.
+    try {
+        rendered = renderScene(&job->rgb, &job->extraPlane, &job->world, job->sceneFile, request,
+                               &reporting);
+    } catch (const std::bad_alloc &) {
+        Error("Out of memory rendering %s", printable(job->sceneFile));
+    } catch (...) {
+        Error("Rendering %s failed", printable(job->sceneFile));
+    }
+    job->infoRecordsNotMade = reporting.infoRecordsNotMade();
+    return rendered ? 1 : 0;
 }

@@ -13,6 +13,7 @@
 #include "parsers/load_state.h"
 #include "parsers/material_nodes.h"
 #include "parsers/scene_nodes.h"
+#include "parsers/scene_overrides.h"
 #include "parsers/shape_nodes.h"
 #include "parsers/solid_nodes.h"
 #include "parsers/surface_nodes.h"
@@ -205,12 +206,18 @@ NodeResult dispatchNode(const std::string &keyword, TextParser &parser, LoadStat
     return NodeResult::Read;
 }
 
-bool loadScene(const char *path, World *&world) {
+bool loadScene(const char *path, World *&world, const LoadRequest &request) {
     world = new World();
     world->conventions = conventionsFromEnvironment();
     LoadState state(*world);
+    // Settings from outside the file go into the nodes they name, in the
+    // scene file and in the files it includes.
+    state.overrides = request.overrides;
     state.readNode = [](const std::string &keyword, TextParser &p, LoadState &s) {
-        return dispatchNode(keyword, p, s) != NodeResult::Refused;
+        const NodeResult result = s.overrides != nullptr
+                                      ? s.overrides->readNode(keyword, p, s, dispatchNode)
+                                      : dispatchNode(keyword, p, s);
+        return result != NodeResult::Refused;
     };
     TextParser parser;
     if (!TextParser::isRegularFile(path)) {
@@ -240,6 +247,8 @@ bool loadScene(const char *path, World *&world) {
     state.filesRead.push_back({file.identity, state.distinctBytes});
     state.enterFile(std::move(file));
     if (!readSceneNodes(parser, state)) return false;
+    if (request.overrides != nullptr && !request.overrides->finish(state, dispatchNode))
+        return false;
 
     selectCamera(state);
     Camera *camera = world->getCamera();
@@ -288,7 +297,8 @@ bool loadScene(const char *path, World *&world) {
     }
     const unsigned resolution[2] = {s.xResolution, s.yResolution};
     if (s.outputFile.empty()) {
-        Warning("Output file not found, using %s", kDefaultOutputFile);
+        if (!request.outputNamedByHost)
+            Warning("Output file not found, using %s", kDefaultOutputFile);
         s.outputFile = kDefaultOutputFile;
     }
     camera->setScreenWindow(screenWindow, resolution);

@@ -24,6 +24,8 @@
 
 class TextParser;
 
+class SceneOverrides;
+
 class LoadState {
 public:
     World &world;
@@ -96,6 +98,9 @@ public:
     // The loader's node dispatch, through which included files are read.
     // Returns false when the node was refused.
     bool (*readNode)(const std::string &keyword, TextParser &parser, LoadState &state) = nullptr;
+    // Settings from outside the scene file, read into the nodes they name;
+    // may be null.
+    SceneOverrides *overrides = nullptr;
 
     // A shape by its node name (upper-cased), so that instances can find it.
     struct NamedShape {

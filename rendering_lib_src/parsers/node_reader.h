@@ -3,6 +3,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "parsers/array_reader.h"
 #include "parsers/text_parser.h"
@@ -27,6 +29,19 @@ inline NodeResult readOrRefused(bool ok) { return ok ? NodeResult::Read : NodeRe
 // ("color.r"), whose value names another node: a link of one component,
 // which is said with a Warning (the line is then skipped as usual).
 void warnComponentLink(TextParser &parser, const std::string &key);
+// The parameter keywords node readers meet past a point of the text, each
+// with whether the reader read its value: how the loader learns whether a
+// line it added to a node's block is a parameter of that node.
+struct ParameterNotes {
+    const char *from = nullptr; // notes keywords that end after this point
+    std::vector<std::pair<std::string, bool>> met;
+
+    void note(const char *cursor, const std::string &keyword, bool read) {
+        if (cursor != nullptr && cursor > from && keyword != "}") met.emplace_back(keyword, read);
+    }
+};
+// The notes taken on this thread, or null (no notes: the usual case).
+inline thread_local ParameterNotes *t_parameterNotes = nullptr;
 
 // The loop every node reader shares: upper-cased parameter tokens until "}"
 // or the end of input. `handle` gets each token and returns true when it
@@ -42,7 +57,10 @@ template <typename Handler> void readNodeBlock(TextParser &parser, Handler &&han
             if (!parser.eof()) parser.readChar();
             continue;
         }
-        if (handle(sToken)) continue;
+        const char *const afterKeyword = parser.position().cursor;
+        const bool read = handle(sToken);
+        if (t_parameterNotes != nullptr) t_parameterNotes->note(afterKeyword, sToken, read);
+        if (read) continue;
         if (sToken == "}") break;
         warnComponentLink(parser, sToken);
         skipPackedValue(parser);

@@ -149,6 +149,9 @@ NodeResult readOptions(const std::string &, TextParser &parser, LoadState &state
         } else if (key == "GI_DIFFUSE_DEPTH" || key == "GI_GLOSSY_DEPTH" ||
                    key == "GI_TOTAL_DEPTH") {
             ok = readIntValue(parser, node, "depth", i);
+        } else if (key == "FRAME") {
+            ok = readFloatValue(parser, node, "frame", s.frame);
+            s.hasFrame = true;
         } else if (key == "BINARY_ASS") {
             bool b = false;
             ok = readBoolValue(parser, node, "binary_ass", b);
@@ -271,8 +274,6 @@ NodeResult readCameraNode(const std::string &keyword, TextParser &parser, LoadSt
     return NodeResult::Read;
 }
 
-// Passes a node's whole block, nested blocks included, and returns the
-// value of its NAME parameter when it has one before any nested block.
 std::string skipNodeKeepingName(TextParser &parser) {
     const TextParser::Position start = parser.position();
     parser.skipBlock(false);
@@ -299,7 +300,6 @@ std::string skipNodeKeepingName(TextParser &parser) {
     }
     return name;
 }
-
 
 void selectCamera(LoadState &state) {
     const std::string &wanted = sceneFileSettings().selectedCamera;

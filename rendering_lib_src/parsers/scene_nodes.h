@@ -22,6 +22,8 @@ struct SceneFileSettings {
     int region[4] = {-1, -1, -1, -1}; // region_min_x, region_min_y, region_max_x, region_max_y
     float pixelAspectRatio = 1.0f; // a pixel's width over its height
     float motionStart = 0.0f, motionEnd = 1.0f; // the time the motion keys span
+    bool hasFrame = false;      // the options gave a FRAME
+    float frame = 0.0f;
 };
 SceneFileSettings &sceneFileSettings();
 // Back to the start-up values; for hosts and tests that load unrelated scenes.
@@ -42,7 +44,8 @@ NodeResult readShadingEngine(const std::string &keyword, TextParser &parser, Loa
 // MAYAFILE: an image file node, its image read at once (nearest-texel lookups).
 NodeResult readFileNode(const std::string &keyword, TextParser &parser, LoadState &state);
 // Passes a node's whole block, nested blocks included, and returns the
-// value of its NAME parameter when it has one before any nested block.
+// value of its NAME parameter (case kept) when it has one in the first 64 KB
+// of the block before any nested block.
 std::string skipNodeKeepingName(TextParser &parser);
 // GAUSSIAN_FILTER and BOX_FILTER: the pixel filter an output names.
 NodeResult readFilterNode(const std::string &keyword, TextParser &parser, LoadState &state);

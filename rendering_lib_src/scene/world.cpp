@@ -160,6 +160,7 @@ void World::finishShapes() {
 }
 
 float World::intersect(IntersectInfo &info, const vmath::Ray &r, float tMax) const {
+    ++g_raysCast;
     info.material = nullptr;
     info.id = -1;
     float bound = tMax < r.maxDist ? tMax : r.maxDist;
@@ -190,6 +191,7 @@ float World::intersect(IntersectInfo &info, const vmath::Ray &r, float tMax) con
 }
 
 bool World::occluded(const vmath::Ray &r, float tMax) const {
+    ++g_raysCast;
     const float bound = tMax < r.maxDist ? tMax : r.maxDist;
     if (accelerator) {
         vmath::Ray bounded = r;
@@ -205,3 +207,5 @@ bool World::occluded(const vmath::Ray &r, float tMax) const {
     }
     return false;
 }
+
+thread_local uint64_t g_raysCast = 0;

@@ -28,6 +28,11 @@ class Material;
 class MeshShape;
 class TrianglePrimitive;
 
+// Count of ray queries (intersect and occluded) answered. Each thread counts
+// its own; the frame loop adds the render threads' counts into the calling
+// thread's.
+extern thread_local uint64_t g_raysCast;
+
 // How the film is sampled (the format's conventions; a classic render
 // casts one ray through each pixel's corner and fills the whole frame).
 struct FilmSettings {

@@ -46,6 +46,11 @@ void ReportError(const char *format, va_list args, const char *kind) {
     last = errorString;
 }
 
+void resetRepeatSuppression() {
+    std::lock_guard<std::mutex> lock(reportMutex());
+    lastMessage().clear();
+}
+
 void Error(const char *format, ...) {
     va_list args;
     va_start(args, format);
@@ -59,3 +64,5 @@ void Warning(const char *format, ...) {
     ReportError(format, args, "Warning");
     va_end(args);
 }
+
+std::atomic<uint64_t> g_infoRecordsDropped{0};

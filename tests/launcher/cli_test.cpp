@@ -7,7 +7,9 @@
 #include <ImfHeader.h>
 #include <ImfInputFile.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -35,28 +37,40 @@ std::vector<float> awkwardFrame() {
 
 } // namespace
 
-TEST(CommandLine, ReadsOptionsAroundTheScene) {
+TEST(CommandLine, ReadsOptionsAroundTheScenes) {
     CommandLine plain = parse({"scene.ass"});
     EXPECT_EQ(plain.error, "");
-    EXPECT_EQ(plain.scene, "scene.ass");
+    EXPECT_EQ(plain.scenes, std::vector<std::string>{"scene.ass"});
     EXPECT_EQ(plain.output, "image.tga");
+    EXPECT_FALSE(plain.outputGiven);
     EXPECT_EQ(plain.format, OutputFormat::Tga);
     EXPECT_EQ(plain.threads, 0);
-    EXPECT_FALSE(plain.quiet || plain.help || plain.version);
+    EXPECT_TRUE(plain.settings.empty());
+    EXPECT_FALSE(plain.quiet || plain.verbose || plain.help || plain.version || plain.noReport);
 
-    CommandLine all = parse({"-q", "-o", "out.PNG", "scene.ass", "--threads", "3", "extra.ass"});
+    CommandLine all = parse({"-q", "-o", "out/{name}.PNG", "a.ass", "--threads", "3", "b.ass",
+                             "--res", "64x48", "--set", "ball.radius=2", "--camera", "side",
+                             "-s", "3", "--report=r/{name}.ma", "--set=my.node.color=1 0 0"});
     EXPECT_EQ(all.error, "");
-    EXPECT_EQ(all.scene, "scene.ass"); // later plain arguments are ignored
-    EXPECT_EQ(all.output, "out.PNG");
+    EXPECT_EQ(all.scenes, (std::vector<std::string>{"a.ass", "b.ass"}));
+    EXPECT_EQ(all.output, "out/{name}.PNG");
     EXPECT_EQ(all.format, OutputFormat::Png);
     EXPECT_EQ(all.threads, 3);
+    EXPECT_EQ(all.report, "r/{name}.ma");
     EXPECT_TRUE(all.quiet);
+    // Every override is a setting, in the order given.
+    EXPECT_EQ(all.settings,
+              (std::vector<std::string>{"options.xres=64", "options.yres=48", "ball.radius=2",
+                                        "options.camera=\"side\"", "options.AA_samples=3",
+                                        "my.node.color=1 0 0"}));
 
-    CommandLine longForms = parse({"--output=a.exr", "--quiet", "--", "-scene.ass"});
+    CommandLine longForms = parse({"--output=a.exr", "--verbose", "--no-report", "--", "-s.ass"});
     EXPECT_EQ(longForms.error, "");
-    EXPECT_EQ(longForms.scene, "-scene.ass");
+    EXPECT_EQ(longForms.scenes, std::vector<std::string>{"-s.ass"});
     EXPECT_EQ(longForms.format, OutputFormat::Exr);
+    EXPECT_TRUE(longForms.verbose && longForms.noReport);
     EXPECT_EQ(parse({"-t", "256", "-o", "x.pfm", "s"}).format, OutputFormat::Pfm);
+    EXPECT_EQ(parse({"a.ass", "b.ass", "-o", "shot.####.exr"}).error, "");
 
     EXPECT_TRUE(parse({"-h"}).help);
     EXPECT_TRUE(parse({"--help", "--bogus-after-help-is-still-refused"}).error != "");
@@ -72,11 +86,19 @@ TEST(CommandLine, RefusesWhatItCannotUse) {
         {"scene.ass", "-t", "2x"},  {"scene.ass", "-t", "-2"},   {"scene.ass", "-t"},
         {"scene.ass", "--quiet=1"}, {"-q"},                      {"scene.ass", "-"},
         {"scene.ass", "-t", "99999999999999999999"}, {"scene.ass", "-o", "a.Pfm"},
-        {"scene.ass", "-o", "a.tGA"}};
+        {"scene.ass", "-o", "a.tGA"}, {"s", "--res", "640"},     {"s", "--res", "0x480"},
+        {"s", "--res", "640x70000"}, {"s", "--res", "x480"},     {"s", "--camera", ""},
+        {"s", "--camera", "a\"b"},  {"s", "-s", "0"},            {"s", "--samples", "many"},
+        {"s", "--set", "radius=2"}, {"s", "--set", "ball.radius"}, {"s", "--set", ".radius=2"},
+        {"s", "--set", "ball.=2"},  {"s", "--set", "ball.radius="}, {"s", "--report", ""},
+        {"s", "-q", "-v"},          {"a", "b", "-o", "one.png"},  {"a", "b", "--report", "r.ma"},
+        {"s", "--no-report=1"}};
     for (const auto &args : bad) {
         std::string joined;
         for (const char *a : args) joined += std::string(a) + " ";
-        EXPECT_NE(parse(args).error, "") << joined;
+        const std::string error = parse(args).error;
+        EXPECT_NE(error, "") << joined;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << joined;
     }
     EXPECT_EQ(parse({"s", "-o", "a.jpg"}).error,
               "cannot write \"a.jpg\": the output file name must end in .tga, .pfm, .png or .exr "
@@ -99,6 +121,25 @@ TEST(PictureFiles, PngHoldsTheTgaBytesOfTheFrame) {
     ASSERT_EQ(image.height, 2u);
     std::vector<unsigned char> png(PNG_IMAGE_SIZE(image));
     ASSERT_TRUE(png_image_finish_read(&image, nullptr, png.data(), 0, nullptr));
+
+    // The bytes use display gamma 2.3, and the file says so: a gAMA chunk of
+    // 1/2.3 (in units of 1/100000) and no sRGB chunk.
+    const std::vector<unsigned char> file = readFileBytes(dir.file("f.png"));
+    std::vector<std::string> chunks;
+    uint32_t gamma = 0;
+    for (size_t at = 8; at + 8 <= file.size();) {
+        const uint32_t length = (uint32_t{file[at]} << 24) | (uint32_t{file[at + 1]} << 16) |
+                                (uint32_t{file[at + 2]} << 8) | file[at + 3];
+        const std::string type(file.begin() + at + 4, file.begin() + at + 8);
+        chunks.push_back(type);
+        if (type == "gAMA" && length == 4 && at + 12 <= file.size())
+            gamma = (uint32_t{file[at + 8]} << 24) | (uint32_t{file[at + 9]} << 16) |
+                    (uint32_t{file[at + 10]} << 8) | file[at + 11];
+        at += 12 + length;
+    }
+    EXPECT_EQ(gamma, static_cast<uint32_t>(std::lround(100000.0 / 2.3)));
+    EXPECT_EQ(std::count(chunks.begin(), chunks.end(), "sRGB"), 0);
+    EXPECT_EQ(chunks.back(), "IEND");
 
     // The TGA file stores blue, green, red, bottom row first, after 18 bytes.
     const std::vector<unsigned char> tga = readFileBytes(dir.file("f.tga"));
