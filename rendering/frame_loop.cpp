@@ -31,15 +31,18 @@ void renderRows(const World &world, uint32_t width, uint32_t height, float *rgb,
     if (threads < 1) threads = 1;
     if (threads > kMaxRenderThreads) threads = kMaxRenderThreads;
     const uint32_t before = g_intersected;
+    const uint64_t queriesBefore = g_rayQueries;
     uint32_t tests = 0; // tests of all threads, modulo 2^32 as the counter itself
+    uint64_t queries = 0;
     uint32_t rowsDone = 0;
     const int64_t rows = height;
 
     // Rows go to threads one at a time as they become free; each pixel is
     // computed by the same code whichever thread takes it.
-#pragma omp parallel num_threads(threads) reduction(+ : tests)
+#pragma omp parallel num_threads(threads) reduction(+ : tests, queries)
     {
-        const uint32_t mine = g_intersected; // this thread's counter
+        const uint32_t mine = g_intersected; // this thread's counters
+        const uint64_t myQueries = g_rayQueries;
 #pragma omp for schedule(dynamic, 1) nowait
         for (int64_t j = 0; j < rows; ++j) {
             renderRow(world, *camera, width, static_cast<uint32_t>(j), rgb);
@@ -55,8 +58,10 @@ void renderRows(const World &world, uint32_t width, uint32_t height, float *rgb,
             }
         }
         tests += g_intersected - mine;
+        queries += g_rayQueries - myQueries;
     }
     g_intersected = before + tests;
+    g_rayQueries = queriesBefore + queries;
 }
 
 void renderFrame(const World &world, uint32_t width, uint32_t height, float *rgb, float *) {

@@ -24,4 +24,4 @@ vortan_need_packages() {
 }
 
 VORTAN_BASE_PACKAGES=(cmake g++ make libgoogle-glog-dev libgtest-dev libbenchmark-dev
-                      libpng-dev libopenexr-dev)
+                      libpng-dev libopenexr-dev libembree-dev)

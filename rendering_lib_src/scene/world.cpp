@@ -11,6 +11,8 @@
 #include "shapes/mesh.h"
 #include "util/error.h"
 
+thread_local uint64_t g_rayQueries = 0;
+
 int World::nextId() const {
     // Called right after the new object was appended to its list, so ids
     // run 0, 1, 2, ... in order of addition across the three lists.
@@ -128,6 +130,7 @@ void World::finishShapes() {
 }
 
 float World::intersect(IntersectInfo &info, const vmath::Ray &r, float tMax) const {
+    ++g_rayQueries;
     info.material = nullptr;
     info.id = -1;
     float bound = tMax < r.maxDist ? tMax : r.maxDist;
@@ -158,6 +161,7 @@ float World::intersect(IntersectInfo &info, const vmath::Ray &r, float tMax) con
 }
 
 bool World::occluded(const vmath::Ray &r, float tMax) const {
+    ++g_rayQueries;
     const float bound = tMax < r.maxDist ? tMax : r.maxDist;
     if (accelerator) {
         vmath::Ray bounded = r;

@@ -9,6 +9,7 @@
 // nothing over.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -25,6 +26,11 @@
 class Material;
 class MeshShape;
 class TrianglePrimitive;
+
+// Count of the World's ray queries (intersect and occluded). Each thread
+// counts its own; the frame loop adds the render threads' counts into the
+// calling thread's.
+extern thread_local uint64_t g_rayQueries;
 
 class World {
 public:
