@@ -20,6 +20,7 @@
 #include "scene/world.h"
 #include "shapes/mesh.h"
 #include "util/error.h"
+#include "util/info_records.h"
 
 namespace {
 
@@ -48,7 +49,9 @@ void stopLogging() {
 // one write call per record. For the duration of the load TZ names the
 // default zone file explicitly (the same zone, checked once) and standard
 // error is fully buffered; the previous state is restored afterwards, and
-// the records come out in the same order, only in larger blocks.
+// the records come out in the same order, only in larger blocks. When the
+// library set logging up itself (so that glog has its plain form and no
+// sink), the per-triangle records are written directly in glog's bytes.
 class LoadLogBuffering {
 public:
     LoadLogBuffering() {
@@ -76,6 +79,8 @@ private:
     bool m_buffered = false;
     bool m_lineBuffered = false; // how the host had it; unbuffered by default
     bool m_setZone = false;
+    std::unique_ptr<DirectInfoRecords> m_direct =
+        g_ownsLogging ? std::make_unique<DirectInfoRecords>() : nullptr;
 };
 
 } // namespace

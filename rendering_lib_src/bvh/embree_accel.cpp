@@ -358,7 +358,7 @@ std::unique_ptr<EmbreeAccel> EmbreeAccel::build(const std::vector<Primitive *> &
                                                 int threads, bool background) {
     auto impl = std::make_unique<Impl>();
     char config[64];
-    std::snprintf(config, sizeof config, "threads=%d,set_affinity=0,verbose=0",
+    std::snprintf(config, sizeof config, "threads=%d,set_affinity=0,hugepages=1,verbose=0",
                   threads < 1 ? 1 : threads);
     impl->device = rtcNewDevice(config);
     if (impl->device == nullptr) {

@@ -384,6 +384,96 @@ int32_t TextParser::readInt(bool *found) {
     return iTMP;
 }
 
+namespace {
+
+// Steps over blanks and line ends, the usual gap between two numbers.
+inline const char *skipGap(const char *p) {
+    while (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t') ++p;
+    return p;
+}
+
+// A plain decimal at p as readFloat reads it, when the number run that
+// readFloat steps over is exactly that decimal: an optional minus, digits,
+// an optional point and up to ten more digits, at most 2^24 as the digits
+// read as an integer, and a character after it that cannot continue the
+// run. Returns the end, or null for anything else (readFloat then decides).
+inline const char *plainDecimal(const char *p, float *value) {
+    static constexpr float kPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                             1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+    constexpr int32_t kExactLimit = 1 << 24;
+    const bool negative = *p == '-';
+    if (negative) ++p;
+    int32_t digits = 0;
+    int count = 0, fraction = 0;
+    for (; static_cast<unsigned>(*p - '0') < 10u; ++p, ++count) {
+        digits = digits * 10 + (*p - '0');
+        if (digits > kExactLimit) return nullptr;
+    }
+    if (*p == '.') {
+        for (++p; static_cast<unsigned>(*p - '0') < 10u; ++p, ++count, ++fraction) {
+            digits = digits * 10 + (*p - '0');
+            if (digits > kExactLimit || fraction >= 10) return nullptr;
+        }
+    }
+    if (count == 0 || kFloatRun(*p) || *p == 'E' || *p == 'x' || *p == 'X') return nullptr;
+    const float magnitude = static_cast<float>(digits) / kPowersOfTen[fraction];
+    *value = negative ? -magnitude : magnitude;
+    return p;
+}
+
+// A decimal integer of at most nine digits at p, with an optional minus,
+// ending where the integer run readInt steps over ends. Null otherwise.
+inline const char *plainInteger(const char *p, int32_t *value) {
+    const bool negative = *p == '-';
+    if (negative) ++p;
+    int32_t v = 0;
+    int count = 0;
+    for (; static_cast<unsigned>(*p - '0') < 10u && count < 9; ++p, ++count)
+        v = v * 10 + (*p - '0');
+    if (count == 0 || kInteger(*p)) return nullptr;
+    *value = negative ? -v : v;
+    return p;
+}
+
+} // namespace
+
+void TextParser::readFloats(unsigned char *out, uint64_t count, uint64_t keep) {
+    for (uint64_t i = 0; i < count; ++i) {
+        float value;
+        const char *end = nullptr;
+        if (m_pszCursor != nullptr) {
+            const char *start = skipGap(m_pszCursor);
+            end = plainDecimal(start, &value);
+            // Past the end of the text the reader stops as readFloat does.
+            if (end != nullptr && start >= m_text.data() + m_text.length() - 1) end = nullptr;
+        }
+        if (end != nullptr)
+            m_pszCursor = const_cast<char *>(end);
+        else
+            value = readFloat();
+        if (i < keep) std::memcpy(out + 4 * i, &value, 4);
+        releaseConsumed();
+    }
+}
+
+void TextParser::readInts(unsigned char *out, uint64_t count, uint64_t keep) {
+    for (uint64_t i = 0; i < count; ++i) {
+        int32_t value;
+        const char *end = nullptr;
+        if (m_pszCursor != nullptr) {
+            const char *start = skipGap(m_pszCursor);
+            end = plainInteger(start, &value);
+            if (end != nullptr && start >= m_text.data() + m_text.length() - 1) end = nullptr;
+        }
+        if (end != nullptr)
+            m_pszCursor = const_cast<char *>(end);
+        else
+            value = readInt();
+        if (i < keep) std::memcpy(out + 4 * i, &value, 4);
+        releaseConsumed();
+    }
+}
+
 uint32_t TextParser::readHex() {
     if (eof()) return 0;
     while (*m_pszCursor && !kHexadecimal(*m_pszCursor)) ++m_pszCursor;
