@@ -70,6 +70,31 @@ void reportDeviceError(void *, RTCError code, const char *text) {
     Error("Embree error %d: %s", static_cast<int>(code), text != nullptr ? text : "");
 }
 
+// An Embree device working on `threads` threads, retained for the caller.
+// One device serves every scene of the process that asks for the same
+// thread count: starting one (and its threads) costs more than loading a
+// small scene. Null when Embree cannot be started.
+RTCDevice retainDevice(int threads) {
+    static std::mutex guard;
+    static RTCDevice device = nullptr;
+    static int deviceThreads = 0;
+    std::lock_guard<std::mutex> lock(guard);
+    if (device == nullptr || deviceThreads != threads) {
+        char config[64];
+        std::snprintf(config, sizeof config, "threads=%d,set_affinity=0,hugepages=1,verbose=0",
+                      threads);
+        RTCDevice fresh = rtcNewDevice(config);
+        if (fresh == nullptr) return nullptr;
+        rtcSetDeviceErrorFunction(fresh, reportDeviceError, nullptr);
+        // Scenes built on the old device keep it alive as long as they live.
+        if (device != nullptr) rtcReleaseDevice(device);
+        device = fresh;
+        deviceThreads = threads;
+    }
+    rtcRetainDevice(device);
+    return device;
+}
+
 } // namespace
 
 struct EmbreeAccel::Impl {
@@ -384,15 +409,12 @@ void EmbreeAccel::Impl::addUserGeometry() {
 std::unique_ptr<EmbreeAccel> EmbreeAccel::build(const std::vector<Primitive *> &prims,
                                                 int threads, bool background) {
     auto impl = std::make_unique<Impl>();
-    char config[64];
-    std::snprintf(config, sizeof config, "threads=%d,set_affinity=0,hugepages=1,verbose=0",
-                  threads < 1 ? 1 : threads);
-    impl->device = rtcNewDevice(config);
+    impl->device = retainDevice(threads < 1 ? 1 : threads);
     if (impl->device == nullptr) {
-        Warning("Embree could not be started (error %d)", static_cast<int>(rtcGetDeviceError(nullptr)));
+        Warning("Embree could not be started (error %d)",
+                static_cast<int>(rtcGetDeviceError(nullptr)));
         return nullptr;
     }
-    rtcSetDeviceErrorFunction(impl->device, reportDeviceError, nullptr);
     impl->scene = rtcNewScene(impl->device);
     rtcSetSceneFlags(impl->scene, kSceneFlags);
     rtcSetSceneBuildQuality(impl->scene, RTC_BUILD_QUALITY_HIGH);
