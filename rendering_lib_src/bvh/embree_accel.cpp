@@ -43,6 +43,11 @@ struct TriangleRun {
 struct GeometryEntry {
     enum Kind { Triangles, Instance, User } kind = User;
     size_t firstPrim = 0; // Triangles, Instance: the primitive of primID 0
+    // Triangles: the world-space vertices and the corner indices Embree
+    // reads (primID k's at 3k), the mesh's own corners to the last bit and
+    // still in the cache when a hit is measured again.
+    const float *vertices = nullptr;
+    const uint32_t *indices = nullptr;
 };
 
 bool finite(const Point3f &p) {
@@ -149,12 +154,13 @@ struct EmbreeAccel::Impl {
     // A triangle geometry over `count` triangles of mesh from firstTriangle.
     // Triangles the mesh's own test never hits (an index outside its
     // lists) become a degenerate triangle, which Embree never hits either.
-    // Null when the mesh has no vertex at all.
+    // Null when the mesh has no vertex at all; *entry gets the buffers.
     RTCGeometry triangleGeometry(const MeshShape &mesh, int firstTriangle, int count,
-                                 bool objectSpace) {
+                                 bool objectSpace, GeometryEntry *entry) {
         const MeshShape &lists = mesh.listSource();
         if (lists.vertices.empty() || count <= 0) return nullptr;
         const float *vertices = vertexBuffer(mesh, objectSpace);
+        entry->vertices = vertices;
         const int *source = lists.vertexIndices.data() + 3 * static_cast<size_t>(firstTriangle);
         bool allValid = true;
         for (int k = 0; k < count && allValid; ++k) allValid = mesh.attributesValid(firstTriangle + k);
@@ -165,6 +171,8 @@ struct EmbreeAccel::Impl {
             // The mesh's own index list, read in place.
             rtcSetSharedGeometryBuffer(g, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, source, 0,
                                        3 * sizeof(int), static_cast<size_t>(count));
+            // Valid indices are not negative: the same bits as unsigned.
+            entry->indices = reinterpret_cast<const uint32_t *>(source);
         } else {
             std::vector<uint32_t> indices(3 * static_cast<size_t>(count), 0u);
             for (int k = 0; k < count; ++k) {
@@ -174,6 +182,7 @@ struct EmbreeAccel::Impl {
                         static_cast<uint32_t>(source[3 * static_cast<size_t>(k) + c]);
             }
             indexBuffers.push_back(std::move(indices));
+            entry->indices = indexBuffers.back().data();
             rtcSetSharedGeometryBuffer(g, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3,
                                        indexBuffers.back().data(), 0, 3 * sizeof(uint32_t),
                                        static_cast<size_t>(count));
@@ -326,12 +335,25 @@ bool nearestOf(const std::vector<const Primitive *> &list, const vmath::Ray &ray
 // for the same triangle, so that pictures differ only where the searches
 // pick different triangles: at edges and grazing rays). Otherwise Embree's
 // numbers stand.
-void measureTriangleHit(const vmath::Ray &ray, const TrianglePrimitive &tri, float *t, float *b1,
-                        float *b2) {
+void measureTriangleHit(const vmath::Ray &ray, const GeometryEntry &entry, unsigned primID,
+                        const TrianglePrimitive &tri, float *t, float *b1, float *b2) {
     const MeshShape &mesh = *tri.mesh;
     Point3f p0;
     Vec3f e1, e2;
-    if (!mesh.worldEdges(tri.index, &p0, &e1, &e2)) return;
+    if (entry.vertices != nullptr) {
+        // The corners as Embree just read them: worldEdges would compute the
+        // same floats from the mesh's lists.
+        const uint32_t *corner = entry.indices + 3 * static_cast<size_t>(primID);
+        auto at = [&](int k) {
+            const float *v = entry.vertices + 3 * static_cast<size_t>(corner[k]);
+            return Point3f(v[0], v[1], v[2]);
+        };
+        p0 = at(0);
+        e1 = at(1) - p0;
+        e2 = at(2) - p0;
+    } else if (!mesh.worldEdges(tri.index, &p0, &e1, &e2)) {
+        return;
+    }
     float th, u, v;
     if (!rayTriangle(ray, p0, e1, e2, ray.maxDist, &th, &u, &v,
                      [&] { return mesh.worldCorners(tri.index); }) ||
@@ -358,7 +380,8 @@ void EmbreeAccel::Impl::addTriangleRuns(const std::vector<TriangleRun> &runs) {
     for (const auto &entry : copies) {
         if (entry.second.size() < 2) continue;
         const TriangleRun &first = *entry.second.front();
-        RTCGeometry g = triangleGeometry(*first.mesh, 0, first.count, true);
+        GeometryEntry unused;
+        RTCGeometry g = triangleGeometry(*first.mesh, 0, first.count, true, &unused);
         if (g == nullptr) continue;
         RTCScene prototype = rtcNewScene(device);
         rtcSetSceneFlags(prototype, kSceneFlags);
@@ -380,13 +403,14 @@ void EmbreeAccel::Impl::addTriangleRuns(const std::vector<TriangleRun> &runs) {
                 for (int c = 0; c < 4; ++c) rows[4 * r + c] = run.mesh->object2world.m.m[r][c];
             rtcSetGeometryTransform(g, 0, RTC_FORMAT_FLOAT3X4_ROW_MAJOR, rows);
             rtcCommitGeometry(g);
-            attach(g, {GeometryEntry::Instance, run.firstPrim});
+            attach(g, {GeometryEntry::Instance, run.firstPrim, nullptr, nullptr});
             ++layout.instances;
             continue;
         }
-        RTCGeometry g = triangleGeometry(*run.mesh, run.firstTriangle, run.count, false);
+        GeometryEntry entry{GeometryEntry::Triangles, run.firstPrim, nullptr, nullptr};
+        RTCGeometry g = triangleGeometry(*run.mesh, run.firstTriangle, run.count, false, &entry);
         if (g == nullptr) continue;
-        attach(g, {GeometryEntry::Triangles, run.firstPrim});
+        attach(g, entry);
         ++layout.triangleMeshes;
     }
 }
@@ -402,7 +426,7 @@ void EmbreeAccel::Impl::addUserGeometry() {
     rtcSetGeometryIntersectFunction(g, userIntersect);
     rtcSetGeometryOccludedFunction(g, userOccluded);
     rtcCommitGeometry(g);
-    attach(g, {GeometryEntry::User, 0});
+    attach(g, {GeometryEntry::User, 0, nullptr, nullptr});
     layout.userPrimitives = userPrims.size();
 }
 
@@ -525,7 +549,7 @@ bool EmbreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info
     const TrianglePrimitive &tri =
         *m->primitives[entry.firstPrim + rayhit.hit.primID]->meshTriangle();
     float th = rayhit.ray.tfar, b1 = rayhit.hit.u, b2 = rayhit.hit.v;
-    measureTriangleHit(ray, tri, &th, &b1, &b2);
+    measureTriangleHit(ray, entry, rayhit.hit.primID, tri, &th, &b1, &b2);
     tri.fillHit(ray, th, b1, b2, info);
     *t = th;
     return true;
