@@ -23,6 +23,7 @@
 #include "scene/world.h"
 #include "shapes/mesh.h"
 #include "util/error.h"
+#include "util/info_records.h"
 
 namespace {
 
@@ -52,9 +53,11 @@ void stopLogging() {
 // one write call per record. For the duration of the load TZ names the
 // default zone file explicitly (the same zone, checked once) and standard
 // error is fully buffered; the previous state is restored afterwards, and
-// the records come out in the same order, only in larger blocks. (When the
-// host takes the records, standard error is left alone: what the host
-// prints there shows at once.)
+// the records come out in the same order, only in larger blocks. When the
+// library set logging up itself (so that glog has its plain form and no
+// sink), the per-triangle records are written directly in glog's bytes.
+// (When the host takes the records, standard error is left alone: what the
+// host prints there shows at once.)
 class LoadLogBuffering {
 public:
     explicit LoadLogBuffering(bool bufferStderr) {
@@ -83,6 +86,8 @@ private:
     bool m_buffered = false;
     bool m_lineBuffered = false; // how the host had it; unbuffered by default
     bool m_setZone = false;
+    std::unique_ptr<DirectInfoRecords> m_direct =
+        g_ownsLogging ? std::make_unique<DirectInfoRecords>() : nullptr;
 };
 
 } // namespace
@@ -190,6 +195,9 @@ bool renderScene(float **rgb, float **extraPlane, World **world, const char *sce
     reportStage(RenderStage::Rendering);
     // Elapsed wall time: with several render threads, processor time would
     // overstate it.
+    // A BVH still building in the background (beside the report) is
+    // finished before the clock starts.
+    if (scene->accelerator != nullptr) scene->accelerator->waitForBuild();
     const auto start = std::chrono::steady_clock::now();
     renderFrame(*scene, static_cast<uint32_t>(width), static_cast<uint32_t>(height), frameOut,
                 extraOut);
@@ -198,7 +206,12 @@ bool renderScene(float **rgb, float **extraPlane, World **world, const char *sce
     reportStage(RenderStage::Finished);
 
     INFO_LOG << "Time taken: " << seconds << "s";
-    INFO_LOG << "Triangles intersected: " << g_intersected;
+    // Embree tests triangles inside its own library, uncounted: what is
+    // counted there is the ray queries it answered.
+    if (scene->accelerator != nullptr && !scene->accelerator->countsTriangleTests())
+        INFO_LOG << "Ray queries answered by Embree: " << g_raysCast;
+    else
+        INFO_LOG << "Triangles intersected: " << g_intersected;
     if (job != nullptr) {
         job->renderSeconds = seconds;
         job->rays = g_raysCast;

@@ -4,6 +4,7 @@
 # scene loading throughput, and the Embree ray-casting limit.
 #
 #   scripts/bench.sh [--sizes "1k 10k 100k 1M"] [--reps 3] [--threads "1 2"]
+#                    [--accel "embree kdtree"]
 #
 # Builds a Release renderer in build-bench/, keeps scenes, logs and timings
 # in bench-out/ and prints Markdown tables. The peer tools live in
@@ -17,14 +18,16 @@ root=$(pwd)
 sizes="1k 10k 100k 1M"
 reps=3
 threads="1 2"
+accels="embree kdtree"
 usage() {
-    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
 }
 while [ $# -gt 0 ]; do
     case "$1" in
         --sizes) sizes=${2:?--sizes needs a value}; shift 2 ;;
         --reps) reps=${2:?--reps needs a value}; shift 2 ;;
         --threads) threads=${2:?--threads needs a value}; shift 2 ;;
+        --accel) accels=${2:?--accel needs a value}; shift 2 ;;
         -h|--help) usage; exit 0 ;;
         *) echo "unknown argument: $1" >&2; usage >&2; exit 2 ;;
     esac
@@ -32,6 +35,9 @@ done
 case "$reps" in ''|*[!0-9]*|0) echo "--reps must be a positive integer" >&2; exit 2 ;; esac
 for t in $threads; do
     case "$t" in ''|*[!0-9]*|0) echo "--threads must list positive integers" >&2; exit 2 ;; esac
+done
+for a in $accels; do
+    case "$a" in embree|kdtree|none) ;; *) echo "--accel must list embree, kdtree or none" >&2; exit 2 ;; esac
 done
 
 peers=../shared/bench
@@ -60,9 +66,14 @@ done
 # ---- builds -------------------------------------------------------------
 mkdir -p "$out"
 echo "== building vortan (Release) in build-bench/" >&2
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVORTAN_TESTS=OFF -DVORTAN_BENCH=OFF >/dev/null
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVORTAN_TESTS=OFF -DVORTAN_BENCH=ON >/dev/null
 cmake --build build-bench -j "$cores" --target vortan rendering >/dev/null
 vortan="$root/build-bench/vortan"
+# The ray-query benchmark times the harness's primary and shadow rays
+# through the renderer's own queries (when Google Benchmark is installed).
+queries_bench="$root/build-bench/bench/rendering_bench"
+cmake --build build-bench -j "$cores" --target rendering_bench >/dev/null 2>&1 || queries_bench=""
+[ -x "$queries_bench" ] || { queries_bench=""; note "rendering_bench not built: ray query rows skipped"; }
 
 embree="$root/$out/embree_limit"
 if [ "$have_embree" = 1 ] && ! [ "$embree" -nt "$peers/embree_limit.cpp" ]; then
@@ -129,7 +140,13 @@ pov_run() { # DIR THREADS LOG TIMEFILE
 render_rows=()
 load_rows=()
 stat_rows=()
+rate_rows=()
 embree_text=""
+# the embree harness's whole ray tree on one thread, Mrays/s, by size
+declare -A limit_rate
+
+# field NAME FILE: the value of "NAME value" in an embree_limit output.
+field() { awk -v k="$1" '$1 == k { print $2 }' "$2" 2>/dev/null | tail -n 1; }
 
 for n in $sizes; do
     dir="$out/$n"
@@ -149,83 +166,158 @@ for n in $sizes; do
             "$dir/bench.ass" >"$dir/bench_load.ass"
     fi
 
-    # -- whole renders, alternating
+    # -- Embree limit first: its ray rate is the yardstick of the rows below
+    if [ "$have_embree" = 1 ]; then
+        echo "== $n: embree_limit" >&2
+        if "$embree" "$dir/bench.tri" "$dir/bench.view" --reps 3 --whitted >"$logs/embree.txt" 2>&1; then
+            embree_text+="### $n"$'\n'$(cat "$logs/embree.txt")$'\n'
+            limit_rate[$n]=$(field whitted_1t_mrays "$logs/embree.txt")
+        else
+            note "embree_limit failed on $n (see $logs/embree.txt)"
+        fi
+    fi
+
+    # -- whole renders, alternating: each accelerator with default logging
+    # and with -q, then POV-Ray
     for t in $threads; do
         for r in $(seq 1 "$reps"); do
-            echo "== $n, $t thread(s), run $r/$reps: vortan" >&2
-            vortan_run "$dir" "$root/$logs/vortan_t${t}_r$r.log" "$root/$logs/vortan_t${t}_r$r.time" bench.ass \
-                "VORTAN_THREADS=$t"
+            for a in $accels; do
+                echo "== $n, $t thread(s), run $r/$reps: vortan ($a)" >&2
+                vortan_run "$dir" "$root/$logs/vortan_${a}_t${t}_r$r.log" \
+                    "$root/$logs/vortan_${a}_t${t}_r$r.time" bench.ass "VORTAN_THREADS=$t" "VORTAN_ACCEL=$a"
+                vortan_run "$dir" "$root/$logs/vortanq_${a}_t${t}_r$r.log" \
+                    "$root/$logs/vortanq_${a}_t${t}_r$r.time" bench.ass "VORTAN_THREADS=$t" "VORTAN_ACCEL=$a" \
+                    GLOG_minloglevel=1
+            done
             if [ "$have_pov" = 1 ]; then
                 echo "== $n, $t thread(s), run $r/$reps: povray" >&2
                 pov_run "$dir" "$t" "$root/$logs/pov_t${t}_r$r.log" "$root/$logs/pov_t${t}_r$r.time"
             fi
         done
-        vw=$(cat "$logs"/vortan_t"$t"_r*.time 2>/dev/null | awk '{ print $1 }' | median)
-        vm=$(cat "$logs"/vortan_t"$t"_r*.time 2>/dev/null | awk '{ print $2 / 1024 }' | median)
         if [ "$have_pov" = 1 ]; then
             pw=$(cat "$logs"/pov_t"$t"_r*.time 2>/dev/null | awk '{ print $1 }' | median)
             pm=$(cat "$logs"/pov_t"$t"_r*.time 2>/dev/null | awk '{ print $2 / 1024 }' | median)
-            ratio=$(div "$vw" "$pw")
         else
-            pw=- pm=- ratio=-
+            pw=- pm=-
         fi
-        render_rows+=("| $n | $t | $vw | $pw | $ratio | $vm | $pm |")
-        # Counters of the first run, to derive time per ray.
-        first="$logs/vortan_t${t}_r1.log"
-        taken=$(sed -n 's/.*Time taken: \([0-9.eE+-]*\)s.*/\1/p' "$first" | tail -n 1)
-        tris=$(sed -n 's/.*Triangles intersected: \([0-9]*\).*/\1/p' "$first" | tail -n 1)
-        w1=$(awk '{ print $1 }' "$logs/vortan_t${t}_r1.time" 2>/dev/null || true)
-        rest=$(awk -v w="$w1" -v k="$taken" 'BEGIN {
-            if (w == "" || k == "") print "-"; else printf "%.2f\n", w - k }')
-        stat_rows+=("| $n | $t | ${w1:--} | ${taken:--} | $rest | ${tris:--} |")
+        for a in $accels; do
+            vw=$(cat "$logs"/vortan_"$a"_t"$t"_r*.time 2>/dev/null | awk '{ print $1 }' | median)
+            vq=$(cat "$logs"/vortanq_"$a"_t"$t"_r*.time 2>/dev/null | awk '{ print $1 }' | median)
+            vm=$(cat "$logs"/vortan_"$a"_t"$t"_r*.time 2>/dev/null | awk '{ print $2 / 1024 }' | median)
+            render_rows+=("| $n | $t | $a | $vw | $vq | $pw | $(div "$vw" "$pw") | $(div "$vq" "$pw") | $vm | $pm |")
+            # Counters of the first run, to derive time per ray.
+            first="$logs/vortan_${a}_t${t}_r1.log"
+            taken=$(sed -n 's/.*Time taken: \([0-9.eE+-]*\)s.*/\1/p' "$first" | tail -n 1)
+            tris=$(sed -n 's/.*Triangles intersected: \([0-9]*\).*/\1/p' "$first" | tail -n 1)
+            queries=$(sed -n 's/.*Ray queries answered by Embree: \([0-9]*\).*/\1/p' "$first" | tail -n 1)
+            w1=$(awk '{ print $1 }' "$logs/vortan_${a}_t${t}_r1.time" 2>/dev/null || true)
+            rest=$(awk -v w="$w1" -v k="$taken" 'BEGIN {
+                if (w == "" || k == "") print "-"; else printf "%.2f\n", w - k }')
+            stat_rows+=("| $n | $t | $a | ${w1:--} | ${taken:--} | $rest | ${tris:--} | ${queries:--} |")
+            if [ -n "$queries" ] && [ -n "$taken" ]; then
+                rate=$(div "$queries" "$(div "$taken" 1e-6 %.6f)" %.3f)
+                ns=$(div "$(div "$taken" 1e-9 %.3f)" "$queries" %.1f)
+                lim=${limit_rate[$n]:-}
+                rate_rows+=("| $n | $t | $a | $queries | $taken | $rate | $ns | ${lim:--} | $( [ "$t" = 1 ] && div "$rate" "${lim:--}" || echo -) |")
+            fi
+        done
     done
 
     # -- loading alone, INFO silenced and default logging, alternating
-    for r in $(seq 1 "$reps"); do
-        echo "== $n, load run $r/$reps" >&2
-        vortan_run "$dir" "$root/$logs/load_quiet_r$r.log" "$root/$logs/load_quiet_r$r.time" bench_load.ass \
-            GLOG_minloglevel=1
-        vortan_run "$dir" "$root/$logs/load_info_r$r.log" "$root/$logs/load_info_r$r.time" bench_load.ass
+    for a in $accels; do
+        for r in $(seq 1 "$reps"); do
+            echo "== $n, load run $r/$reps ($a)" >&2
+            vortan_run "$dir" "$root/$logs/load_quiet_${a}_r$r.log" "$root/$logs/load_quiet_${a}_r$r.time" \
+                bench_load.ass GLOG_minloglevel=1 "VORTAN_ACCEL=$a"
+            vortan_run "$dir" "$root/$logs/load_info_${a}_r$r.log" "$root/$logs/load_info_${a}_r$r.time" \
+                bench_load.ass "VORTAN_ACCEL=$a"
+        done
+        bytes=$(wc -c <"$dir/bench.ass")
+        mb=$(awk -v b="$bytes" 'BEGIN { printf "%.6f\n", b / 1e6 }')
+        lq=$(cat "$logs"/load_quiet_"$a"_r*.time 2>/dev/null | awk '{ print $1 }' | median)
+        li=$(cat "$logs"/load_info_"$a"_r*.time 2>/dev/null | awk '{ print $1 }' | median)
+        load_rows+=("| $n | $a | $(div "$mb" 1 %.2f) | $lq | $(div "$mb" "$lq" %.1f) | $li | $(div "$mb" "$li" %.1f) |")
     done
-    bytes=$(wc -c <"$dir/bench.ass")
-    mb=$(awk -v b="$bytes" 'BEGIN { printf "%.6f\n", b / 1e6 }')
-    lq=$(cat "$logs"/load_quiet_r*.time 2>/dev/null | awk '{ print $1 }' | median)
-    li=$(cat "$logs"/load_info_r*.time 2>/dev/null | awk '{ print $1 }' | median)
-    load_rows+=("| $n | $(div "$mb" 1 %.2f) | $lq | $(div "$mb" "$lq" %.1f) | $li | $(div "$mb" "$li" %.1f) |")
-
-    # -- Embree limit
-    if [ "$have_embree" = 1 ]; then
-        echo "== $n: embree_limit" >&2
-        if "$embree" "$dir/bench.tri" "$dir/bench.view" --reps 3 --whitted >"$logs/embree.txt" 2>&1; then
-            embree_text+="### $n"$'\n'$(cat "$logs/embree.txt")$'\n'
-        else
-            note "embree_limit failed on $n (see $logs/embree.txt)"
-        fi
-    fi
 done
+
+# ---- ray queries on the harness's rays -------------------------------
+# One thread, the primary ray of every pixel and the shadow rays of every
+# primary hit, through World::intersect and World::occluded.
+query_rows=()
+if [ -n "$queries_bench" ]; then
+    scenes=""
+    for n in $sizes; do scenes+="$root/$out/$n/bench.ass:"; done
+    for a in $accels; do
+        [ "$a" = none ] && continue
+        echo "== ray queries ($a)" >&2
+        json="$out/queries_$a.json"
+        if VORTAN_ACCEL=$a VORTAN_THREADS=1 VORTAN_BENCH_SCENES="$scenes" "$queries_bench" \
+            --benchmark_filter='BM_(Primary|Shadow)Rays' --benchmark_format=json >"$json" 2>/dev/null; then
+            while read -r n p s; do
+                hp=$(field primary_1t_mrays "$out/$n/logs/embree.txt")
+                hs=$(field shadow_1t_mrays "$out/$n/logs/embree.txt")
+                query_rows+=("| $n | $a | $p | ${hp:--} | $(div "$p" "${hp:--}") | $s | ${hs:--} | $(div "$s" "${hs:--}") | $(div 1000 "$p" %.0f) |")
+            done < <(python3 -c '
+import json, sys
+rates = {}
+for b in json.load(open(sys.argv[1]))["benchmarks"]:
+    kind, size = b["name"].split("/")[:2]
+    rates.setdefault(size, {})[kind] = b.get("rays/s", 0) / 1e6
+for size in sys.argv[2:]:
+    r = rates.get(size, {})
+    if r:
+        print(size, "%.3f" % r.get("BM_PrimaryRays", 0), "%.3f" % r.get("BM_ShadowRays", 0))
+' "$json" $sizes)
+        else
+            note "rendering_bench failed under $a (see $json)"
+        fi
+    done
+fi
 
 # ---- report -------------------------------------------------------------
 echo
 echo "## Whole process, 640x480 (median of $reps runs, alternating; machine: $cores cores)"
 echo
-echo "| size | threads | vortan wall s | POV-Ray wall s | vortan/POV | vortan peak MB | POV peak MB |"
-echo "|---:|---:|---:|---:|---:|---:|---:|"
+echo "\"-q\" is INFO silenced (GLOG_minloglevel=1, what vortan -q sets)."
+echo
+echo "| size | threads | accel | vortan wall s | vortan -q wall s | POV-Ray wall s | vortan/POV | vortan -q/POV | vortan peak MB | POV peak MB |"
+echo "|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|"
 printf '%s\n' "${render_rows[@]}"
 echo
 echo "## Loading (the scene at 1x1 pixel: load, tree build, one pixel, writing; median of $reps runs)"
 echo
-echo "| size | MB (10^6 bytes) | load s (INFO silenced) | MB/s | load s (default logging to file) | MB/s |"
-echo "|---:|---:|---:|---:|---:|---:|"
+echo "| size | accel | MB (10^6 bytes) | load s (INFO silenced) | MB/s | load s (default logging to file) | MB/s |"
+echo "|---:|---|---:|---:|---:|---:|---:|"
 printf '%s\n' "${load_rows[@]}"
 echo
-echo "## vortan's own counters (first run of each size and thread count)"
+echo "## vortan's own counters (first run of each size, thread count and accelerator)"
 echo
 echo "\"Time taken\" is the frame loop's time as the renderer logs it; wall minus it"
-echo "approximates start-up, loading, tree build and writing."
+echo "approximates start-up, loading, tree build and writing. Under embree the"
+echo "renderer counts ray queries instead of ray/triangle tests."
 echo
-echo "| size | threads | wall s | Time taken s | wall - Time taken s | Triangles intersected |"
-echo "|---:|---:|---:|---:|---:|---:|"
+echo "| size | threads | accel | wall s | Time taken s | wall - Time taken s | Triangles intersected | Ray queries |"
+echo "|---:|---:|---|---:|---:|---:|---:|---:|"
 printf '%s\n' "${stat_rows[@]}"
+if [ ${#query_rows[@]} -gt 0 ]; then
+    echo
+    echo "## Ray queries on the harness's rays, one thread (rendering_bench BM_PrimaryRays, BM_ShadowRays)"
+    echo
+    echo "| size | accel | primary Mrays/s | harness primary Mrays/s | ratio | shadow Mrays/s | harness shadow Mrays/s | ratio | ns per primary ray |"
+    echo "|---:|---|---:|---:|---:|---:|---:|---:|---:|"
+    printf '%s\n' "${query_rows[@]}"
+fi
+if [ ${#rate_rows[@]} -gt 0 ]; then
+    echo
+    echo "## Ray queries under embree against the Embree harness (first run)"
+    echo
+    echo "vortan's rate is its ray queries over \"Time taken\" (shading included);"
+    echo "the harness's is its whole depth-2 ray tree on one thread, no shading."
+    echo
+    echo "| size | threads | accel | queries | Time taken s | Mqueries/s | ns per query | harness Mrays/s (1T) | vortan/harness (1T) |"
+    echo "|---:|---:|---|---:|---:|---:|---:|---:|---:|"
+    printf '%s\n' "${rate_rows[@]}"
+fi
 if [ "$have_embree" = 1 ]; then
     echo
     echo "## Embree limit (embree_limit --reps 3 --whitted)"

@@ -24,4 +24,5 @@ vortan_need_packages() {
 }
 
 VORTAN_BASE_PACKAGES=(cmake g++ make libgoogle-glog-dev libgtest-dev libbenchmark-dev
-                      libpng-dev libopenexr-dev libjpeg62-turbo-dev libtiff-dev zlib1g-dev)
+                      libpng-dev libopenexr-dev libjpeg62-turbo-dev libtiff-dev zlib1g-dev
+                      libembree-dev)

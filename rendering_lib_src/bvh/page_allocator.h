@@ -12,17 +12,7 @@
 #include <cstddef>
 #include <new>
 
-// Asks for huge pages on [p, p + bytes) where the system offers them on
-// request; only worth it for memory that is about to be written throughout.
-inline void adviseHugePages(void *p, size_t bytes) {
-#ifdef MADV_HUGEPAGE
-    constexpr size_t kHugePage = size_t{2} << 20;
-    if (p != nullptr && bytes >= kHugePage) madvise(p, bytes, MADV_HUGEPAGE);
-#else
-    (void)p;
-    (void)bytes;
-#endif
-}
+#include "util/huge_pages.h"
 
 template <typename T> struct PageAllocator {
     using value_type = T;

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "util/error.h"
+#include "util/huge_pages.h"
 #include "parsers/packed_arrays.h"
 #include "parsers/text_parser.h"
 
@@ -87,12 +88,6 @@ struct ValueSink {
     size_t keep;
 };
 
-void storeFloat(const ValueSink &sink, size_t i, float v) {
-    if (i < sink.keep) std::memcpy(sink.bytes + 4 * i, &v, 4);
-}
-void storeInt(const ValueSink &sink, size_t i, int32_t v) {
-    if (i < sink.keep) std::memcpy(sink.bytes + 4 * i, &v, 4);
-}
 
 bool damaged(const NodeRef &node, const char *param, ArrayEncoding encoding) {
     Error("%s %s: %s is not valid %s text", node.type, node.name.c_str(), param,
@@ -108,13 +103,10 @@ bool countMismatch(const NodeRef &node, const char *param, uint64_t decoded, uin
 }
 
 bool readPlain(TextParser &parser, NumberKind kind, uint64_t total, const ValueSink &sink) {
-    for (uint64_t i = 0; i < total; ++i) {
-        if (kind == NumberKind::Float)
-            storeFloat(sink, i, parser.readFloat());
-        else
-            storeInt(sink, i, parser.readInt());
-        parser.releaseConsumed();
-    }
+    if (kind == NumberKind::Float)
+        parser.readFloats(sink.bytes, total, sink.keep);
+    else
+        parser.readInts(sink.bytes, total, sink.keep);
     return true;
 }
 
@@ -414,7 +406,7 @@ bool readIntArray(TextParser &parser, const ArrayHeader &header, const NodeRef &
         return false;
     }
     if (!checkSize(parser, header, node, param, 1)) return false;
-    out.assign(static_cast<size_t>(keep), 0);
+    assignFresh(out, static_cast<size_t>(keep));
     // int32_t storage seen as uint32_t: the same object representation.
     const ValueSink sink{reinterpret_cast<unsigned char *>(out.data()),
                          reinterpret_cast<uint32_t *>(out.data()), out.size()};
@@ -435,7 +427,7 @@ bool readVectorArray(TextParser &parser, const ArrayHeader &header, const NodeRe
         return false;
     }
     if (!checkSize(parser, header, node, param, kComponents)) return false;
-    out.assign(static_cast<size_t>(elements), T());
+    assignFresh(out, static_cast<size_t>(elements));
     // The records are filled through their bytes, number after number.
     const ValueSink sink{reinterpret_cast<unsigned char *>(out.data()), nullptr,
                          static_cast<size_t>(keep)};

@@ -96,6 +96,12 @@ public:
     bool readLine(std::string &out);
     float readFloat();
     int32_t readInt(bool *found = nullptr);
+    // `count` readFloat (readInt) calls in a row, storing the first `keep`
+    // results as 4-byte values at out and releasing consumed text as it
+    // goes: the same values and the same cursor, with the common case
+    // (blanks and line ends, then a plain decimal) read in one tight loop.
+    void readFloats(unsigned char *out, uint64_t count, uint64_t keep);
+    void readInts(unsigned char *out, uint64_t count, uint64_t keep);
     uint32_t readHex();
     void read3Floats(float &a, float &b, float &c);
     char readChar();

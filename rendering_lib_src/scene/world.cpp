@@ -2,6 +2,7 @@
 
 #include <glog/logging.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -12,6 +13,8 @@
 #include "shapes/mesh.h"
 #include "textures/image_texture.h"
 #include "util/error.h"
+#include "util/huge_pages.h"
+#include "util/info_records.h"
 
 int World::nextId() const {
     // Called right after the new object was appended to its list, so ids
@@ -51,17 +54,30 @@ MeshShape *World::addMesh(std::unique_ptr<MeshShape> owned) {
     // The triangles of a mesh live in one block: a large mesh pays for no
     // allocation per triangle. The block is registered before the first
     // triangle is made, and counts only the triangles already made.
-    auto *block = static_cast<TrianglePrimitive *>(
-        ::operator new(sizeof(TrianglePrimitive) * static_cast<size_t>(n)));
+    const size_t blockBytes = sizeof(TrianglePrimitive) * static_cast<size_t>(n);
+    auto *block = static_cast<TrianglePrimitive *>(::operator new(blockBytes));
+    adviseHugePages(block, blockBytes);
     std::unique_ptr<TrianglePrimitive, TriangleBlockDeleter> owner(block, TriangleBlockDeleter{0});
     m_triangleBlocks.push_back(std::move(owner));
     int &made = m_triangleBlocks.back().get_deleter().count;
+    // Room for the new triangles at once, still growing geometrically over
+    // many meshes.
+    const size_t wanted = m_pendingTriangles.size() + static_cast<size_t>(n);
+    if (m_pendingTriangles.capacity() < wanted)
+        m_pendingTriangles.reserve(std::max(wanted, 2 * m_pendingTriangles.capacity()));
     for (int i = 0; i < n; ++i) {
         Primitive *triangle = new (block + i) TrianglePrimitive(i, m);
         ++made;
         m_pendingTriangles.push_back(triangle);
         triangle->id = nextId();
-        INFO_LOG << "Adding triangle: " << triangle->id;
+    }
+    // One record per triangle (the ids run on from the first's), written
+    // directly when the render entry allows it, else through glog from the
+    // line below.
+    const int firstId = block[0].id;
+    if (!writeNumberedInfoRecords(__FILE__, __LINE__ + 2, "Adding triangle: ", firstId, n)) {
+        for (int i = 0; i < n; ++i)
+            INFO_LOG << "Adding triangle: " << firstId + i;
     }
     return m;
 }

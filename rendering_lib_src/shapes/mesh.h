@@ -191,9 +191,11 @@ public:
     // Union of the boxes of its triangles.
     Bounds3f worldBounds() const override;
 
-private:
-    // The shape whose lists this one reads: itself, or an instance's prototype.
+    // The shape whose lists this one reads: itself, or an instance's
+    // prototype. Meshes with the same source are copies of one another.
     const MeshShape &listSource() const { return m_lists != nullptr ? *m_lists : *this; }
+
+private:
     const MeshShape *m_lists = nullptr;
     std::vector<Material *> m_shaderMaterials;
 };

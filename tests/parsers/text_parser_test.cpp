@@ -576,3 +576,46 @@ TEST(TextParser, LargeFilesReadWholeWhilePagesBehindAreHandedBack) {
     EXPECT_FALSE(found);
     p.releaseConsumed(); // at the end of the text: nothing to do
 }
+
+TEST(TextParser, BulkNumberReadsAreSingleReadsInARow) {
+    // The bulk readers against the single readers on the same text: the same
+    // bits for every value and the same cursor after every count, including
+    // where the text leaves the plain decimals the fast loop takes.
+    const char *texts[] = {
+        " 0.953037 -0.087250\n -0.290013 1 2 3\r\n 16777216 16777217 -0.5 -.5 +.5 +3",
+        "1.5E3 1.5e3 2e-3 1.2.3 12-3 -- 4 // 5\n 6 /* 7 */ 8 inf -inf nan 0x1A 0x 9",
+        "123456789 1234567890 -2147483649 007 1.00000000001 0.0000000001 - . -",
+        "a1 b-2 (3, 4) [5; 6] x=7 7:8 \t9\t",
+        "3 1 4 1 5",
+    };
+    for (const char *text : texts) {
+        for (int n = 0; n <= 26; ++n) {
+            SCOPED_TRACE(std::string(text) + " / " + std::to_string(n));
+            TextParser single{std::string(text)}, bulkFloats{std::string(text)},
+                bulkInts{std::string(text)}, singleInts{std::string(text)};
+            std::vector<uint32_t> floatsOne, floatsMany(static_cast<size_t>(n)), intsOne,
+                intsMany(static_cast<size_t>(n));
+            for (int k = 0; k < n; ++k) {
+                const float f = single.readFloat();
+                uint32_t bits;
+                std::memcpy(&bits, &f, 4);
+                floatsOne.push_back(bits);
+                intsOne.push_back(static_cast<uint32_t>(singleInts.readInt()));
+            }
+            // Keep all but the last value: the rest is read past unkept.
+            const uint64_t keep = n > 0 ? static_cast<uint64_t>(n - 1) : 0;
+            bulkFloats.readFloats(reinterpret_cast<unsigned char *>(floatsMany.data()),
+                                  static_cast<uint64_t>(n), keep);
+            bulkInts.readInts(reinterpret_cast<unsigned char *>(intsMany.data()),
+                              static_cast<uint64_t>(n), keep);
+            for (uint64_t k = 0; k < keep; ++k) {
+                EXPECT_EQ(floatsMany[k], floatsOne[k]) << "float " << k;
+                EXPECT_EQ(intsMany[k], intsOne[k]) << "int " << k;
+            }
+            EXPECT_EQ(bulkFloats.remaining(), single.remaining());
+            EXPECT_EQ(bulkFloats.eof(), single.eof());
+            EXPECT_EQ(bulkInts.remaining(), singleInts.remaining());
+            EXPECT_EQ(bulkInts.eof(), singleInts.eof());
+        }
+    }
+}

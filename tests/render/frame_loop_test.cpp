@@ -23,27 +23,37 @@ namespace {
 
 const int kThreadCounts[] = {1, 2, 3, 7};
 
-// Renders the scene loaded by `load` under both accelerators at every
-// thread count: all frames must equal the single-threaded linear one bit
-// for bit, and under one accelerator the test count must not vary. Returns
-// the count of the linear search and of the kd-tree.
-std::vector<uint32_t> expectSameFrames(const std::function<std::unique_ptr<World>(const char *)> &load) {
+// Renders the scene loaded by `load` under every accelerator at every
+// thread count. Under one accelerator all frames are the same bit for bit,
+// and so is the test count. The linear search and the kd-tree give the same
+// frame; Embree's triangle test picks another triangle now and then where a
+// ray meets an edge or grazes a surface, so its frame may differ from theirs
+// there, in at most one pixel in a thousand. Returns the counts of the
+// linear search and of the kd-tree.
+std::vector<uint32_t>
+expectSameFrames(const std::function<std::unique_ptr<World>(const char *)> &load) {
     Frame reference;
     std::vector<uint32_t> counts;
-    for (const char *accel : {"none", "kdtree"}) {
+    for (const char *accel : accelerators()) {
         SCOPED_TRACE(std::string("VORTAN_ACCEL=") + accel);
         std::unique_ptr<World> world = load(accel);
         EXPECT_NE(world, nullptr);
         if (world == nullptr) return counts;
         EXPECT_EQ(world->accelerator == nullptr, std::string(accel) == "none");
+        Frame first;
         for (int threads : kThreadCounts) {
             SCOPED_TRACE("threads " + std::to_string(threads));
             const Frame f = renderFrameRows(*world, threads);
-            if (reference.rgb.empty()) reference = f;
-            EXPECT_EQ(firstDifference(reference, f), "");
-            if (threads == 1) counts.push_back(f.tests);
-            EXPECT_EQ(f.tests, counts.back());
+            if (first.rgb.empty()) first = f;
+            EXPECT_EQ(firstDifference(first, f), "");
+            EXPECT_EQ(f.tests, first.tests);
         }
+        if (reference.rgb.empty()) reference = first;
+        if (std::string(accel) == "embree")
+            EXPECT_LE(differingPixels(reference, first), first.rgb.size() / 3 / 1000);
+        else
+            EXPECT_EQ(firstDifference(reference, first), "");
+        counts.push_back(first.tests);
     }
     return counts;
 }
@@ -61,7 +71,7 @@ TEST(FrameLoop, MeshSceneIdenticalForEveryThreadCountAndAccelerator) {
     const std::vector<uint32_t> counts =
         expectSameFrames([](const char *accel) { return loadMeshScene(accel); });
     // Both searches count their tests; the tree makes far fewer.
-    ASSERT_EQ(counts.size(), 2u);
+    ASSERT_GE(counts.size(), 2u);
     EXPECT_GT(counts[1], 0u);
     EXPECT_LT(counts[1], counts[0] / 4);
 }
@@ -159,18 +169,30 @@ int hardwareThreads() {
 
 TEST(FrameLoopEnvironment, AcceleratorChoice) {
     const std::string scene = render_test::header(2, 2, 45) + render_test::gridMesh(2, 2, -10, "");
+#if VORTAN_HAVE_EMBREE
+    const AcceleratorKind fallback = AcceleratorKind::Embree;
+    const std::string fallbackName = "embree";
+    const char *noEmbree = nullptr;
+#else
+    const AcceleratorKind fallback = AcceleratorKind::KdTree;
+    const std::string fallbackName = "kdtree";
+    const char *noEmbree = "This build has no Embree, using kdtree";
+#endif
+    const std::string bogus = "Unknown VORTAN_ACCEL value \"bogus\", using " + fallbackName;
+    const std::string upper = "Unknown VORTAN_ACCEL value \"KDTREE\", using " + fallbackName;
     struct Case {
         const char *value;
-        bool tree;
+        AcceleratorKind kind;
         const char *warning; // null: none expected
     };
     const Case cases[] = {
-        {nullptr, true, nullptr},
-        {"", true, nullptr},
-        {"kdtree", true, nullptr},
-        {"none", false, nullptr},
-        {"bogus", true, "Unknown VORTAN_ACCEL value \"bogus\", using kdtree"},
-        {"KDTREE", true, "Unknown VORTAN_ACCEL value \"KDTREE\", using kdtree"},
+        {nullptr, fallback, nullptr},
+        {"", fallback, nullptr},
+        {"kdtree", AcceleratorKind::KdTree, nullptr},
+        {"none", AcceleratorKind::None, nullptr},
+        {"embree", fallback, noEmbree},
+        {"bogus", fallback, bogus.c_str()},
+        {"KDTREE", fallback, upper.c_str()},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.value == nullptr ? "unset" : c.value);
@@ -179,12 +201,11 @@ TEST(FrameLoopEnvironment, AcceleratorChoice) {
         ScopedEnv env("VORTAN_ACCEL", c.value);
         std::unique_ptr<World> world = render_test::loadText(scene);
         ASSERT_NE(world, nullptr);
-        EXPECT_EQ(acceleratorFromEnvironment(),
-                  c.tree ? AcceleratorKind::KdTree : AcceleratorKind::None);
-        if (c.tree)
+        EXPECT_EQ(acceleratorFromEnvironment(), c.kind);
+        if (c.kind == AcceleratorKind::KdTree)
             EXPECT_NE(dynamic_cast<const KdTreeAccel *>(world->accelerator), nullptr);
         else
-            EXPECT_EQ(world->accelerator, nullptr);
+            EXPECT_EQ(world->accelerator == nullptr, c.kind == AcceleratorKind::None);
         EXPECT_EQ(warningsOf(log), c.warning == nullptr ? std::vector<std::string>{}
                                                         : std::vector<std::string>{c.warning});
     }

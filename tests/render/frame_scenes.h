@@ -179,4 +179,21 @@ inline std::string firstDifference(const Frame &a, const Frame &b) {
     return "";
 }
 
+// The number of pixels in which two frames of one size differ.
+inline size_t differingPixels(const Frame &a, const Frame &b) {
+    size_t n = 0;
+    for (size_t p = 0; p + 2 < a.rgb.size() && p + 2 < b.rgb.size(); p += 3)
+        n += std::memcmp(&a.rgb[p], &b.rgb[p], 3 * sizeof(float)) != 0;
+    return n;
+}
+
+// The accelerators of this build, the linear search first.
+inline std::vector<const char *> accelerators() {
+#if VORTAN_HAVE_EMBREE
+    return {"none", "kdtree", "embree"};
+#else
+    return {"none", "kdtree"};
+#endif
+}
+
 } // namespace frame_test

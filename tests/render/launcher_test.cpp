@@ -127,9 +127,17 @@ TEST(Launcher, ImageFileIsTheSameForEveryThreadCountAndAccelerator) {
     writeFileBytes(dir.file("showcase.ass"),
                    readFileBytes((source / "scenes/showcase.ass").string()));
 
-    std::vector<unsigned char> first;
-    const char *settings[][2] = {{"1", "none"}, {"2", "kdtree"}, {"3", "kdtree"}, {"7", "none"}};
+    // Embree (which also builds its tree on VORTAN_THREADS threads) may pick
+    // another triangle at an edge than the other two, so its images are
+    // compared among themselves.
+    std::vector<unsigned char> first, firstEmbree;
+    const char *settings[][2] = {{"1", "none"},   {"2", "kdtree"}, {"3", "kdtree"},
+                                 {"7", "none"},   {"1", "embree"}, {"2", "embree"},
+                                 {"7", "embree"}};
     for (const auto &s : settings) {
+#if !VORTAN_HAVE_EMBREE
+        if (std::string(s[1]) == "embree") continue;
+#endif
         SCOPED_TRACE(std::string(s[0]) + " threads, " + s[1]);
         ScopedEnv threads("VORTAN_THREADS", s[0]);
         ScopedEnv accel("VORTAN_ACCEL", s[1]);
@@ -138,10 +146,11 @@ TEST(Launcher, ImageFileIsTheSameForEveryThreadCountAndAccelerator) {
         ASSERT_EQ(r.status, 0);
         const std::vector<unsigned char> image = readFileBytes(dir.file("image.tga"));
         ASSERT_GT(image.size(), 18u);
-        if (first.empty())
-            first = image;
+        std::vector<unsigned char> &reference = std::string(s[1]) == "embree" ? firstEmbree : first;
+        if (reference.empty())
+            reference = image;
         else
-            EXPECT_TRUE(image == first);
+            EXPECT_TRUE(image == reference);
     }
 }
 

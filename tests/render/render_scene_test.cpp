@@ -267,6 +267,7 @@ std::vector<std::string> withPrefix(const std::vector<std::string> &texts, const
 
 TEST(RenderScene, LogsTimeAndTriangleTests) {
     {
+        ScopedEnv tree("VORTAN_ACCEL", "kdtree");
         LogCapture log;
         const Render r = renderText(header(4, 4, 90) + pointLight(0, 0, 0, 10) +
                                     sphere(0, 0, -5, 1, "") + sphere(2, 0, -5, 1, ""));
@@ -299,6 +300,21 @@ TEST(RenderScene, LogsTimeAndTriangleTests) {
         EXPECT_EQ(withPrefix(log.infos(), "Triangles intersected: "),
                   std::vector<std::string>{"Triangles intersected: 12"});
     }
+#if VORTAN_HAVE_EMBREE
+    // Embree's triangle tests are not counted: the line counts its queries,
+    // the same two.
+    {
+        ScopedEnv embree("VORTAN_ACCEL", "embree");
+        LogCapture log;
+        const Render r = renderText(header(1, 1, 90) + pointLight(0, 0, -5, 10) +
+                                    gridMesh(3, 1, -10, ""));
+        ASSERT_TRUE(r.ok());
+        EXPECT_NE(r.pixel(0, 0), kBlack);
+        EXPECT_EQ(withPrefix(log.infos(), "Triangles intersected: "), std::vector<std::string>{});
+        EXPECT_EQ(withPrefix(log.infos(), "Ray queries answered by Embree: "),
+                  std::vector<std::string>{"Ray queries answered by Embree: 2"});
+    }
+#endif
 }
 
 TEST(RenderScene, FailedLoadLeavesOutputSlots) {
@@ -342,6 +358,7 @@ TEST(RenderScene, SecondSceneInOneProcess) {
     std::vector<std::string> firstLog, secondLog;
     Render first, second;
     {
+        ScopedEnv tree("VORTAN_ACCEL", "kdtree");
         LogCapture log;
         first = renderText(header(10, 10, 90) + pointLight(0, 0, 0, 32) +
                            material("aiStandard", "ball",
