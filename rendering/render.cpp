@@ -49,10 +49,15 @@ void stopLogging() {
 // default zone file explicitly (the same zone, checked once) and standard
 // error is fully buffered; the previous state is restored afterwards, and
 // the records come out in the same order, only in larger blocks.
+//
+// A fatal record (a failed internal check) ends the process without
+// flushing: the sink below, which glog calls after writing each record and
+// before it aborts, pushes out what the buffer holds, that record included.
 class LoadLogBuffering {
 public:
     LoadLogBuffering() {
         std::fflush(stderr);
+        google::AddLogSink(&m_flushOnFatal);
         m_lineBuffered = __flbf(stderr) != 0;
         m_buffered = std::setvbuf(stderr, m_buffer, _IOFBF, sizeof m_buffer) == 0;
         if (std::getenv("TZ") == nullptr) {
@@ -61,6 +66,7 @@ public:
         }
     }
     ~LoadLogBuffering() {
+        google::RemoveLogSink(&m_flushOnFatal);
         std::fflush(stderr);
         if (m_buffered) std::setvbuf(stderr, nullptr, m_lineBuffered ? _IOLBF : _IONBF, 0);
         if (m_setZone) {
@@ -72,6 +78,16 @@ public:
     LoadLogBuffering &operator=(const LoadLogBuffering &) = delete;
 
 private:
+    class FlushOnFatal : public google::LogSink {
+    public:
+        using google::LogSink::send;
+        void send(google::LogSeverity severity, const char *, const char *, int,
+                  const google::LogMessageTime &, const char *, size_t) override {
+            if (severity == google::GLOG_FATAL) std::fflush(stderr);
+        }
+    };
+
+    FlushOnFatal m_flushOnFatal;
     char m_buffer[1 << 16];
     bool m_buffered = false;
     bool m_lineBuffered = false; // how the host had it; unbuffered by default

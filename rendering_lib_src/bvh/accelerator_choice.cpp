@@ -24,6 +24,12 @@ void installAccelerator(World &world, AcceleratorKind kind) {
     if (kind == AcceleratorKind::None) return;
     const auto start = std::chrono::steady_clock::now();
     KdTreeAccel *tree = makeKdTreeAccel(world.primitives);
+    if (tree == nullptr) {
+        Warning("Rendering without a kd-tree: every ray is tested against all %zu primitives",
+                world.primitives.size());
+        malloc_trim(0);
+        return;
+    }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // Build time apart from render time.
