@@ -141,6 +141,8 @@ public:
     void adoptUVIndices(std::vector<int> &&indices) { uvIndices = std::move(indices); }
 
     int numTriangles() const { return static_cast<int>(listSource().vertexIndices.size() / 3); }
+    // True for a copy placed by an instance (it reads a prototype's lists).
+    bool isInstance() const { return m_lists != nullptr; }
     bool hasTextureCoordinates() const { return !listSource().uvs.empty(); }
     // Corner k (0..2) of triangle i in world space.
     Point3f cornerWorld(int i, int k) const;
