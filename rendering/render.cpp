@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <exception>
 #include <memory>
 #include <new>
 
@@ -22,6 +23,9 @@
 #include "util/error.h"
 
 namespace {
+
+// The terminate handler in place before the load's own.
+std::terminate_handler g_previousTerminate = nullptr;
 
 // True while logging was set up by this library (and not by its host), so
 // that only such a set-up is shut down again.
@@ -53,11 +57,14 @@ void stopLogging() {
 // A fatal record (a failed internal check) ends the process without
 // flushing: the sink below, which glog calls after writing each record and
 // before it aborts, pushes out what the buffer holds, that record included.
+// An exception that cannot be caught (one leaving a parallel region) ends
+// it through the terminate handler, which flushes first as well.
 class LoadLogBuffering {
 public:
     LoadLogBuffering() {
         std::fflush(stderr);
         google::AddLogSink(&m_flushOnFatal);
+        g_previousTerminate = std::set_terminate(flushAndTerminate);
         m_lineBuffered = __flbf(stderr) != 0;
         m_buffered = std::setvbuf(stderr, m_buffer, _IOFBF, sizeof m_buffer) == 0;
         if (std::getenv("TZ") == nullptr) {
@@ -66,6 +73,7 @@ public:
         }
     }
     ~LoadLogBuffering() {
+        std::set_terminate(g_previousTerminate);
         google::RemoveLogSink(&m_flushOnFatal);
         std::fflush(stderr);
         if (m_buffered) std::setvbuf(stderr, nullptr, m_lineBuffered ? _IOLBF : _IONBF, 0);
@@ -86,6 +94,13 @@ private:
             if (severity == google::GLOG_FATAL) std::fflush(stderr);
         }
     };
+
+    // Flushes, then lets the handler it replaced say what was thrown.
+    [[noreturn]] static void flushAndTerminate() {
+        std::fflush(stderr);
+        if (g_previousTerminate != nullptr) g_previousTerminate();
+        std::abort();
+    }
 
     FlushOnFatal m_flushOnFatal;
     char m_buffer[1 << 16];
