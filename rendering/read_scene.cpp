@@ -9,6 +9,9 @@ World *readScene(const char *path) {
     World *world = nullptr;
     bool loaded = false;
     try {
+        // One fault repeated all over a large file is said a few times, and
+        // then how often it came.
+        WarningLimit limit;
         loaded = loadScene(path, world);
         if (loaded) installAccelerator(*world, acceleratorFromEnvironment());
     } catch (...) {

@@ -82,7 +82,7 @@ NodeResult readOptions(const std::string &, TextParser &parser, LoadState &) {
                 if (fallback.empty()) fallback = driver;
             }
             if (!fallback.empty()) s.selectedDriver = fallback;
-            INFO_LOG << "Driver selected " << s.selectedDriver;
+            INFO_LOG << "Driver selected " << shownName(s.selectedDriver);
         } else if (key == "XRES") {
             i = static_cast<int32_t>(s.xResolution);
             ok = readIntValue(parser, node, "xres", i);
@@ -97,7 +97,7 @@ NodeResult readOptions(const std::string &, TextParser &parser, LoadState &) {
             ok = readFloatValue(parser, node, "aspect_ratio", f);
         } else if (key == "CAMERA") {
             ok = readStringValue(parser, node, "camera", s.selectedCamera, false);
-            INFO_LOG << "Selected camera " << s.selectedCamera;
+            INFO_LOG << "Selected camera " << shownName(s.selectedCamera);
         } else if (key == "TEXTURE_GAMMA" || key == "LIGHT_GAMMA" || key == "SHADER_GAMMA") {
             ok = readFloatValue(parser, node, "gamma", f);
         } else if (key == "GI_DIFFUSE_DEPTH" || key == "GI_GLOSSY_DEPTH" ||
@@ -219,11 +219,11 @@ void selectCamera(LoadState &state) {
         // Files made for several cameras may name none: take the first.
         chosen = state.cameraNodes.front();
         if (wanted.empty())
-            INFO_LOG << "No camera selected, using the first camera \"" << chosen->getName()
-                     << "\"";
+            INFO_LOG << "No camera selected, using the first camera \""
+                     << shownName(chosen->getName()) << "\"";
         else
-            INFO_LOG << "No camera named \"" << wanted << "\", using the first camera \""
-                     << chosen->getName() << "\"";
+            INFO_LOG << "No camera named \"" << shownName(wanted)
+                     << "\", using the first camera \"" << shownName(chosen->getName()) << "\"";
     }
     if (chosen != nullptr) state.world.setCamera(chosen);
 }

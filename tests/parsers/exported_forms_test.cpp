@@ -473,6 +473,9 @@ TEST_F(ExportedForms, FileLevelForms) {
         expected.push_back("Node " + std::string(type) + " \"my_" + type +
                            "\" is not drawn: this renderer does not draw " + type + " nodes");
     }
+    // Past ten warnings of one kind, one line counts the rest.
+    expected.resize(1 + kShownRepeats);
+    expected.push_back("(2 more like it)");
     write(std::string(kCameraNode) + "sphere\n{\n name included\n}\n", "other.ass");
     breakRepeat();
     LogCapture log;
@@ -542,5 +545,7 @@ TEST_F(ExportedForms, HeadersStayOnTheirLineAndSmallFilesStaySmall) {
     const size_t drawn = world->meshes.size();
     EXPECT_GT(drawn, 0u);
     EXPECT_LT(drawn, 20u);
-    EXPECT_EQ(warnings(log).size(), 20u - drawn);
+    // One warning per copy left out; past ten, one line counts the rest.
+    const size_t left = 20u - drawn;
+    EXPECT_EQ(warnings(log).size(), left > 10 ? 11u : left);
 }
