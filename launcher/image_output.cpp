@@ -5,6 +5,7 @@
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
+#include <ImfIO.h>
 #include <ImfOutputFile.h>
 
 #include <cerrno>
@@ -15,6 +16,7 @@
 #include <new>
 #include <vector>
 
+#include "util/atomic_file.h"
 #include "util/display_gamma.h"
 
 namespace {
@@ -84,6 +86,30 @@ bool encodePng(FILE *file, const unsigned char *rows, int width, int height,
     return true;
 }
 
+// The EXR library's output stream over a C stream. A failed write or seek
+// is noted rather than thrown: the library goes on, and the caller asks
+// failed() when the library is done.
+class StdioOStream final : public Imf::OStream {
+public:
+    StdioOStream(FILE *file, const char *name) : Imf::OStream(name), m_file(file) {}
+    void write(const char c[], int n) override {
+        if (n > 0 && std::fwrite(c, 1, static_cast<size_t>(n), m_file) != static_cast<size_t>(n))
+            m_failed = true;
+    }
+    uint64_t tellp() override {
+        const off_t pos = ftello(m_file);
+        return pos < 0 ? 0 : static_cast<uint64_t>(pos);
+    }
+    void seekp(uint64_t pos) override {
+        if (fseeko(m_file, static_cast<off_t>(pos), SEEK_SET) != 0) m_failed = true;
+    }
+    bool failed() const { return m_failed || std::ferror(m_file) != 0; }
+
+private:
+    FILE *m_file;
+    bool m_failed = false;
+};
+
 } // namespace
 
 bool writePng(const std::string &fileName, const float *rgb, int width, int height,
@@ -99,15 +125,15 @@ bool writePng(const std::string &fileName, const float *rgb, int width, int heig
     }
     for (size_t i = 0; i < count; ++i) bytes[i] = toDisplayByte(rgb[i]);
 
-    FILE *file = std::fopen(fileName.c_str(), "wb");
-    if (file == nullptr) {
+    // Written beside the file and put in its place when whole: a failed
+    // write leaves the previous picture.
+    AtomicFile out;
+    if (!out.open(fileName)) {
         *error = std::strerror(errno);
         return false;
     }
-    const bool encoded = encodePng(file, bytes.data(), width, height, error);
-    const bool closed = std::fclose(file) == 0;
-    if (!encoded) return false;
-    if (!closed) {
+    if (!encodePng(out.file(), bytes.data(), width, height, error)) return false;
+    if (!out.commit(true)) {
         *error = "the file could not be written whole";
         return false;
     }
@@ -117,12 +143,20 @@ bool writePng(const std::string &fileName, const float *rgb, int width, int heig
 bool writeExr(const std::string &fileName, const float *rgb, int width, int height,
               std::string *error) {
     if (!checkSize(width, height, rgb, error)) return false;
+    AtomicFile out;
+    if (!out.open(fileName)) {
+        *error = std::strerror(errno);
+        return false;
+    }
     // The library reports every failure by an exception; none leaves here.
+    // Its file is complete only once the OutputFile is gone: it writes the
+    // table of line offsets last.
+    StdioOStream stream(out.file(), fileName.c_str());
     try {
         Imf::Header header(width, height);
         for (const char *channel : {"R", "G", "B"})
             header.channels().insert(channel, Imf::Channel(Imf::FLOAT));
-        Imf::OutputFile file(fileName.c_str(), header);
+        Imf::OutputFile file(stream, header);
         Imf::FrameBuffer frame;
         const size_t pixelStride = 3 * sizeof(float);
         const size_t rowStride = pixelStride * static_cast<size_t>(width);
@@ -139,6 +173,10 @@ bool writeExr(const std::string &fileName, const float *rgb, int width, int heig
         return false;
     } catch (...) {
         *error = "the file could not be written";
+        return false;
+    }
+    if (stream.failed() || !out.commit(true)) {
+        *error = "the file could not be written whole";
         return false;
     }
     return true;

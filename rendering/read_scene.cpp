@@ -20,6 +20,9 @@ World *readScene(const char *path, const LoadRequest &request, ReadSceneTimes *t
     bool loaded = false;
     ReadSceneTimes spent;
     try {
+        // One fault repeated all over a large file is said a few times, and
+        // then how often it came.
+        WarningLimit limit;
         reportStage(RenderStage::Loading);
         auto start = std::chrono::steady_clock::now();
         loaded = loadScene(path, world, request);

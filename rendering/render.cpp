@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <exception>
 #include <memory>
 #include <new>
 
@@ -26,6 +27,9 @@
 #include "util/info_records.h"
 
 namespace {
+
+// The terminate handler in place before the load's own.
+std::terminate_handler g_previousTerminate = nullptr;
 
 // True while logging was set up by this library (and not by its host), so
 // that only such a set-up is shut down again.
@@ -58,10 +62,18 @@ void stopLogging() {
 // sink), the per-triangle records are written directly in glog's bytes.
 // (When the host takes the records, standard error is left alone: what the
 // host prints there shows at once.)
+//
+// A fatal record (a failed internal check) ends the process without
+// flushing: the sink below, which glog calls after writing each record and
+// before it aborts, pushes out what the buffer holds, that record included.
+// An exception that cannot be caught (one leaving a parallel region) ends
+// it through the terminate handler, which flushes first as well.
 class LoadLogBuffering {
 public:
     explicit LoadLogBuffering(bool bufferStderr) {
         std::fflush(stderr);
+        google::AddLogSink(&m_flushOnFatal);
+        g_previousTerminate = std::set_terminate(flushAndTerminate);
         m_lineBuffered = __flbf(stderr) != 0;
         m_buffered =
             bufferStderr && std::setvbuf(stderr, m_buffer, _IOFBF, sizeof m_buffer) == 0;
@@ -71,6 +83,8 @@ public:
         }
     }
     ~LoadLogBuffering() {
+        std::set_terminate(g_previousTerminate);
+        google::RemoveLogSink(&m_flushOnFatal);
         std::fflush(stderr);
         if (m_buffered) std::setvbuf(stderr, nullptr, m_lineBuffered ? _IOLBF : _IONBF, 0);
         if (m_setZone) {
@@ -82,6 +96,23 @@ public:
     LoadLogBuffering &operator=(const LoadLogBuffering &) = delete;
 
 private:
+    class FlushOnFatal : public google::LogSink {
+    public:
+        using google::LogSink::send;
+        void send(google::LogSeverity severity, const char *, const char *, int,
+                  const google::LogMessageTime &, const char *, size_t) override {
+            if (severity == google::GLOG_FATAL) std::fflush(stderr);
+        }
+    };
+
+    // Flushes, then lets the handler it replaced say what was thrown.
+    [[noreturn]] static void flushAndTerminate() {
+        std::fflush(stderr);
+        if (g_previousTerminate != nullptr) g_previousTerminate();
+        std::abort();
+    }
+
+    FlushOnFatal m_flushOnFatal;
     char m_buffer[1 << 16];
     bool m_buffered = false;
     bool m_lineBuffered = false; // how the host had it; unbuffered by default

@@ -11,6 +11,7 @@
 
 #include "util/error.h"
 #include "parsers/text_parser.h"
+#include "shapes/mesh.h"
 #include "shapes/primitive.h"
 #include "scene/world.h"
 
@@ -44,6 +45,11 @@ constexpr float kOpenRayLength = 30.0f;
 constexpr float kDirectionRayLength = 5.0f;
 constexpr float kOneThird = 0.33333334f;
 constexpr const char *kRefPointShape = "refPointShape";
+// The lines of a transform node after its name (and parent).
+constexpr char kHiddenLine[] = "\tsetAttr \".v\" no;\n";
+constexpr char kCurveAttributeLines[] =
+    "\taddAttr -ci true -sn \"riCurves\" -ln \"riCurves\" -min 0 -max 1 -at \"bool\";\n"
+    "\tsetAttr \".riCurves\" yes;\n";
 
 std::string formatName(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
@@ -61,25 +67,83 @@ std::string formatName(const char *format, ...) {
 // one 4-bit digit value + 1 per digit from the most significant nibble, 0
 // after the last digit, so a prefix sorts before its extensions.
 uint64_t decimalOrderKey(uint32_t id) {
-    char digits[16];
-    const int n = std::snprintf(digits, sizeof digits, "%u", id);
+    // The digits from the least significant one up, then moved to the top.
     uint64_t key = 0;
-    for (int i = 0; i < 15; ++i) {
-        key <<= 4;
-        if (i < n) key |= static_cast<uint64_t>(digits[i] - '0' + 1);
-    }
-    return key;
+    int n = 0;
+    do {
+        key |= static_cast<uint64_t>(id % 10 + 1) << (4 * n);
+        id /= 10;
+        ++n;
+    } while (id != 0);
+    return key << (4 * (15 - n));
 }
 
-uint32_t idFromDecimalOrderKey(uint64_t key) {
-    uint32_t id = 0;
+// Sorts keys in ascending order: an LSD radix sort in passes of 16 bits,
+// skipping passes whose digit is the same for every key. A large mesh has a
+// key per triangle, and this takes a fraction of a comparison sort's time.
+void sortKeys(std::vector<uint64_t> &keys) {
+    std::vector<uint64_t> scratch(keys.size());
+    std::vector<size_t> count(size_t{1} << 16);
+    for (int shift = 0; shift < 64; shift += 16) {
+        std::fill(count.begin(), count.end(), 0);
+        for (const uint64_t k : keys) ++count[(k >> shift) & 0xffff];
+        if (keys.empty() || count[(keys[0] >> shift) & 0xffff] == keys.size()) continue;
+        size_t offset = 0;
+        for (size_t &c : count) {
+            const size_t n = c;
+            c = offset;
+            offset += n;
+        }
+        for (const uint64_t k : keys) scratch[count[(k >> shift) & 0xffff]++] = k;
+        keys.swap(scratch);
+    }
+}
+
+// "primitive" and the decimal digits a key holds, as "primitive%u" of its id.
+void idNameFromKey(uint64_t key, std::string *out) {
+    char text[32] = "primitive";
+    size_t n = 9;
     for (int i = 14; i >= 0; --i) {
         const uint64_t nibble = (key >> (4 * i)) & 0xf;
         if (nibble == 0) break;
-        id = id * 10 + static_cast<uint32_t>(nibble - 1);
+        text[n++] = static_cast<char>('0' + (nibble - 1));
     }
-    return id;
+    out->assign(text, n);
 }
+
+// The blocks of the primitive groups, which make up nearly all of a large
+// scene's report: collected in memory and handed to the writer a megabyte
+// at a time, the text it would write for addTransform(name, "bsdfSamples",
+// true, true) without a formatted write per line.
+class GroupBlocks {
+public:
+    explicit GroupBlocks(MayaAsciiWriter &writer) : m_writer(writer) {
+        m_text.reserve(kBlockBytes + 2 * kNameBufferSize);
+    }
+    ~GroupBlocks() { flush(); }
+    GroupBlocks(const GroupBlocks &) = delete;
+    GroupBlocks &operator=(const GroupBlocks &) = delete;
+
+    void add(const std::string &name) {
+        m_text.append(kStart, sizeof kStart - 1);
+        m_text.append(name);
+        m_text.append(kEnd, sizeof kEnd - 1);
+        m_text.append(kHiddenLine, sizeof kHiddenLine - 1);
+        m_text.append(kCurveAttributeLines, sizeof kCurveAttributeLines - 1);
+        if (m_text.size() >= kBlockBytes) flush();
+    }
+    void flush() {
+        if (!m_text.empty()) m_writer.addText(m_text.data(), m_text.size());
+        m_text.clear();
+    }
+
+private:
+    static constexpr size_t kBlockBytes = size_t{1} << 20;
+    static constexpr char kStart[] = "createNode transform -n \"";
+    static constexpr char kEnd[] = "\"-p \"bsdfSamples\";\n";
+    MayaAsciiWriter &m_writer;
+    std::string m_text;
+};
 
 // The directory of the file this code was loaded from: the shared library,
 // or the program when the code is linked into it. Empty when unknown.
@@ -115,13 +179,13 @@ bool MayaAsciiWriter::open(const char *path) {
     if (!path) return false;
     m_fileName = path;
     m_refPointCreated = false; // the marker shape lived in the previous file
-    m_file = std::fopen(path, "wb");
-    if (!m_file) return false;
+    if (!m_pending.open(m_fileName)) return false;
+    m_file = m_pending.file();
 
     FILE *templ = openTemplate();
     if (!templ) {
         Error("Could not find empty.ma in resources folder");
-        close();
+        abandon();
         return false;
     }
     // Copy the template unchanged, in fixed-size chunks: its size decides
@@ -140,17 +204,33 @@ bool MayaAsciiWriter::open(const char *path) {
     std::fclose(templ);
     if (readFailed) {
         Error("Could not find empty.ma in resources folder");
-        close();
+        abandon();
         return false;
     }
     if (!ok || std::fflush(m_file) != 0) {
-        close();
+        abandon();
         return false;
     }
     return true;
 }
 
+void MayaAsciiWriter::abandon() {
+    m_pending.abandon();
+    m_file = nullptr;
+}
+
+bool MayaAsciiWriter::publish() {
+    if (m_pending.file() == nullptr) return m_file != nullptr;
+    // The report is a by-product of the render: it is not forced to the
+    // disk, which for a large scene would hold the render up for seconds.
+    m_file = nullptr;
+    if (!m_pending.commit(false)) return false;
+    m_file = std::fopen(m_fileName.c_str(), "ab");
+    return m_file != nullptr;
+}
+
 bool MayaAsciiWriter::close() {
+    publish();
     if (m_file) {
         std::fclose(m_file);
         m_file = nullptr;
@@ -177,12 +257,14 @@ bool MayaAsciiWriter::addTransformBuffered(const char *name, const char *parent,
     std::fprintf(m_file, "createNode transform -n \"%s\"", name);
     if (parent) std::fprintf(m_file, "-p \"%s\"", parent);
     std::fputs(";\n", m_file);
-    if (hidden) std::fputs("\tsetAttr \".v\" no;\n", m_file);
-    if (curveAttribute)
-        std::fputs("\taddAttr -ci true -sn \"riCurves\" -ln \"riCurves\" -min 0 -max 1 "
-                   "-at \"bool\";\n\tsetAttr \".riCurves\" yes;\n",
-                   m_file);
+    if (hidden) std::fputs(kHiddenLine, m_file);
+    if (curveAttribute) std::fputs(kCurveAttributeLines, m_file);
     return true;
+}
+
+bool MayaAsciiWriter::addText(const char *text, size_t size) {
+    if (!m_file) return false;
+    return std::fwrite(text, 1, size, m_file) == size;
 }
 
 bool MayaAsciiWriter::addRay(const Point3f &start, const Point3f &end, const char *name,
@@ -269,6 +351,13 @@ std::string primitiveDisplayName(const Primitive &p) {
     return formatName("%s", p.name.c_str());
 }
 
+std::string reportGroupName(const Primitive &p) {
+    const TrianglePrimitive *triangle = p.meshTriangle();
+    if (triangle != nullptr && triangle->mesh != nullptr && triangle->mesh->isInstance())
+        return primitiveDisplayName(*triangle->mesh);
+    return primitiveDisplayName(p);
+}
+
 bool createReport(const char *path, const World &world) {
     // A report left open by an earlier render in this process is finished.
     reportWriter.close();
@@ -280,37 +369,53 @@ bool createReport(const char *path, const World &world) {
     reportWriter.addTransform("imageRays", nullptr, false, false);
     reportWriter.addTransform("bsdfSamples", nullptr, false, false);
 
-    // One group per distinct display name, in byte order. Unnamed
-    // primitives (every mesh triangle) are named "primitive<id>"; they are
-    // ordered through a numeric key instead of a set of strings, which for a
-    // large mesh would cost more memory than the mesh itself.
+    // One group per distinct group name, in byte order. Unnamed primitives
+    // (every mesh triangle) are named "primitive<id>"; they are ordered
+    // through a numeric key instead of a set of strings, which for a large
+    // mesh would cost more memory than the mesh itself.
     std::set<std::string> namedGroups;
     std::vector<uint64_t> idKeys;
+    idKeys.reserve(world.primitives.size());
+    const MeshShape *lastInstance = nullptr;
     for (const Primitive *p : world.primitives) {
         if (p == nullptr) continue;
+        // The triangles of an instance's copy, one after the other in the
+        // list, are one group: the copy's.
+        const TrianglePrimitive *triangle = p->meshTriangle();
+        if (triangle != nullptr && triangle->mesh != nullptr && triangle->mesh->isInstance()) {
+            if (triangle->mesh == lastInstance) continue;
+            lastInstance = triangle->mesh;
+            p = triangle->mesh;
+        }
         if (p->name.empty() && p->id >= 0)
             idKeys.push_back(decimalOrderKey(static_cast<uint32_t>(p->id)));
         else
             namedGroups.insert(primitiveDisplayName(*p));
     }
-    std::sort(idKeys.begin(), idKeys.end());
+    sortKeys(idKeys);
     idKeys.erase(std::unique(idKeys.begin(), idKeys.end()), idKeys.end());
 
     // Merge the two sorted sequences, writing a name present in both once.
+    GroupBlocks groups(reportWriter);
     auto named = namedGroups.begin();
     std::string idName;
     for (const uint64_t key : idKeys) {
-        idName = formatName("primitive%u", idFromDecimalOrderKey(key));
-        for (; named != namedGroups.end() && *named < idName; ++named)
-            reportWriter.addTransformBuffered(named->c_str(), "bsdfSamples", true, true);
+        idNameFromKey(key, &idName);
+        for (; named != namedGroups.end() && *named < idName; ++named) groups.add(*named);
         if (named != namedGroups.end() && *named == idName) ++named;
-        reportWriter.addTransformBuffered(idName.c_str(), "bsdfSamples", true, true);
+        groups.add(idName);
     }
-    for (; named != namedGroups.end(); ++named)
-        reportWriter.addTransformBuffered(named->c_str(), "bsdfSamples", true, true);
+    for (; named != namedGroups.end(); ++named) groups.add(*named);
+    groups.flush();
     reportWriter.flush();
 
     reportWriter.addTransform("pathRays", nullptr, false, false);
+    // The report takes its place whole; what the recording functions add
+    // comes after it there.
+    if (!reportWriter.publish()) {
+        Error("Could not create report file %s", path ? path : "");
+        return false;
+    }
 
     imageSampleCount = 0;
     imageRayCount = 0;
@@ -326,7 +431,7 @@ int recordImageRay() { return ++imageRayCount; }
 
 void recordBsdfDirection(const Point3f &start, const Vec3f &direction, const Primitive &hit) {
     ++bsdfDirectionCount;
-    const std::string parent = primitiveDisplayName(hit);
+    const std::string parent = reportGroupName(hit);
     reportWriter.addRayFromDirection(start, direction, nullptr, parent.c_str());
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "util/atomic_file.h"
 #include "util/vecmath.h"
 
 class Primitive;
@@ -19,10 +20,16 @@ public:
     MayaAsciiWriter(const MayaAsciiWriter &) = delete;
     MayaAsciiWriter &operator=(const MayaAsciiWriter &) = delete;
 
-    // Creates the file and copies the template into it: "./resources/empty.ma",
+    // Starts the file and copies the template into it: "./resources/empty.ma",
     // else the one installed beside the library ("../share/vortan/empty.ma"
-    // from the library's directory).
+    // from the library's directory). The file is written beside its place
+    // and takes it, whole, at publish or close; until then an earlier file
+    // of that name stays, and stays for good when the report fails.
     bool open(const char *path);
+    // Puts what was written so far in the file's place; what is written
+    // afterwards is appended to it there.
+    bool publish();
+    // Publishes (when not done yet) and closes.
     bool close();
     bool isOpen() const { return m_file != nullptr; }
     // parent may be null.
@@ -37,10 +44,16 @@ public:
                              const char *parent);
     bool addRayFromRay(const vmath::Ray &ray, const char *name, const char *parent);
     bool addPoint(const Point3f &position, const char *name, const char *parent);
+    // Writes `size` bytes of text as they are: nodes formatted by the caller.
+    bool addText(const char *text, size_t size);
     bool flush();
 
 private:
+    // Drops the file being written; an earlier file of its name stays.
+    void abandon();
+
     std::string m_fileName;
+    AtomicFile m_pending; // open from open() to publish()
     FILE *m_file = nullptr;
     bool m_refPointCreated = false;
 };
@@ -65,3 +78,8 @@ void recordPath(const std::vector<vmath::Ray> &rays);
 void printReports();
 // The primitive's name, or "primitive%d" with its id when the name is empty.
 std::string primitiveDisplayName(const Primitive &p);
+// The report group of a primitive: its display name, except for the
+// triangles of a copy placed by an instance, which share one group, the
+// display name of that copy. Instances can place a mesh many times over;
+// a group per instanced triangle would let a small file fill a disk.
+std::string reportGroupName(const Primitive &p);

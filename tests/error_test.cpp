@@ -105,12 +105,20 @@ TEST_F(ReportingTest, AnyOtherKindLogsAtErrorSeverity) {
     EXPECT_EQ(r[2].severity, google::GLOG_WARNING);
 }
 
-TEST_F(ReportingTest, LongMessagesAreLoggedWhole) {
-    const std::string name = unique(std::string(10000, 'x').c_str());
-    Error("Could not find file %s", name.c_str());
+TEST_F(ReportingTest, LongMessagesAreLoggedWholeButLongNamesAreCut) {
+    // Any number of names of up to 200 characters: no limit on the message.
+    const std::string name = unique(std::string(200, 'x').c_str()).substr(0, 200);
+    const char *n = name.c_str();
+    Error("%s|%s|%s|%s|%s|%s|%s|%s", n, n, n, n, n, n, n, n);
+    // A longer one is cut to 200 characters and "...", whatever follows it.
+    const std::string longName = name + std::string(10000, 'y');
+    Warning("Could not find file %s (%d, %.1f, %zu, %c, %%s)", longName.c_str(), -3, 0.5,
+            size_t{7}, 'c');
     const auto r = records();
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].text, "Could not find file " + name);
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0].text, name + "|" + name + "|" + name + "|" + name + "|" + name + "|" + name +
+                             "|" + name + "|" + name);
+    EXPECT_EQ(r[1].text, "Could not find file " + name + "... (-3, 0.5, 7, c, %s)");
 }
 
 // Reports from several threads never interleave the repeat test and the

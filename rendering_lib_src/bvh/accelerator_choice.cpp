@@ -29,6 +29,12 @@ const char *nameOf(AcceleratorKind kind) {
 void installKdTree(World &world) {
     const auto start = std::chrono::steady_clock::now();
     KdTreeAccel *tree = makeKdTreeAccel(world.primitives);
+    if (tree == nullptr) {
+        Warning("Rendering without a kd-tree: every ray is tested against all %zu primitives",
+                world.primitives.size());
+        malloc_trim(0);
+        return;
+    }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // Build time apart from render time.

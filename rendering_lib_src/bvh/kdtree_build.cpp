@@ -5,6 +5,7 @@
 #include <glog/logging.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 
 #include "bvh/page_allocator.h"
 #include "shapes/primitive.h"
+#include "util/error.h"
 #include "util/render_threads.h"
 
 namespace {
@@ -28,6 +30,18 @@ constexpr size_t kMaxPrimitives = (size_t{1} << 30) - 1;
 constexpr int kMaxNodes = 1 << 30;
 // Below this many edges an insertion sort beats the radix passes.
 constexpr size_t kInsertionSortMax = 64;
+
+// What a build may hold: leaf entries (primitive references) of at most
+// kReferencesPerPrimitive per primitive plus kReferencesFloor, and twice as
+// many nodes. Trees of well-shaped scenes hold 4 to 16 references per
+// primitive; long thin primitives that cross each other's boxes (the slivers
+// of a polygon split as a fan) put nearly every primitive on both sides of
+// every split, thousands of references each. Leaf offsets are ints, and
+// the limits keep well inside them.
+constexpr uint64_t kReferencesPerPrimitive = 32;
+constexpr uint64_t kReferencesFloor = uint64_t{1} << 16;
+constexpr uint64_t kMaxReferences = uint64_t{1} << 30;
+constexpr uint64_t kMaxBuildNodes = uint64_t{1} << 29;
 
 // Stable sort of n edges by t (their keys): an LSD radix sort with three
 // passes of 11 bits, skipping passes whose digit is the same for every edge;
@@ -70,6 +84,54 @@ SplitEdge *sortEdges(SplitEdge *edges, SplitEdge *scratch, size_t n) {
     return src;
 }
 
+// The counts of an exact build, shared by its parallel pieces. Once either
+// passes its limit the build is abandoned (what is left of it becomes empty
+// leaves) and a coarser one is made. Counts only grow, and a build over its
+// limits ends over them whatever the order its pieces ran in, so whether it
+// is abandoned does not depend on the number of threads.
+struct BuildCounts {
+    uint64_t maxReferences, maxNodes;
+    std::atomic<uint64_t> references{0}, nodes{0};
+    std::atomic<bool> over{false};
+
+    BuildCounts(uint64_t refs, uint64_t nodes_) : maxReferences(refs), maxNodes(nodes_) {}
+    void addNode() {
+        if (nodes.fetch_add(1, std::memory_order_relaxed) + 1 > maxNodes)
+            over.store(true, std::memory_order_relaxed);
+    }
+    void addLeaf(int n) {
+        const uint64_t before =
+            references.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
+        if (before + static_cast<uint64_t>(n) > maxReferences)
+            over.store(true, std::memory_order_relaxed);
+    }
+    bool abandoned() const { return over.load(std::memory_order_relaxed); }
+};
+
+// A node's share of a coarser build: the leaf entries and the nodes its
+// subtree may use. A node splits only when its children's lists fit in its
+// references and it has room for two children; what its children need
+// beyond their lists is divided in proportion to their lengths. The tree
+// then never holds more than the root's share, whatever the input.
+struct Allowance {
+    uint64_t references, nodes;
+};
+
+// The two children's shares of a node's allowance `a`, for children lists
+// of n0 and n1 entries that fit in it (n0 + n1 <= a.references, a.nodes >= 3).
+void divideAllowance(const Allowance &a, int n0, int n1, Allowance *a0, Allowance *a1) {
+    const uint64_t total = static_cast<uint64_t>(n0) + static_cast<uint64_t>(n1);
+    const uint64_t spare = a.references - total;
+    // Both at most 2^30: the products stay within 64 bits.
+    a0->references = static_cast<uint64_t>(n0) + (total > 0 ? spare * n0 / total : spare / 2);
+    a1->references = a.references - a0->references;
+    const uint64_t rest = a.nodes - 1;
+    uint64_t m0 = total > 0 ? rest * static_cast<uint64_t>(n0) / total : rest / 2;
+    m0 = std::min(std::max<uint64_t>(m0, 1), rest - 1);
+    a0->nodes = m0;
+    a1->nodes = rest - m0;
+}
+
 // What every node of one build shares.
 struct BuildSettings {
     // The primitives' boxes by axis: lo[a][p] and hi[a][p] are the box of
@@ -79,6 +141,9 @@ struct BuildSettings {
     const float *hi[3];
     int primitiveCost, stepCost, leafSize;
     float emptySideBonus;
+    // Exact build: its counts (the allowances are not looked at). Null for
+    // a coarser build, where every node keeps within its allowance.
+    BuildCounts *counts;
 };
 
 // Working memory of a serial build over at most n primitives with the given
@@ -121,12 +186,18 @@ struct SplitChoice {
 // Decides whether a node becomes a leaf (false) or splits (true, with the
 // children's lists written). Only one axis is swept at a time, and another
 // only when the first offered no candidate, so one edge array serves all.
+// In a coarser build a split that does not fit the node's allowance makes
+// it a leaf too; this is decided before any list is written, as primNums
+// may share its memory with prims0.
 bool chooseSplit(const BuildSettings &s, const Bounds3f &nodeBounds, const int *primNums,
-                 int nPrimitives, int depth, int poorSplits, SplitEdge *edges,
-                 SplitEdge *sortScratch, int *prims0, int *prims1, SplitChoice *choice) {
+                 int nPrimitives, int depth, int poorSplits, const Allowance &allowance,
+                 SplitEdge *edges, SplitEdge *sortScratch, int *prims0, int *prims1,
+                 SplitChoice *choice) {
     if (nPrimitives <= s.leafSize || depth == 0) return false;
+    if (s.counts == nullptr && allowance.nodes < 3) return false;
 
     int bestAxis = -1, bestOffset = -1;
+    int bestBelow = 0, bestAbove = 0; // the children's list lengths at the best split
     float bestCost = std::numeric_limits<float>::infinity();
     const float oldCost = s.primitiveCost * static_cast<float>(nPrimitives);
     const float totalSA = nodeBounds.surfaceArea();
@@ -178,6 +249,8 @@ bool chooseSplit(const BuildSettings &s, const Bounds3f &nodeBounds, const int *
                     bestCost = cost;
                     bestAxis = axis;
                     bestOffset = static_cast<int>(i);
+                    bestBelow = nBelow;
+                    bestAbove = nAbove;
                 }
             }
             nBelow += start;
@@ -194,6 +267,9 @@ bool chooseSplit(const BuildSettings &s, const Bounds3f &nodeBounds, const int *
 
     if (bestCost > oldCost) ++poorSplits;
     if ((bestCost > 4 * oldCost && nPrimitives < 16) || bestAxis == -1 || poorSplits == 3)
+        return false;
+    if (s.counts == nullptr &&
+        static_cast<uint64_t>(bestBelow) + static_cast<uint64_t>(bestAbove) > allowance.references)
         return false;
 
     // The primitive of the split edge itself goes only to the side its other
@@ -226,28 +302,38 @@ struct Subtree {
 
 void buildSerial(const BuildSettings &s, Subtree &out, int nodeNum, const Bounds3f &nodeBounds,
                  const int *primNums, int nPrimitives, int depth, BuildScratch &scratch,
-                 int *prims0, int *prims1, int poorSplits) {
+                 int *prims0, int *prims1, int poorSplits, const Allowance &allowance) {
     CHECK_EQ(nodeNum, static_cast<int>(out.nodes.size()));
-    CHECK_LT(out.nodes.size(), static_cast<size_t>(kMaxNodes)) << "Too many kd-tree nodes";
     out.nodes.emplace_back();
+    if (s.counts != nullptr) {
+        // An abandoned build ends as quickly as it can.
+        if (s.counts->abandoned()) {
+            out.nodes[nodeNum].initLeaf(primNums, 0, &out.leafIndices);
+            return;
+        }
+        s.counts->addNode();
+    }
 
     SplitChoice c;
-    if (!chooseSplit(s, nodeBounds, primNums, nPrimitives, depth, poorSplits,
+    if (!chooseSplit(s, nodeBounds, primNums, nPrimitives, depth, poorSplits, allowance,
                      scratch.edges.get(), scratch.sortScratch.get(), prims0, prims1, &c)) {
+        if (s.counts != nullptr) s.counts->addLeaf(nPrimitives);
         out.nodes[nodeNum].initLeaf(primNums, nPrimitives, &out.leafIndices);
         return;
     }
+    Allowance a0 = allowance, a1 = allowance;
+    if (s.counts == nullptr) divideAllowance(allowance, c.n0, c.n1, &a0, &a1);
     Bounds3f bounds0 = nodeBounds, bounds1 = nodeBounds;
     bounds0.pMax[c.axis] = c.position;
     bounds1.pMin[c.axis] = c.position;
     // The below child reads its list from prims0 and may overwrite it: it
     // turns the list into edges before writing any list of its own.
     buildSerial(s, out, nodeNum + 1, bounds0, prims0, c.n0, depth - 1, scratch, prims0,
-                prims1 + nPrimitives, c.poorSplits);
+                prims1 + nPrimitives, c.poorSplits, a0);
     const int aboveChild = static_cast<int>(out.nodes.size());
     out.nodes[nodeNum].initInterior(c.axis, aboveChild, c.position);
     buildSerial(s, out, aboveChild, bounds1, prims1, c.n1, depth - 1, scratch, prims0,
-                prims1 + nPrimitives, c.poorSplits);
+                prims1 + nPrimitives, c.poorSplits, a1);
 }
 
 // The upper levels of a large tree are split one node at a time and their
@@ -271,7 +357,7 @@ constexpr int kParallelLevels = 4;
 
 std::unique_ptr<TopNode> serialPiece(const BuildSettings &s, const Bounds3f &nodeBounds,
                                      const std::vector<int> &primNums, int depth,
-                                     int poorSplits) {
+                                     int poorSplits, const Allowance &allowance) {
     auto top = std::make_unique<TopNode>();
     const size_t n = primNums.size();
     // Room for the subtree reserved up front, as mapped pages that only
@@ -280,7 +366,7 @@ std::unique_ptr<TopNode> serialPiece(const BuildSettings &s, const Bounds3f &nod
     top->subtree.leafIndices.reserve(8 * n + 8);
     BuildScratch scratch(n > 0 ? n : 1, depth);
     buildSerial(s, top->subtree, 0, nodeBounds, primNums.data(), static_cast<int>(n), depth,
-                scratch, scratch.prims0.get(), scratch.prims1.get(), poorSplits);
+                scratch, scratch.prims0.get(), scratch.prims1.get(), poorSplits, allowance);
     top->nodeCount = top->subtree.nodes.size();
     top->leafCount = top->subtree.leafIndices.size();
     return top;
@@ -288,23 +374,28 @@ std::unique_ptr<TopNode> serialPiece(const BuildSettings &s, const Bounds3f &nod
 
 std::unique_ptr<TopNode> buildTop(const BuildSettings &s, const Bounds3f &nodeBounds,
                                   std::vector<int> primNums, int depth, int level,
-                                  int poorSplits) {
+                                  int poorSplits, const Allowance &allowance) {
     const int n = static_cast<int>(primNums.size());
-    if (level >= kParallelLevels || n < kParallelMinPrimitives)
-        return serialPiece(s, nodeBounds, primNums, depth, poorSplits);
+    if (level >= kParallelLevels || n < kParallelMinPrimitives ||
+        (s.counts != nullptr && s.counts->abandoned()))
+        return serialPiece(s, nodeBounds, primNums, depth, poorSplits, allowance);
 
     SplitChoice c;
     std::vector<int> below, above;
     {
         BuildScratch scratch(static_cast<size_t>(n), 0);
-        if (!chooseSplit(s, nodeBounds, primNums.data(), n, depth, poorSplits,
+        if (!chooseSplit(s, nodeBounds, primNums.data(), n, depth, poorSplits, allowance,
                          scratch.edges.get(), scratch.sortScratch.get(), scratch.prims0.get(),
                          scratch.prims1.get(), &c))
-            return serialPiece(s, nodeBounds, primNums, depth, poorSplits);
+            return serialPiece(s, nodeBounds, primNums, depth, poorSplits, allowance);
         below.assign(scratch.prims0.get(), scratch.prims0.get() + c.n0);
         above.assign(scratch.prims1.get(), scratch.prims1.get() + c.n1);
     }
     std::vector<int>().swap(primNums);
+    // This node is counted here; its leaves are counted in the pieces.
+    if (s.counts != nullptr) s.counts->addNode();
+    Allowance a0 = allowance, a1 = allowance;
+    if (s.counts == nullptr) divideAllowance(allowance, c.n0, c.n1, &a0, &a1);
 
     auto top = std::make_unique<TopNode>();
     top->interior = true;
@@ -314,10 +405,10 @@ std::unique_ptr<TopNode> buildTop(const BuildSettings &s, const Bounds3f &nodeBo
     bounds1.pMin[c.axis] = c.position;
     TopNode *t = top.get();
     const int childDepth = depth - 1, childLevel = level + 1, childPoor = c.poorSplits;
-#pragma omp task default(none) shared(s, below, bounds0) firstprivate(t, childDepth, childLevel, childPoor)
-    t->below = buildTop(s, bounds0, std::move(below), childDepth, childLevel, childPoor);
-#pragma omp task default(none) shared(s, above, bounds1) firstprivate(t, childDepth, childLevel, childPoor)
-    t->above = buildTop(s, bounds1, std::move(above), childDepth, childLevel, childPoor);
+#pragma omp task default(none) shared(s, below, bounds0, a0) firstprivate(t, childDepth, childLevel, childPoor)
+    t->below = buildTop(s, bounds0, std::move(below), childDepth, childLevel, childPoor, a0);
+#pragma omp task default(none) shared(s, above, bounds1, a1) firstprivate(t, childDepth, childLevel, childPoor)
+    t->above = buildTop(s, bounds1, std::move(above), childDepth, childLevel, childPoor, a1);
 #pragma omp taskwait
     top->nodeCount = 1 + top->below->nodeCount + top->above->nodeCount;
     top->leafCount = top->below->leafCount + top->above->leafCount;
@@ -356,15 +447,23 @@ void emitTop(TopNode &top, KdNode *dst, size_t base, int *leafDst, size_t leafBa
 // Builds the whole tree; the upper levels run as tasks on the renderer's
 // threads (VORTAN_THREADS, every hardware thread by default).
 std::unique_ptr<TopNode> buildTree(const BuildSettings &s, const Bounds3f &rootBounds,
-                                   std::vector<int> primNums, int depth, bool parallel) {
+                                   std::vector<int> primNums, int depth, bool parallel,
+                                   const Allowance &allowance) {
     if (!parallel || primNums.size() < static_cast<size_t>(kParallelMinPrimitives))
-        return serialPiece(s, rootBounds, primNums, depth, 0);
+        return serialPiece(s, rootBounds, primNums, depth, 0, allowance);
     std::unique_ptr<TopNode> top;
     [[maybe_unused]] const int threads = renderThreadsFromEnvironment();
-#pragma omp parallel num_threads(threads) default(none) shared(s, rootBounds, primNums, depth, top)
+#pragma omp parallel num_threads(threads) default(none) \
+    shared(s, rootBounds, primNums, depth, top, allowance)
 #pragma omp single
-    top = buildTop(s, rootBounds, std::move(primNums), depth, 0, 0);
+    top = buildTop(s, rootBounds, std::move(primNums), depth, 0, 0, allowance);
     return top;
+}
+
+std::vector<int> allPrimitives(size_t n) {
+    std::vector<int> primNums(n);
+    for (size_t i = 0; i < n; ++i) primNums[i] = static_cast<int>(i);
+    return primNums;
 }
 } // namespace
 
@@ -377,9 +476,13 @@ int kdDefaultDepthLimit(int n) {
     return static_cast<int>(roundf(8.0f + 1.3f * log2n));
 }
 
-void buildKdTree(const std::vector<Primitive *> &primitives, const KdBuildParams &params,
+bool buildKdTree(const std::vector<Primitive *> &primitives, const KdBuildParams &params,
                  KdBuild *out) {
-    CHECK_LE(primitives.size(), kMaxPrimitives) << "Too many primitives for a kd-tree";
+    if (primitives.size() > kMaxPrimitives) {
+        Warning("A kd-tree holds at most %zu primitives, not %zu", kMaxPrimitives,
+                primitives.size());
+        return false;
+    }
     const int n = static_cast<int>(primitives.size());
     int depthLimit = params.depthLimit;
     if (depthLimit <= 0) depthLimit = kdDefaultDepthLimit(n);
@@ -396,7 +499,8 @@ void buildKdTree(const std::vector<Primitive *> &primitives, const KdBuildParams
                            params.primitiveCost,
                            params.stepCost,
                            params.leafSize,
-                           params.emptySideBonus};
+                           params.emptySideBonus,
+                           nullptr};
     for (int a = 0; a < 3; ++a) {
         settings.lo[a] = boxes.data() + a * nPrims;
         settings.hi[a] = boxes.data() + (3 + a) * nPrims;
@@ -417,10 +521,28 @@ void buildKdTree(const std::vector<Primitive *> &primitives, const KdBuildParams
         }
     }
 
-    std::vector<int> primNums(nPrims);
-    for (int i = 0; i < n; ++i) primNums[i] = i;
-    std::unique_ptr<TopNode> top =
-        buildTree(settings, bounds, std::move(primNums), depthLimit, parallel);
+    // The exact tree, unless it would hold more than the limits allow;
+    // then a coarser one that keeps within them.
+    const uint64_t maxReferences =
+        std::min(kReferencesPerPrimitive * nPrims + kReferencesFloor, kMaxReferences);
+    const uint64_t maxNodes = std::min(2 * maxReferences, kMaxBuildNodes);
+    const Allowance whole{maxReferences, maxNodes};
+    std::unique_ptr<TopNode> top;
+    {
+        BuildCounts counts(maxReferences, maxNodes);
+        settings.counts = &counts;
+        top = buildTree(settings, bounds, allPrimitives(nPrims), depthLimit, parallel, whole);
+        settings.counts = nullptr;
+        if (counts.abandoned()) {
+            top.reset();
+            Warning("The kd-tree over %zu primitives would hold more than %llu references to "
+                    "them (long thin primitives crossing each other's boxes); building a "
+                    "coarser tree",
+                    nPrims, static_cast<unsigned long long>(maxReferences));
+            top = buildTree(settings, bounds, allPrimitives(nPrims), depthLimit, parallel,
+                            whole);
+        }
+    }
     std::vector<float, PageAllocator<float>>().swap(boxes);
 
     // The nodes in one array, 64-byte aligned, its capacity the one the
@@ -431,7 +553,10 @@ void buildKdTree(const std::vector<Primitive *> &primitives, const KdBuildParams
     while (capacity < count) capacity *= 2;
     KdNode *nodes =
         static_cast<KdNode *>(std::aligned_alloc(kNodeAlignment, capacity * sizeof(KdNode)));
-    CHECK(nodes != nullptr) << "Out of memory for kd-tree nodes";
+    if (nodes == nullptr) {
+        Warning("Out of memory for the %zu nodes of the kd-tree", count);
+        return false;
+    }
     adviseHugePages(nodes, count * sizeof(KdNode));
     out->nodes = nodes;
     out->nodeCapacity = static_cast<int>(capacity);
@@ -443,5 +568,6 @@ void buildKdTree(const std::vector<Primitive *> &primitives, const KdBuildParams
     adviseHugePages(leafIndices.data(), top->leafCount * sizeof(int));
     leafIndices.resize(top->leafCount);
     emitTop(*top, nodes, 0, leafIndices.data(), 0);
+    return true;
 }
 

@@ -32,5 +32,11 @@ struct KdBuild {
 // The default depth limit for n primitives: round(8 + 1.3 floor(log2 n)).
 int kdDefaultDepthLimit(int n);
 
-void buildKdTree(const std::vector<Primitive *> &primitives, const KdBuildParams &params,
+// Builds the tree over `primitives` into *out. A list whose exact tree would
+// hold too many primitive references or nodes for its size (long thin
+// primitives crossing each other's boxes) gets a coarser tree within those
+// limits, with a Warning. False, with a Warning and no nodes, when no tree
+// can be made (a list too long for the node format, or no memory for the
+// nodes).
+bool buildKdTree(const std::vector<Primitive *> &primitives, const KdBuildParams &params,
                  KdBuild *out);

@@ -142,9 +142,10 @@ KdTreeAccel::KdTreeAccel(std::vector<Primitive *> prims, int primitiveCost_, int
       emptySideBonus(emptySideBonus_),
       primitives(std::move(prims)) {
     KdBuild built;
-    buildKdTree(primitives,
-                {primitiveCost, stepCost, leafSize, emptySideBonus, depthLimit, parallel},
-                &built);
+    if (!buildKdTree(primitives,
+                     {primitiveCost, stepCost, leafSize, emptySideBonus, depthLimit, parallel},
+                     &built))
+        return;
     nodes = built.nodes;
     nodeCapacity = built.nodeCapacity;
     nextFreeNode = built.nodeCount;
@@ -175,7 +176,10 @@ void KdTreeAccel::cacheTriangles() {
 }
 
 KdTreeAccel *makeKdTreeAccel(std::vector<Primitive *> prims) {
-    return new KdTreeAccel(std::move(prims), 80, 1, 0.5f, 1, -1);
+    auto *tree = new KdTreeAccel(std::move(prims), 80, 1, 0.5f, 1, -1);
+    if (tree->built()) return tree;
+    delete tree;
+    return nullptr;
 }
 
 // Tests the primitives of one leaf that the query has not tested yet, in
@@ -273,6 +277,7 @@ struct OcclusionQuery {
 } // namespace
 
 bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info) const {
+    if (!built()) return false;
     NearestQuery query{primitives, info, false, ray.maxDist};
     uint32_t tests = 0;
     RecentlyTested recent;
@@ -295,6 +300,7 @@ bool KdTreeAccel::intersect(const vmath::Ray &ray, float *t, IntersectInfo *info
 }
 
 bool KdTreeAccel::occluded(const vmath::Ray &ray) const {
+    if (!built()) return false;
     OcclusionQuery query{ray.maxDist};
     uint32_t tests = 0;
     RecentlyTested recent;

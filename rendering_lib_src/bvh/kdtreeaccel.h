@@ -87,6 +87,9 @@ public:
 
     // The default depth limit for n primitives: round(8 + 1.3 floor(log2 n)).
     static int defaultDepthLimit(int n);
+    // False when no tree could be built (said with a Warning): the queries
+    // then find nothing.
+    bool built() const { return nodes != nullptr; }
 
     // Nearest hit closer than ray.maxDist (the incoming *t is not read). On a
     // miss *t and *info are left untouched.
@@ -112,4 +115,5 @@ private:
 
 // A kd-tree with the renderer's build parameters: primitive cost 80, step
 // cost 1, empty-side bonus 0.5, leaf size 1 and the default depth limit.
+// Null when no tree could be built (the build said why).
 KdTreeAccel *makeKdTreeAccel(std::vector<Primitive *> prims);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "util/atomic_file.h"
 #include "util/display_gamma.h"
 #include "util/error.h"
 #include "util/mapped_file.h"
@@ -48,11 +49,14 @@ int getLE16(const unsigned char *src) { return src[0] | (src[1] << 8); }
 
 bool WriteImageTGA(const std::string &fileName, const float *rgb, int width, int height) {
     if (!checkFrame(fileName, rgb, width, height)) return false;
-    FILE *f = std::fopen(fileName.c_str(), "wb");
-    if (!f) {
+    // Written beside the file and put in its place when whole: a failed
+    // write leaves the previous picture.
+    AtomicFile out;
+    if (!out.open(fileName)) {
         std::fprintf(stderr, "Unable to open output TGA file \"%s\"", fileName.c_str());
         return false;
     }
+    FILE *f = out.file();
 
     // Uncompressed true colour, no ID, no colour map, 24 bits, origin at the
     // lower left.
@@ -75,19 +79,21 @@ bool WriteImageTGA(const std::string &fileName, const float *rgb, int width, int
         }
         ok = std::fwrite(row.data(), 1, rowFloats, f) == rowFloats;
     }
-    // Buffered data reaches the disk at fclose, which can fail as well.
-    if (std::fclose(f) != 0) ok = false;
+    // Buffered data reaches the disk at the commit, which can fail as well;
+    // a write that failed before is dropped with `out`.
+    ok = ok && out.commit(true);
     if (!ok) std::fprintf(stderr, "Error writing TGA image file \"%s\"", fileName.c_str());
     return ok;
 }
 
 bool WriteImagePFM(const std::string &fileName, const float *rgb, int width, int height) {
     if (!checkFrame(fileName, rgb, width, height)) return false;
-    FILE *f = std::fopen(fileName.c_str(), "wb");
-    if (!f) {
+    AtomicFile out;
+    if (!out.open(fileName)) {
         std::fprintf(stderr, "Unable to open output PFM file \"%s\"", fileName.c_str());
         return false;
     }
+    FILE *f = out.file();
 
     // Colour PFM; the negative scale declares little-endian samples.
     bool ok = std::fwrite("PF\n", 1, 3, f) == 3 &&
@@ -98,7 +104,7 @@ bool WriteImagePFM(const std::string &fileName, const float *rgb, int width, int
     for (int y = height - 1; ok && y >= 0; --y)
         ok = std::fwrite(rgb + static_cast<size_t>(y) * rowFloats, sizeof(float), rowFloats, f) ==
              rowFloats;
-    if (std::fclose(f) != 0) ok = false;
+    ok = ok && out.commit(true);
     if (!ok) std::fprintf(stderr, "Error writing PFM file \"%s\"", fileName.c_str());
     return ok;
 }

@@ -210,6 +210,15 @@ NumberKind kindOf(const ArrayHeader &header, NumberKind preferred) {
     return NumberKind::Float;
 }
 
+// True when the next word is a number (the words nan and inf included).
+bool numberFollows(TextParser &parser) {
+    const TextParser::Position start = parser.position();
+    std::string word;
+    const bool any = parser.readString(word, true);
+    parser.restore(start);
+    return any && (looksNumeric(word) || word.rfind("NAN", 0) == 0 || word.rfind("INF", 0) == 0);
+}
+
 // The first key's first `n` numbers of an array as floats (integers are
 // converted), for scalar and short values. False after an Error.
 bool readLeadingNumbers(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
@@ -221,6 +230,14 @@ bool readLeadingNumbers(TextParser &parser, const ArrayHeader &header, const Nod
         Error("%s %s: %s has type %s where numbers are expected", node.type, node.name.c_str(),
               param, header.type == ArrayType::Node ? "NODE" : "STRING");
         return false;
+    }
+    // Zero keys followed by no number (the next parameter, the end of the
+    // node): the array is empty, and the search for numbers must not take
+    // the next parameters' values for its own.
+    if (header.zeroKeys && header.encoding == ArrayEncoding::Plain && !numberFollows(parser)) {
+        Warning("%s %s: %s has 0 motion keys and so no value; it is ignored", node.type,
+                node.name.c_str(), param);
+        return true;
     }
     const NumberKind kind = kindOf(header, NumberKind::Float);
     const size_t perKey = static_cast<size_t>(header.count) * static_cast<size_t>(components);
@@ -338,6 +355,7 @@ bool readArrayHeader(TextParser &parser, ArrayHeader &header) {
     TextParser::toUpper(type);
     if (!parseTypeWord(type, h.type, h.encoding)) return false;
     // No keys means one: the elements are still written once.
+    h.zeroKeys = h.keys == 0;
     if (h.keys == 0) h.keys = 1;
     header = h;
     parser.restore(TextParser::Position{const_cast<char *>(p)});

@@ -43,6 +43,7 @@ enum class ArrayEncoding : uint8_t { Plain, B85, B64 };
 struct ArrayHeader {
     uint32_t count = 0;
     uint32_t keys = 1;
+    bool zeroKeys = false; // the file wrote 0 motion keys (read as 1)
     ArrayType type = ArrayType::Other;
     ArrayEncoding encoding = ArrayEncoding::Plain;
 

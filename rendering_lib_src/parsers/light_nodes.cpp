@@ -1,5 +1,7 @@
 #include "parsers/light_nodes.h"
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <utility>
@@ -39,6 +41,7 @@ struct LightNode {
     Vec3f bottom{0.0f, 0.0f, 0.0f}, top{0.0f, 1.0f, 0.0f};
     std::string mesh; // mesh lights: the node name, upper-cased
 
+    LightNode() = default;
     explicit LightNode(const LoadState &state) : format(!state.world.classic()) {
         // The format's lights all default to an intensity of 1.
         if (format) intensity = 1.0f;
@@ -126,6 +129,50 @@ bool readLightNode(TextParser &parser, bool withMatrix, LightNode &n) {
     return ok;
 }
 
+// Checks the numbers of a light node once read. A light whose strength is
+// not a finite number (intensity, exposure or a colour channel NaN or
+// infinite) cannot light anything sensibly: it is not used (false). A spot
+// light's angles that are not finite take their defaults, as when they are
+// left out: the light itself is sound. Negative colour channels, which
+// would take light away, are taken as 0. Each is said with a Warning that
+// names the light and the parameter.
+bool checkLightNode(LightNode &n) {
+    const char *name = n.light_name.c_str();
+    const struct {
+        const char *param;
+        float value;
+    } strength[] = {{"intensity", n.intensity},
+                    {"exposure", n.exposure},
+                    {"color", n.light_color.x},
+                    {"color", n.light_color.y},
+                    {"color", n.light_color.z}};
+    for (const auto &p : strength) {
+        if (!std::isfinite(p.value)) {
+            Warning("Light %s: %s is not a finite number; the light is not used", name, p.param);
+            return false;
+        }
+    }
+    const LightNode defaults;
+    const struct {
+        const char *param;
+        float &value;
+        float fallback;
+    } angles[] = {{"cone_angle", n.coneAngle, defaults.coneAngle},
+                  {"penumbra_angle", n.penumbraAngle, defaults.penumbraAngle},
+                  {"radius", n.radius, defaults.radius}};
+    for (const auto &a : angles) {
+        if (std::isfinite(a.value)) continue;
+        Warning("Light %s: %s is not a finite number; using %g", name, a.param,
+                static_cast<double>(a.fallback));
+        a.value = a.fallback;
+    }
+    if (n.light_color.x < 0.0f || n.light_color.y < 0.0f || n.light_color.z < 0.0f) {
+        Warning("Light %s: color has a negative channel; taken as 0", name);
+        for (int c = 0; c < 3; ++c) n.light_color[c] = std::max(n.light_color[c], 0.0f);
+    }
+    return true;
+}
+
 template <typename T> std::unique_ptr<T> makeLight(const LightNode &n) {
     const Point3f pos(0.0f, 0.0f, 0.0f);
     auto light = std::make_unique<T>(n.light2world, n.light_color, n.intensity, pos);
@@ -180,6 +227,7 @@ bool readPlacedNode(TextParser &parser, const LoadState &state, LightNode &n) {
 template <typename T> NodeResult readPositionedLight(TextParser &parser, LoadState &state) {
     LightNode n(state);
     if (!readPlacedNode(parser, state, n)) return NodeResult::Refused;
+    if (!checkLightNode(n)) return NodeResult::Read;
     // A point light with a radius is a sphere of light.
     if (placeable(n))
         addLight(state, n, makeLight<T>(n), LightSurface::Kind::Sphere, n.radius > 0.0f);
@@ -205,6 +253,7 @@ NodeResult readAreaLight(const std::string &, TextParser &parser, LoadState &sta
 NodeResult readAmbientLight(const std::string &, TextParser &parser, LoadState &state) {
     LightNode n(state);
     if (!readLightNode(parser, false, n)) return NodeResult::Refused;
+    if (!checkLightNode(n)) return NodeResult::Read;
     auto light = std::make_unique<AmbientLight>(n.light_color, n.intensity);
     light->setName(n.light_name);
     light->exposure = n.exposure;
@@ -215,6 +264,7 @@ NodeResult readAmbientLight(const std::string &, TextParser &parser, LoadState &
 NodeResult readPlacedLight(const std::string &keyword, TextParser &parser, LoadState &state) {
     LightNode n(state);
     if (!readNewerLightNode(parser, state, n)) return NodeResult::Refused;
+    if (!checkLightNode(n)) return NodeResult::Read;
     if (!placeable(n)) return NodeResult::Read;
     std::unique_ptr<PointLight> light = makeLight<PointLight>(n);
     const bool spot = keyword == "SPOT_LIGHT";
@@ -230,6 +280,7 @@ NodeResult readPlacedLight(const std::string &keyword, TextParser &parser, LoadS
 NodeResult readSkyLight(const std::string &, TextParser &parser, LoadState &state) {
     LightNode n(state);
     if (!readNewerLightNode(parser, state, n)) return NodeResult::Refused;
+    if (!checkLightNode(n)) return NodeResult::Read;
     World &world = state.world;
     world.hasSky = true;
     world.sky = Light::strengthOf(n.light_color, n.intensity, n.exposure);
@@ -242,6 +293,7 @@ NodeResult readPointLikeLight(const std::string &keyword, TextParser &parser,
                               LoadState &state) {
     LightNode n(state);
     if (!readNewerLightNode(parser, state, n)) return NodeResult::Refused;
+    if (!checkLightNode(n)) return NodeResult::Read;
     if (!placeable(n)) return NodeResult::Read;
     // The format's quad, disk, cylinder and mesh lights have their area.
     if (n.format && keyword != "PHOTOMETRIC_LIGHT") {

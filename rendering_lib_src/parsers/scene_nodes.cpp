@@ -122,7 +122,7 @@ NodeResult readOptions(const std::string &, TextParser &parser, LoadState &state
                 s.selectedDriver = fallback;
                 s.selectedFilter = fallbackFilter;
             }
-            INFO_LOG << "Driver selected " << s.selectedDriver;
+            INFO_LOG << "Driver selected " << shownName(s.selectedDriver);
         } else if (key == "XRES") {
             i = static_cast<int32_t>(s.xResolution);
             ok = readIntValue(parser, node, "xres", i);
@@ -143,7 +143,7 @@ NodeResult readOptions(const std::string &, TextParser &parser, LoadState &state
             ok = readFloatValue(parser, node, "motion_end", s.motionEnd);
         } else if (key == "CAMERA") {
             ok = readStringValue(parser, node, "camera", s.selectedCamera, false);
-            INFO_LOG << "Selected camera " << s.selectedCamera;
+            INFO_LOG << "Selected camera " << shownName(s.selectedCamera);
         } else if (key == "TEXTURE_GAMMA" || key == "LIGHT_GAMMA" || key == "SHADER_GAMMA") {
             ok = readFloatValue(parser, node, "gamma", f);
         } else if (key == "GI_DIFFUSE_DEPTH" || key == "GI_GLOSSY_DEPTH" ||
@@ -316,7 +316,7 @@ void selectCamera(LoadState &state) {
         chosen = first;
         if (wanted.empty())
             INFO_LOG << "No camera selected, using the first camera \""
-                     << chosen->camera->getName() << "\"";
+                     << shownName(chosen->camera->getName()) << "\"";
         else
             Warning("No camera named \"%s\", using the first camera \"%s\"", wanted.c_str(),
                     chosen->camera->getName().c_str());

@@ -49,7 +49,7 @@ MeshShape *World::addMesh(std::unique_ptr<MeshShape> owned) {
     m->id = nextId();
 
     const int n = m->numTriangles();
-    INFO_LOG << "Adding mesh: " << m->id << " (" << m->name << ") with " << n;
+    INFO_LOG << "Adding mesh: " << m->id << " (" << shownName(m->name) << ") with " << n;
     if (n <= 0) return m;
     // The triangles of a mesh live in one block: a large mesh pays for no
     // allocation per triangle. The block is registered before the first

@@ -161,6 +161,8 @@ public:
     }
 
     int numTriangles() const { return static_cast<int>(listSource().vertexIndices.size() / 3); }
+    // True for a copy placed by an instance (it reads a prototype's lists).
+    bool isInstance() const { return m_lists != nullptr; }
     bool hasTextureCoordinates() const { return !listSource().uvs.empty(); }
     // Corner k (0..2) of triangle i in world space.
     Point3f cornerWorld(int i, int k) const;

@@ -551,5 +551,7 @@ TEST_F(ExportedForms, HeadersStayOnTheirLineAndSmallFilesStaySmall) {
     const size_t drawn = world->meshes.size();
     EXPECT_GT(drawn, 0u);
     EXPECT_LT(drawn, 20u);
-    EXPECT_EQ(warnings(log).size(), 20u - drawn);
+    // One warning per copy left out; past ten, one line counts the rest.
+    const size_t left = 20u - drawn;
+    EXPECT_EQ(warnings(log).size(), left > 10 ? 11u : left);
 }

@@ -107,7 +107,36 @@ TEST_F(Report, ListsDistinctPrimitiveNamesInByteOrder) {
     EXPECT_EQ(readText("report.ma"), expected);
 }
 
-TEST_F(Report, MissingTemplateLeavesEmptyReport) {
+TEST_F(Report, InstancedCopiesAreOneGroupEach) {
+    // A mesh placed by instances many times over must not fill the report
+    // with a group per placed triangle: each copy is one group, named as
+    // the copy (or by its own id), and its recorded rays hang under it.
+    World world;
+    MeshShape *prototype = world.addMesh(triangles(3)); // mesh 0, triangles 1..3
+    MeshShape *last = nullptr;
+    for (const char *name : {"copyB", "copyA", ""}) { // meshes 4, 8 and 12
+        auto copy = std::make_unique<MeshShape>(Transform(), nullptr, *prototype);
+        copy->name = name;
+        last = world.addMesh(std::move(copy));
+    }
+    world.finishShapes();
+
+    ASSERT_TRUE(createReport("report.ma", world));
+    std::string expected = kGroups;
+    for (const char *name : {"copyA", "copyB", "primitive1", "primitive12", "primitive2",
+                             "primitive3"})
+        expected += block(name);
+    EXPECT_EQ(body("report.ma"), expected + kPathRays);
+
+    const Primitive *placed = world.primitives.back();
+    ASSERT_EQ(placed->meshTriangle()->mesh, last);
+    recordBsdfDirection(Point3f(0, 0, 0), Vec3f(0, 0, 1), *placed);
+    reportWriter.close();
+    EXPECT_NE(readText("report.ma").find("-p \"primitive12\";"), std::string::npos);
+}
+
+TEST_F(Report, MissingTemplateLeavesThePreviousReport) {
+    ASSERT_TRUE(writeFileBytes("report.ma", {'o', 'l', 'd'}));
     // Absent, or a FIFO that nothing writes to (which must not block).
     for (bool fifo : {false, true}) {
         std::filesystem::remove(dir.file("resources/empty.ma"));
@@ -120,8 +149,7 @@ TEST_F(Report, MissingTemplateLeavesEmptyReport) {
         EXPECT_EQ(log.errors(),
                   (std::vector<std::string>{"Could not find empty.ma in resources folder",
                                             "Could not create report file report.ma"}));
-        EXPECT_TRUE(std::filesystem::exists("report.ma"));
-        EXPECT_EQ(readText("report.ma"), "");
+        EXPECT_EQ(readText("report.ma"), "old");
         EXPECT_FALSE(reportWriter.isOpen());
         Warning("report test marker %d", fifo); // the same errors are logged again
     }
