@@ -85,38 +85,30 @@ bool readListHeader(TextParser &parser, const NodeRef &node, const char *param,
 bool readIntArray(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
                   const char *param, std::vector<int32_t> &out);
 
-// Typed lists: Point3f, Vec3f and Point2f are plain records of 3 or 2
-// floats, filled element by element. With `allKeys`, every key's elements
-// follow one another (count x keys of them).
-template <typename T>
-bool readVectorArray(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
-                     const char *param, std::vector<T> &out, bool allKeys = false);
-
 // True when a word starts like a number (a digit, sign or point): "inf1" or
 // "nanite" are names, not numbers.
 bool looksNumeric(const std::string &word);
 
-// Scalar parameters. Plain forms read as the tokenizer always has (numbers
-// by forward search); the array form yields its first element and keeps the
-// value unchanged when the array is empty.
-bool readFloatValue(TextParser &parser, const NodeRef &node, const char *param, float &out);
-bool readIntValue(TextParser &parser, const NodeRef &node, const char *param, int32_t &out);
-// "on", "off", "true", "false" or a number (non-zero is true).
-bool readBoolValue(TextParser &parser, const NodeRef &node, const char *param, bool &out);
-// Sixteen numbers, the k-th becoming row k mod 4, column k div 4.
-bool readMatrixValue(TextParser &parser, const NodeRef &node, const char *param,
-                     Transform &out);
-// Like readMatrixValue, but every motion key of an array of one matrix, in
-// key order (one key for the plain form). `out` keeps its entries when the
-// array holds no matrix.
-bool readMatrixKeys(TextParser &parser, const NodeRef &node, const char *param,
-                    std::vector<Transform> &out);
-bool readVec3Value(TextParser &parser, const NodeRef &node, const char *param, Vec3f &out);
-bool readVec2Value(TextParser &parser, const NodeRef &node, const char *param, Point2f &out);
-// A string or node name: quoted, a bare word, or the first element of a
-// STRING or NODE array. Upper-cased when asked.
-bool readStringValue(TextParser &parser, const NodeRef &node, const char *param,
-                     std::string &out, bool upperCase);
-// Like readStringValue, but every element of the array (one for the plain forms).
-bool readStringList(TextParser &parser, const NodeRef &node, const char *param,
-                    std::vector<std::string> &out, bool upperCase);
+// Sixteen floats of one matrix as the file lists them, for reading every
+// motion key of a matrix array.
+struct MatrixRecord {
+    float v[16];
+};
+
+// Typed lists: Point3f, Vec3f, Point2f and MatrixRecord are plain records
+// of 3, 2 or 16 floats, filled element by element. With `allKeys`, every
+// key's elements follow one another (count x keys of them).
+template <typename T>
+bool readVectorArray(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
+                     const char *param, std::vector<T> &out, bool allKeys = false);
+
+// The first key's first `n` numbers of an array whose header was just read,
+// as floats (integers are converted), for scalar and short values. `found`
+// stays false when the array holds fewer numbers. False after an Error.
+bool readLeadingNumbers(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
+                        const char *param, int n, float *out, bool &found);
+
+// The words or quoted strings of a STRING, NODE or BOOL array whose header
+// was just read; the first key's are kept.
+bool readStringElements(TextParser &parser, const ArrayHeader &header, const NodeRef &node,
+                        const char *param, std::vector<std::string> &out, bool upperCase);

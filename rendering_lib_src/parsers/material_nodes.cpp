@@ -7,6 +7,7 @@
 
 #include "materials/material.h"
 #include "parsers/array_reader.h"
+#include "parsers/value_reader.h"
 #include "parsers/load_state.h"
 #include "parsers/node_reader.h"
 #include "parsers/text_parser.h"

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "parsers/value_reader.h"
 #include "util/error.h"
 
 void warnComponentLink(TextParser &parser, const std::string &key) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "parsers/array_reader.h"
+#include "parsers/value_reader.h"
 #include "parsers/load_state.h"
 #include "parsers/text_parser.h"
 #include "scene/world.h"

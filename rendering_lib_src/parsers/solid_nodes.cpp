@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "parsers/load_state.h"
+#include "parsers/value_reader.h"
 #include "parsers/shape_node.h"
 #include "shapes/box.h"
 #include "shapes/cone.h"

@@ -10,6 +10,7 @@
 
 #include "image/image_files.h"
 #include "parsers/load_state.h"
+#include "parsers/value_reader.h"
 #include "textures/image_texture.h"
 #include "textures/pattern_textures.h"
 #include "util/error.h"
