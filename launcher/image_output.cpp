@@ -2,6 +2,7 @@
 
 #include <png.h>
 
+#include <ImathBox.h>
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
@@ -141,8 +142,15 @@ bool writePng(const std::string &fileName, const float *rgb, int width, int heig
 }
 
 bool writeExr(const std::string &fileName, const float *rgb, int width, int height,
-              std::string *error) {
+              std::string *error, const PixelWindow *window) {
     if (!checkSize(width, height, rgb, error)) return false;
+    const PixelWindow whole{0, 0, width - 1, height - 1};
+    const PixelWindow data = window != nullptr ? *window : whole;
+    if (data.x0 < 0 || data.y0 < 0 || data.x0 > data.x1 || data.y0 > data.y1 ||
+        data.x1 >= width || data.y1 >= height) {
+        *error = "the region lies outside the frame";
+        return false;
+    }
     AtomicFile out;
     if (!out.open(fileName)) {
         *error = std::strerror(errno);
@@ -153,21 +161,25 @@ bool writeExr(const std::string &fileName, const float *rgb, int width, int heig
     // table of line offsets last.
     StdioOStream stream(out.file(), fileName.c_str());
     try {
-        Imf::Header header(width, height);
+        const Imath::Box2i displayWindow(Imath::V2i(0, 0), Imath::V2i(width - 1, height - 1));
+        const Imath::Box2i dataWindow(Imath::V2i(data.x0, data.y0), Imath::V2i(data.x1, data.y1));
+        Imf::Header header(displayWindow, dataWindow);
         for (const char *channel : {"R", "G", "B"})
             header.channels().insert(channel, Imf::Channel(Imf::FLOAT));
         Imf::OutputFile file(stream, header);
         Imf::FrameBuffer frame;
         const size_t pixelStride = 3 * sizeof(float);
         const size_t rowStride = pixelStride * static_cast<size_t>(width);
-        // The slices only read the frame.
+        // The slices only read the frame. They address pixel (x, y) of the
+        // data window at base + x * pixelStride + y * rowStride: the whole
+        // frame's layout.
         char *base = reinterpret_cast<char *>(const_cast<float *>(rgb));
         frame.insert("R", Imf::Slice(Imf::FLOAT, base, pixelStride, rowStride));
         frame.insert("G", Imf::Slice(Imf::FLOAT, base + sizeof(float), pixelStride, rowStride));
         frame.insert("B",
                      Imf::Slice(Imf::FLOAT, base + 2 * sizeof(float), pixelStride, rowStride));
         file.setFrameBuffer(frame);
-        file.writePixels(height);
+        file.writePixels(data.y1 - data.y0 + 1);
     } catch (const std::exception &e) {
         *error = e.what();
         return false;

@@ -18,6 +18,7 @@
 #include "launcher/outputs.h"
 #include "launcher/summary.h"
 #include "launcher/terminal.h"
+#include "launcher/tile_merge.h"
 #include "rendering/render.h"
 #include "scene/world.h"
 
@@ -68,9 +69,10 @@ void *loadLibrary(const char *argv0) {
 }
 
 // Writes the frame in the chosen format: TGA and PFM by the library's
-// writer, PNG and EXR here.
+// writer, PNG and EXR here. An EXR file holds `window` alone when given
+// (the other formats hold the whole frame, black outside it).
 bool writePicture(OutputFormat format, const std::string &name, WriteImgFn writeImg, float *rgb,
-                  float *extraPlane, int width, int height) {
+                  float *extraPlane, int width, int height, const PixelWindow *window = nullptr) {
     std::string error;
     switch (format) {
     case OutputFormat::Tga:
@@ -80,7 +82,7 @@ bool writePicture(OutputFormat format, const std::string &name, WriteImgFn write
         if (writePng(name, rgb, width, height, &error)) return true;
         break;
     case OutputFormat::Exr:
-        if (writeExr(name, rgb, width, height, &error)) return true;
+        if (writeExr(name, rgb, width, height, &error, window)) return true;
         break;
     }
     std::fprintf(stderr, "Unable to write image \"%s\": %s\n", name.c_str(), error.c_str());
@@ -177,6 +179,7 @@ SceneResult renderOne(const Library &lib, const CommandLine &cl, const ScenePlan
     lib.renderJob(&job);
     if (view != nullptr) view->endScene();
 
+    const PixelWindow region{job.regionMinX, job.regionMinY, job.regionMaxX, job.regionMaxY};
     SceneResult result;
     result.scene = plan.scene;
     if (!run.failure.empty()) {
@@ -190,7 +193,7 @@ SceneResult renderOne(const Library &lib, const CommandLine &cl, const ScenePlan
         // The library has said why.
         result.failure = job.world == nullptr ? "the scene could not be read" : "nothing rendered";
     } else if (writePicture(cl.format, run.picture, lib.writeImg, job.rgb, job.extraPlane,
-                            job.width, job.height)) {
+                            job.width, job.height, &region)) {
         result.ok = true;
         result.picture = run.picture;
     } else {
@@ -214,6 +217,45 @@ SceneResult renderOne(const Library &lib, const CommandLine &cl, const ScenePlan
     return result;
 }
 
+// vortan --merge: the tiles read, merged and written as one picture.
+int mergePictures(const CommandLine &cl, const char *program) {
+    std::vector<Tile> tiles(cl.scenes.size());
+    std::string error;
+    for (size_t i = 0; i < tiles.size(); ++i)
+        if (!readTile(cl.scenes[i], tiles[i], &error)) {
+            std::fprintf(stderr, "Cannot merge \"%s\": %s\n", cl.scenes[i].c_str(), error.c_str());
+            return 1;
+        }
+    std::vector<float> frame;
+    int width = 0, height = 0;
+    if (!mergeTiles(tiles, frame, &width, &height, &error)) {
+        std::fprintf(stderr, "Cannot merge the tiles: %s\n", error.c_str());
+        return 1;
+    }
+    tiles.clear();
+    const std::string problem = directoryProblem(cl.output);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "Cannot write \"%s\": %s\n", cl.output.c_str(), problem.c_str());
+        return 1;
+    }
+    // TGA and PFM are written by the library's writer.
+    WriteImgFn writeImg = nullptr;
+    if (cl.format == OutputFormat::Tga || cl.format == OutputFormat::Pfm) {
+        void *lib = loadLibrary(program);
+        if (lib != nullptr) writeImg = reinterpret_cast<WriteImgFn>(dlsym(lib, "WriteImg"));
+        if (writeImg == nullptr) {
+            std::fputs("could not load the dynamic library\n", stderr);
+            return 1;
+        }
+    }
+    if (!writePicture(cl.format, cl.output, writeImg, frame.data(), nullptr, width, height))
+        return 1;
+    if (!cl.quiet)
+        std::fprintf(stderr, "Merged %zu tiles into %s (%d x %d)\n", cl.scenes.size(),
+                     cl.output.c_str(), width, height);
+    return 0;
+}
+
 // The base name of the program as invoked, for messages.
 std::string programName(const char *program) {
     const char *slash = std::strrchr(program, '/');
@@ -232,6 +274,7 @@ int main(int argc, char **argv) {
     }
     const CommandLine cl = parseCommandLine(argc, argv);
     const std::string name = programName(program);
+    if (cl.merge && cl.error.empty() && !cl.help && !cl.version) return mergePictures(cl, program);
     std::vector<ScenePlan> plans = planOutputs(cl);
     std::string usageError = cl.error;
     if (usageError.empty()) usageError = sharedOutput(plans);
@@ -262,6 +305,12 @@ int main(int argc, char **argv) {
     const char *classicValue = std::getenv("VORTAN_CLASSIC");
     const bool classic =
         cl.classic || (classicValue != nullptr && std::strcmp(classicValue, "1") == 0);
+    // The classic frame has no regions: it renders every pixel.
+    if (classic && cl.regionGiven) {
+        std::fprintf(stderr, "%s: --region is not available under the classic conventions; see %s --help\n",
+                     name.c_str(), name.c_str());
+        return 2;
+    }
     const Audience audience = cl.quiet                               ? Audience::Quiet
                               : !classic && isatty(STDERR_FILENO) != 0 ? Audience::Terminal
                                                                        : Audience::Plain;
@@ -272,6 +321,9 @@ int main(int argc, char **argv) {
     if (cl.threads > 0) setenv("VORTAN_THREADS", std::to_string(cl.threads).c_str(), 1);
     if (cl.quiet) setenv("GLOG_minloglevel", "1", 1);
     if (cl.classic) setenv("VORTAN_CLASSIC", "1", 1);
+    // A region on the command line is the one rendered, whatever the
+    // environment says.
+    if (cl.regionGiven) unsetenv("VORTAN_REGION");
 
     void *lib = loadLibrary(program);
     if (lib == nullptr) {

@@ -161,6 +161,27 @@ CommandLine parseCommandLine(int argc, const char *const *argv) {
                 cl.settings.push_back(value);
             else
                 cl.error = "option --set wants NODE.PARAM=VALUE, not \"" + value + "\"";
+        } else if (name == "--region") {
+            // Four values, the long form's "=" holding the first.
+            static const char *const kBounds[] = {"region_min_x", "region_min_y",
+                                                  "region_max_x", "region_max_y"};
+            for (int k = 0; k < 4 && cl.error.empty(); ++k) {
+                if (k > 0) inlineValue = false;
+                if (!takeValue()) break;
+                if (!parseWhole(value, 0, kMaxSide - 1, &a))
+                    cl.error = "option --region wants X0 Y0 X1 Y1, pixel numbers from 0 to " +
+                               std::to_string(kMaxSide - 1) + ", not \"" + value + "\"";
+                cl.region[k] = static_cast<int>(a);
+            }
+            if (!cl.error.empty()) break;
+            if (cl.region[0] > cl.region[2] || cl.region[1] > cl.region[3]) {
+                cl.error = "option --region wants X0 <= X1 and Y0 <= Y1";
+                break;
+            }
+            cl.regionGiven = true;
+            for (int k = 0; k < 4; ++k)
+                cl.settings.push_back(std::string("options.") + kBounds[k] + "=" +
+                                      std::to_string(cl.region[k]));
         } else if (name == "--report") {
             if (!takeValue()) break;
             if (value.empty()) cl.error = "option --report needs a file name";
@@ -173,6 +194,8 @@ CommandLine parseCommandLine(int argc, const char *const *argv) {
             cl.quiet = true;
         } else if (name == "-v" || name == "--verbose") {
             cl.verbose = true;
+        } else if (name == "--merge") {
+            cl.merge = true;
         } else if (name == "--classic") {
             cl.classic = true;
         } else if (name == "-h" || name == "--help") {
@@ -184,6 +207,19 @@ CommandLine parseCommandLine(int argc, const char *const *argv) {
         }
     }
     if (!cl.error.empty()) return cl;
+    if (cl.merge) {
+        if (!cl.settings.empty() || cl.threads != 0 || !cl.report.empty() || cl.noReport ||
+            cl.classic)
+            cl.error = "--merge takes -o and the tile files only";
+        else if (!cl.outputGiven)
+            cl.error = "--merge needs -o, the merged picture's file";
+        else if (isNamePattern(cl.output))
+            cl.error = "--merge writes one picture: -o wants a plain file name, not \"" +
+                       cl.output + "\"";
+        else if (cl.scenes.empty() && !cl.help && !cl.version)
+            cl.error = "--merge needs the tile files";
+        return cl;
+    }
     if (cl.quiet && cl.verbose) {
         cl.error = "-q and -v ask for opposite things";
     } else if (cl.scenes.empty() && !cl.help && !cl.version) {
@@ -207,6 +243,7 @@ bool isNamePattern(const std::string &name) {
 std::string usageText(const char *program) {
     return std::string("Usage: ") + program +
            " [options] scene.ass [more scenes...]\n"
+           "       " + program + " --merge -o FILE TILE...\n"
            "Renders each scene and writes its picture (image.tga by default; with several\n"
            "scenes, <scene name>.tga).\n"
            "\n"
@@ -220,6 +257,11 @@ std::string usageText(const char *program) {
            "      --res WxH       render W x H pixels\n"
            "      --camera NAME   render through the camera node NAME\n"
            "  -s, --samples N     the options' AA_samples\n"
+           "      --region X0 Y0 X1 Y1\n"
+           "                      render only the pixels from column X0, row Y0 to\n"
+           "                      column X1, row Y1 (inclusive, row 0 at the top); the\n"
+           "                      rest of the frame is black, and an .exr file holds\n"
+           "                      the region alone in the whole frame\n"
            "      --set NODE.PARAM=VALUE\n"
            "                      set a parameter of a node (\"options\" for the options),\n"
            "                      as if the scene file said it; repeatable\n"
@@ -231,6 +273,10 @@ std::string usageText(const char *program) {
            "      --classic       the classic conventions: vertical field of view, rays\n"
            "                      through pixel corners, the original defaults, the\n"
            "                      Whitted light formula (the same as VORTAN_CLASSIC=1)\n"
+           "      --merge -o FILE TILE...\n"
+           "                      merge the pictures of region renders of one frame\n"
+           "                      into FILE (.exr tiles, or whole-frame tiles black\n"
+           "                      outside their region); renders nothing\n"
            "  -h, --help          print this help and exit\n"
            "      --version       print the version and exit\n";
 }

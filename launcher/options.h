@@ -18,6 +18,13 @@ struct CommandLine {
     // the order given (a later one wins).
     std::vector<std::string> settings;
     int threads = 0;                 // 0: the library's default
+    // --region: the pixels rendered (x0 y0 x1 y1, inclusive), also among
+    // the settings; the rest of the frame is black.
+    bool regionGiven = false;
+    int region[4] = {0, 0, 0, 0};
+    // --merge: the arguments are tiles of one frame, merged into `output`;
+    // nothing is rendered.
+    bool merge = false;
     bool quiet = false;
     bool verbose = false;
     bool classic = false;            // the classic conventions (VORTAN_CLASSIC=1)
@@ -30,7 +37,8 @@ struct CommandLine {
 // ends the options. Sets `error` (one line) for an unknown option, a
 // missing or bad value, an output name without a supported ending, several
 // scenes with an output or report name that is not a pattern, or no scene
-// (unless -h or --version asks for no render).
+// (unless -h or --version asks for no render). With --merge: no -o, a
+// pattern as -o, no tile, or an option that only a render takes.
 CommandLine parseCommandLine(int argc, const char *const *argv);
 
 // The format an output file name asks for by its ending (.png and .exr in

@@ -5,6 +5,7 @@
 #include <stdio_ext.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -187,6 +188,12 @@ bool renderScene(float **rgb, float **extraPlane, World **world, const char *sce
         job->height = height;
         job->hasFrame = settings.hasFrame ? 1 : 0;
         job->frame = settings.frame;
+        // A negative bound (a classic film, which has no region) is the edge.
+        const FilmSettings &film = scene->film;
+        job->regionMinX = std::max(0, film.regionMinX);
+        job->regionMinY = std::max(0, film.regionMinY);
+        job->regionMaxX = film.regionMaxX < 0 ? width - 1 : film.regionMaxX;
+        job->regionMaxY = film.regionMaxY < 0 ? height - 1 : film.regionMaxY;
         if (job->loaded != nullptr && job->loaded(job->host, job) == 0) {
             reportStage(RenderStage::Finished);
             return false;
@@ -280,6 +287,7 @@ extern "C" RENDERING_API int renderSceneJob(RenderJob *job) {
     job->world = nullptr;
     job->width = job->height = job->hasFrame = 0;
     job->frame = 0.0f;
+    job->regionMinX = job->regionMinY = job->regionMaxX = job->regionMaxY = 0;
     job->loadSeconds = job->buildSeconds = job->renderSeconds = 0.0;
     job->rays = job->infoRecordsNotMade = 0;
     job->triangleTests = 0;

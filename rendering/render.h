@@ -56,6 +56,9 @@ struct RenderJob {
     int width, height;
     int hasFrame; // the options gave a frame number
     float frame;
+    // The pixels rendered, inclusive bounds, set with width and height:
+    // the whole frame, or the region the film settings name (black around it).
+    int regionMinX, regionMinY, regionMaxX, regionMaxY;
     double loadSeconds, buildSeconds, renderSeconds; // wall times
     uint64_t rays;          // ray queries of the frame
     uint32_t triangleTests; // as logged after "Triangles intersected: "

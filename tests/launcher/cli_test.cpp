@@ -70,6 +70,16 @@ TEST(CommandLine, ReadsOptionsAroundTheScenes) {
     EXPECT_EQ(longForms.format, OutputFormat::Exr);
     EXPECT_TRUE(longForms.verbose && longForms.noReport);
     EXPECT_EQ(parse({"-t", "256", "-o", "x.pfm", "s"}).format, OutputFormat::Pfm);
+    // A region is four settings of the options; --merge takes tiles, not scenes.
+    CommandLine region = parse({"--region", "1", "2", "30", "40", "s"});
+    EXPECT_TRUE(region.regionGiven);
+    EXPECT_EQ(region.settings,
+              (std::vector<std::string>{"options.region_min_x=1", "options.region_min_y=2",
+                                        "options.region_max_x=30", "options.region_max_y=40"}));
+    CommandLine merge = parse({"--merge", "-o", "m.png", "a.exr", "b.exr"});
+    EXPECT_EQ(merge.error, "");
+    EXPECT_TRUE(merge.merge);
+    EXPECT_EQ(merge.scenes, (std::vector<std::string>{"a.exr", "b.exr"}));
     EXPECT_EQ(parse({"a.ass", "b.ass", "-o", "shot.####.exr"}).error, "");
 
     EXPECT_TRUE(parse({"-h"}).help);
@@ -92,7 +102,10 @@ TEST(CommandLine, RefusesWhatItCannotUse) {
         {"s", "--set", "radius=2"}, {"s", "--set", "ball.radius"}, {"s", "--set", ".radius=2"},
         {"s", "--set", "ball.=2"},  {"s", "--set", "ball.radius="}, {"s", "--report", ""},
         {"s", "-q", "-v"},          {"a", "b", "-o", "one.png"},  {"a", "b", "--report", "r.ma"},
-        {"s", "--no-report=1"}};
+        {"s", "--no-report=1"},     {"s", "--region", "0", "0", "9"},
+        {"s", "--region", "5", "0", "4", "9"}, {"s", "--region", "0", "0", "9", "-1"},
+        {"--merge", "a.exr"},       {"--merge", "-o", "x.exr"},  {"--merge", "-o", "{name}.exr", "a"},
+        {"--merge", "-t", "2", "-o", "x.exr", "a"}};
     for (const auto &args : bad) {
         std::string joined;
         for (const char *a : args) joined += std::string(a) + " ";
@@ -186,7 +199,10 @@ TEST(PictureFiles, WritersReportFailures) {
     ASSERT_TRUE(dir.ok());
     std::vector<float> frame = awkwardFrame();
     const std::string missingDir = dir.file("no/such/dir/f");
-    for (auto write : {writePng, writeExr}) {
+    using Writer = bool (*)(const std::string &, const float *, int, int, std::string *);
+    const Writer exr = [](const std::string &name, const float *rgb, int w, int h,
+                          std::string *error) { return writeExr(name, rgb, w, h, error); };
+    for (Writer write : {&writePng, exr}) {
         std::string error;
         EXPECT_FALSE(write(missingDir + ".x", frame.data(), 3, 2, &error));
         EXPECT_NE(error, "");
