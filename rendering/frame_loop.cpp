@@ -69,9 +69,10 @@ void renderClassicRows(const World &world, uint32_t width, uint32_t height, floa
 // reaches beyond it (pixels next to a tile are traced by both tiles,
 // alike); the larger the tiles, the less is traced twice. Tiles are whole
 // rows, 32 tall at most, unless their samples would take more than
-// kTileBudget floats; their shape depends on the frame alone, so that the
-// pixels traced twice (and the tests counted) are the same for every
-// thread count.
+// kTileBudget floats; their height depends on the frame's alone (not the
+// region's), so that the pixels traced twice (and the tests counted) are
+// the same for every thread count, and a band of the frame rendered alone
+// traces no more of its neighbours than in the whole frame.
 constexpr size_t kTileBudget = size_t{8} << 20; // 32 MB a thread
 
 void renderSampledRows(const World &world, uint32_t width, uint32_t height, float *rgb,
@@ -81,7 +82,7 @@ void renderSampledRows(const World &world, uint32_t width, uint32_t height, floa
     std::fill(rgb, rgb + static_cast<size_t>(width) * height * 3, 0.0f);
     const int rows = frame.lastRow() - frame.firstRow() + 1;
     const int cols = frame.lastColumn() - frame.firstColumn() + 1;
-    int tileH = std::max(4, std::min(32, rows / 8)), tileW = cols;
+    int tileH = std::max(4, std::min(32, static_cast<int>(height) / 8)), tileW = cols;
     while (tileW > 8 && frame.scratchFloats(tileW, tileH) > kTileBudget) tileW = (tileW + 1) / 2;
     while (tileH > 1 && frame.scratchFloats(tileW, tileH) > kTileBudget) tileH = (tileH + 1) / 2;
     const int64_t across = (cols + tileW - 1) / tileW;
