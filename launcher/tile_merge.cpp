@@ -220,13 +220,13 @@ bool readPng(FILE *f, Tile &tile, std::string *error) {
         *error = "out of memory";
         return false;
     }
+    // Made before the jump point: a failure jumps back past nothing that
+    // would need destroying.
     std::vector<unsigned char> bytes;
     std::vector<png_bytep> rows;
-    bool sized = false;
     if (setjmp(png_jmpbuf(png)) != 0) {
         png_destroy_read_struct(&png, &info, nullptr);
-        *error = message.empty() || sized ? "it is not a readable PNG picture: " + message
-                                          : message;
+        *error = "it is not a readable PNG picture" + (message.empty() ? "" : ": " + message);
         return false;
     }
     png_init_io(png, f);
@@ -244,7 +244,6 @@ bool readPng(FILE *f, Tile &tile, std::string *error) {
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
-    sized = true;
     bytes.resize(static_cast<size_t>(width) * height * 3);
     rows.resize(height);
     for (png_uint_32 y = 0; y < height; ++y) rows[y] = bytes.data() + static_cast<size_t>(y) * width * 3;
