@@ -1,6 +1,7 @@
 #include "launcher/tile_merge.h"
 
 #include <png.h>
+#include <sys/stat.h>
 
 #include <ImathBox.h>
 #include <ImfChannelList.h>
@@ -8,6 +9,7 @@
 #include <ImfHeader.h>
 #include <ImfInputFile.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -32,6 +34,20 @@ bool sizeUsable(uint64_t columns, uint64_t rows, std::string *error) {
         columns * rows > kMaxPixels) {
         *error = "its size " + std::to_string(columns) + " x " + std::to_string(rows) +
                  " is not one of a frame";
+        return false;
+    }
+    return true;
+}
+
+// Compressed pictures (PNG, EXR) hold at most this many bytes of pixels per
+// byte of file: deflate, the strongest of their compressions, stores about
+// 1032 bytes in one. A size that would need more is a lie, and nothing is
+// allocated for it.
+constexpr uint64_t kMaxExpansion = 2048;
+
+bool sizeJustified(uint64_t pixelBytes, uint64_t fileBytes, std::string *error) {
+    if (pixelBytes / kMaxExpansion > fileBytes) {
+        *error = "its size claims more pixels than the file can hold";
         return false;
     }
     return true;
@@ -90,6 +106,14 @@ bool readExr(const std::string &fileName, Tile &tile, std::string *error) {
                 *error = std::string("it has no ") + channel + " channel";
                 return false;
             }
+        // Half floats at the least, three channels.
+        const uint64_t pixels = uint64_t(data.max.x - data.min.x + 1) * uint64_t(data.max.y - data.min.y + 1);
+        struct stat st;
+        if (stat(fileName.c_str(), &st) != 0 ||
+            !sizeJustified(pixels * 6, static_cast<uint64_t>(st.st_size), error)) {
+            if (error->empty()) *error = std::strerror(errno);
+            return false;
+        }
         tile.width = static_cast<int>(width);
         tile.height = static_cast<int>(height);
         tile.x0 = data.min.x;
@@ -141,13 +165,16 @@ bool readPfm(FILE *f, long size, Tile &tile, std::string *error) {
         *error = "it is not a colour PFM picture";
         return false;
     }
-    if (!wholeFrame(tile, width, height, error)) return false;
+    if (!sizeUsable(static_cast<uint64_t>(std::max(width, 0)),
+                    static_cast<uint64_t>(std::max(height, 0)), error))
+        return false;
     const long start = std::ftell(f);
-    const size_t count = tile.rgb.size();
+    const uint64_t count = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 3;
     if (start < 0 || static_cast<uint64_t>(size - start) < count * sizeof(float)) {
         *error = "it ends before its last pixel";
         return false;
     }
+    if (!wholeFrame(tile, width, height, error)) return false;
     const size_t rowFloats = static_cast<size_t>(width) * 3;
     for (int y = height - 1; y >= 0; --y) {
         float *row = tile.rgb.data() + static_cast<size_t>(y) * rowFloats;
@@ -177,13 +204,13 @@ bool readTga(FILE *f, long size, Tile &tile, std::string *error) {
     const int width = header[12] | header[13] << 8, height = header[14] | header[15] << 8;
     const size_t bytesPerPixel = header[16] / 8;
     const bool topFirst = (header[17] & 0x20) != 0;
-    if (!wholeFrame(tile, width, height, error)) return false;
     const size_t rowBytes = static_cast<size_t>(width) * bytesPerPixel;
     if (static_cast<uint64_t>(size) <
         sizeof header + header[0] + rowBytes * static_cast<size_t>(height)) {
         *error = "it ends before its last pixel";
         return false;
     }
+    if (!wholeFrame(tile, width, height, error)) return false;
     std::fseek(f, static_cast<long>(sizeof header) + header[0], SEEK_SET);
     std::vector<unsigned char> row(rowBytes);
     for (int i = 0; i < height; ++i) {
@@ -211,7 +238,7 @@ void pngWarned(png_structp, png_const_charp) {}
 
 // A PNG picture as its stored bytes: no gamma correction, 16-bit samples
 // cut to 8, grey spread to RGB, alpha dropped.
-bool readPng(FILE *f, Tile &tile, std::string *error) {
+bool readPng(FILE *f, long size, Tile &tile, std::string *error) {
     std::string message;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &message, pngFailed, pngWarned);
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
@@ -244,8 +271,18 @@ bool readPng(FILE *f, Tile &tile, std::string *error) {
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
-    bytes.resize(static_cast<size_t>(width) * height * 3);
-    rows.resize(height);
+    if (!sizeJustified(uint64_t{width} * height * 3, static_cast<uint64_t>(size), error)) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    try {
+        bytes.resize(static_cast<size_t>(width) * height * 3);
+        rows.resize(height);
+    } catch (const std::bad_alloc &) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        *error = "out of memory";
+        return false;
+    }
     for (png_uint_32 y = 0; y < height; ++y) rows[y] = bytes.data() + static_cast<size_t>(y) * width * 3;
     png_read_image(png, rows.data());
     png_destroy_read_struct(&png, &info, nullptr);
@@ -305,7 +342,7 @@ bool readTile(const std::string &fileName, Tile &tile, std::string *error) {
     }
     if (pfm) return readPfm(f.get(), size, tile, error);
     if (tga) return readTga(f.get(), size, tile, error);
-    return readPng(f.get(), tile, error);
+    return readPng(f.get(), size, tile, error);
 }
 
 bool mergeTiles(const std::vector<Tile> &tiles, std::vector<float> &frame, int *width,

@@ -278,7 +278,8 @@ out=$(submit --tiles 4 --cpus 1 -o "$tmp/work/killed/killed.exr" "$tmp/scenes/ki
 ktiles=$(job_of tiles "$out")
 kmerge=$(job_of merge "$out")
 victim=${ktiles}_1
-tile=$tmp/work/killed/.vortan-slurm/killed.tile1.exr
+# Tiles carry the submission's stamp: killed.<stamp>.tile1.exr.
+tile_dir=$tmp/work/killed/.vortan-slurm
 
 # The task's own job id names its processes; kill its vortan once rendering.
 pid=
@@ -302,7 +303,8 @@ done
 scontrol -o show job "$victim" | grep -q 'JobState=FAILED' ||
     fail "the killed task did not fail: $(scontrol -o show job "$victim" | grep -o 'JobState=[A-Z_]*')"
 echo "ok: task $victim killed while rendering"
-[ ! -e "$tile" ] || fail "the killed task left a tile under its final name"
+[ -z "$(find "$tile_dir" -name 'killed.*.tile1.exr')" ] ||
+    fail "the killed task left a tile under its final name"
 [ ! -e "$tmp/work/killed/killed.exr" ] || fail "the frame exists though a tile is missing"
 echo "ok: nothing under the final names of the tile and the frame"
 # The merge waits for the tiles with afterok: once a tile has failed, Slurm

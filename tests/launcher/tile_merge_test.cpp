@@ -121,7 +121,7 @@ TEST(TileMerge, RefusesPartsThatDoNotMakeOneFrame) {
     ASSERT_TRUE(png(lower, lowerBand.data(), kWidth, kHeight));
     std::FILE *f = std::fopen(dir.file("short.pfm").c_str(), "wb");
     ASSERT_NE(f, nullptr);
-    std::fputs("PF\n7 5\n-1.000000\n\x01\x02", f);
+    std::fputs("PF\n65535 4000\n-1.000000\n\x01\x02", f);
     std::fclose(f);
     f = std::fopen(dir.file("junk.exr").c_str(), "wb");
     ASSERT_NE(f, nullptr);

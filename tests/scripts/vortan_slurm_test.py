@@ -18,8 +18,9 @@ class VortanSlurm(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
         self.cwd = self.dir.name
-        for n in (1, 2):
-            with open(os.path.join(self.cwd, f"shot.000{n}.ass"), "w") as f:
+        os.mkdir(os.path.join(self.cwd, "sub"))
+        for name in ("shot.0001.ass", "shot.0002.ass", "sub/shot.0001.ass"):
+            with open(os.path.join(self.cwd, name), "w") as f:
                 f.write("options\n{\n xres 64\n yres 10\n}\n")
 
     def tearDown(self):
@@ -44,8 +45,11 @@ class VortanSlurm(unittest.TestCase):
         self.assertIn("--array=0-2 ", out)
         self.assertIn("--dependency=afterok:<tiles job id>", out)
         self.assertIn(f"--merge -q -o {self.cwd}/f.exr", out)
-        code, out, err = run("--tiles", "2", "-o", "f.exr", "shot.0001.ass", "--", "--res", "8x4", cwd=self.cwd)
-        self.assertIn("--region 0 2 7 3", out)
+        # The frame as vortan will render it: a later --res or --set wins.
+        code, out, err = run("--tiles", "2", "-o", "f.exr", "shot.0001.ass", "--", "--res", "8x4",
+                             "--set", "options.yres=6", cwd=self.cwd)
+        self.assertEqual(code, 0, err)
+        self.assertIn("--region 0 3 7 5", out)
 
     def test_refuses_what_it_cannot_submit(self):
         cases = [
@@ -55,6 +59,10 @@ class VortanSlurm(unittest.TestCase):
             (["--tiles", "0", "-o", "f.exr", "shot.0001.ass"], "1 or more"),
             (["-o", "f.exr", "take.*.ass"], "no scene file matches"),
             (["shot.0001.ass"], "-o"),
+            (["-o", "f.jpg", "shot.0001.ass"], "ending in"),
+            (["-o", "{name}.exr", "shot.0001.ass", "shot.000[1].ass"], "given twice"),
+            (["-o", "x{name}.exr", "shot.0001.ass", "sub/shot.0001.ass"], "would both write"),
+            (["--tiles", "2", "-o", "f.exr", "shot.0001.ass", "--", "--classic"], "classic"),
         ]
         for args, says in cases:
             code, out, err = run(*args, cwd=self.cwd)
